@@ -1,0 +1,1 @@
+#include "publish/PublishSettings.h"
