@@ -1,1 +1,0 @@
-#include "http/IdException.h"
