@@ -50,8 +50,9 @@ std::string TIdHeaderList::NameFromLine(int index) const {
 std::string TIdHeaderList::ValueFromLine(int index) const {
   if (index < 0 || index >= Count()) return "";
   const std::string& line = FLines[static_cast<std::size_t>(index)];
-  const std::size_t skip = NameFromLine(index).size() + TrimRight(Separator).size();
-  std::string value = skip < line.size() ? line.substr(skip) : "";
+  // A line without a colon has no value of its own (only continuation lines may add one).
+  const int colon = TextPos(TrimRight(Separator), line);
+  std::string value = colon == 0 ? "" : line.substr(static_cast<std::size_t>(colon - 1) + TrimRight(Separator).size());
   if (JoinContinuations) {
     for (int i = index + 1; i < Count() && IsContinuationLine(FLines[static_cast<std::size_t>(i)]); ++i)
       value = Trim(value) + " " + Trim(FLines[static_cast<std::size_t>(i)]);

@@ -37,7 +37,7 @@ public:
   /// The line's text before the first ":", upper-cased unless KeepNameCase, not trimmed;
   /// empty when the line has no ":" or index is outside the list.
   std::string NameFromLine(int index) const;
-  /// The line's text after its name and ":", joined with the continuation lines below when
+  /// The line's text after its first ":" (none without one), joined with the continuation lines below when
   /// JoinContinuations, blanks and control characters trimmed; empty outside the list.
   std::string ValueFromLine(int index) const;
   /// The index of the first line with that name, or -1.

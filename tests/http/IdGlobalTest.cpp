@@ -1,12 +1,10 @@
 #include "http/IdGlobal.h"
 
 #include "platform/CodePage.h"
+#include "http/ScopedTimeZone.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-#include <optional>
 #include <string>
 
 namespace {
@@ -20,30 +18,12 @@ TDateTime At(int year, int month, int day, int hour = 0, int minute = 0, int sec
   return date + time;
 }
 
-// Sets TZ for one test and puts the old value back afterwards.
 class TimeZone : public ::testing::Test {
 protected:
-  void TearDown() override {
-    if (FOld) {
-      setenv("TZ", FOld->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  void Use(const char* zone) {
-    if (!FSaved) {
-      const char* old = std::getenv("TZ");
-      if (old != nullptr) FOld = old;
-      FSaved = true;
-    }
-    setenv("TZ", zone, 1);
-    tzset();
-  }
+  void Use(const char* zone) { FZone.Use(zone); }
 
 private:
-  bool FSaved = false;
-  std::optional<std::string> FOld;
+  ScopedTimeZone FZone;
 };
 
 constexpr double kMinute = 1.0 / 1440;

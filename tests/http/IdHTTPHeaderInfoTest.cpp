@@ -1,13 +1,12 @@
 #include "http/IdHTTPHeaderInfo.h"
 
 #include "http/IdGlobal.h"
+#include "http/ScopedTimeZone.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <initializer_list>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,20 +17,6 @@ using platform::TDateTime;
 // Runs each test at UTC, so that header dates read back as they were written.
 class HeaderInfo : public ::testing::Test {
 protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("TZ")) FOld = old;
-    setenv("TZ", "UTC0", 1);
-    tzset();
-  }
-  void TearDown() override {
-    if (FOld) {
-      setenv("TZ", FOld->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
   static void Receive(TIdEntityHeaderInfo& info, std::initializer_list<const char*> lines) {
     info.HeaderLines.Clear();
     for (const char* line : lines) info.HeaderLines.Add(line);
@@ -39,7 +24,7 @@ protected:
   }
 
 private:
-  std::optional<std::string> FOld;
+  ScopedTimeZone FZone{"UTC0"};
 };
 
 TDateTime At(int year, int month, int day, int hour, int minute, int second) {

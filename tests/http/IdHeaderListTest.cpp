@@ -27,7 +27,7 @@ const LineCase kLines[] = {
     {"X-Empty:", "X-EMPTY", ""},
     {"Host : x", "HOST ", "x"},        // a blank before the colon stays in the name
     {"Ratio: 1:2", "RATIO", "1:2"},    // only the first colon separates
-    {"no colon here", "", "o colon here"},
+    {"no colon here", "", ""},
 };
 
 TEST(TIdHeaderList, ReadsNamesAndValues) {
