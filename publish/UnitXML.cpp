@@ -52,9 +52,8 @@ struct TWalk {
 
 // Writes the elements for the entries of diskFolder, the folder that relative names below the
 // indexed folder ("" for the indexed folder itself, else "\" and its segments, already widened
-// to UTF-8 for the document); depth first,
-// each subfolder walked as soon as its element is opened. A folder that cannot be read adds
-// nothing.
+// to UTF-8 for the document); depth first, each subfolder walked as soon as its element is
+// opened. A folder that cannot be read adds nothing.
 void AddFolderEntries(const std::string& relative, const std::string& diskFolder, TWalk& walk) {
   for (const platform::TSearchRec& entry : platform::FindEntries(diskFolder, "*", platform::faAnyFile)) {
     const bool isFolder = (entry.Attr & platform::faDirectory) != 0;
