@@ -83,10 +83,16 @@ std::string Utf8ToShiftJis(std::string_view utf8) {
   for (std::size_t pos = 0; pos < utf8.size();) {
     char32_t codePoint = 0;
     const std::size_t length = DecodeUtf8(utf8, pos, codePoint);  // the caller validated
+    std::string converted;
     if (codePoint < 0x80) {
       result += static_cast<char>(codePoint);
-    } else if (!converter.ConvertOne(utf8.substr(pos, length), result)) {
-      result += '?';  // the default character of code page 932
+    } else if (converter.ConvertOne(utf8.substr(pos, length), converted) &&
+               static_cast<unsigned char>(converted[0]) >= 0x80) {
+      result += converted;
+    } else {
+      // Not in 932, or only by a best fit onto ASCII (iconv turns "¥" into "" and "‾" into
+      // "~"), which would let a request smuggle in a separator: the default character instead.
+      result += '?';
     }
     pos += length;
   }

@@ -16,8 +16,9 @@ namespace platform {
 bool IsValidUtf8(std::string_view text);
 
 /// A UTF-8 text (a request path) in the given code page: the identity for UTF-8; through
-/// code page 932 for Shift-JIS, with "?" for each character 932 cannot show. Text that is not
-/// well-formed UTF-8 gives the empty text.
+/// code page 932 for Shift-JIS, with "?" for each character 932 cannot show; a character that
+/// would only come out as an ASCII look-alike ("¥" as "\") counts as one it cannot show. Text
+/// that is not well-formed UTF-8 gives the empty text.
 std::string Utf8ToCodePage(std::string_view utf8, TCodePage codePage = SystemCodePage());
 
 /// A text of the given code page as UTF-8, with U+FFFD in place of every byte (or

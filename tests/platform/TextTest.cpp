@@ -49,6 +49,13 @@ TEST(Text, ConvertsRequestPathsToTheCodePage) {
   EXPECT_EQ(platform::Utf8ToCodePage("a\xED\x95\x9C" "b\xF0\x9F\x98\x80", TCodePage::ShiftJis), "a?b?");  // 한, emoji
 }
 
+// iconv's CP932 table maps "¥" onto "\" and "‾" onto "~": a request for /..¥..¥x must not
+// gain separators on the way into the code page.
+TEST(Text, RefusesBestFitMappingsOntoAscii) {
+  EXPECT_EQ(platform::Utf8ToCodePage("/..\xC2\xA5..\xC2\xA5x", TCodePage::ShiftJis), "/..?..?x");
+  EXPECT_EQ(platform::Utf8ToCodePage("\xE2\x80\xBE", TCodePage::ShiftJis), "?");
+}
+
 // Code-page text into UTF-8 for the index
 TEST(Text, WidensCodePageTextWithReplacements) {
   EXPECT_EQ(platform::CodePageToUtf8("\x93\xFA\x96\x7B.txt", TCodePage::ShiftJis), "\xE6\x97\xA5\xE6\x9C\xAC.txt");
