@@ -6,16 +6,7 @@
 
 namespace {
 
-std::tm Tm(int year, int month, int day, int hour, int minute, int second) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  return t;
-}
+using testing_tree::Tm;
 
 constexpr platform::TFileDate kFirst = 0x00210000;                              // 1980-01-01 00:00:00
 constexpr platform::TFileDate kLast = static_cast<platform::TFileDate>(0xFF9FBF7D);  // 2107-12-31 23:59:58

@@ -5,18 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/TestTree.h"
+
 namespace {
 
-std::tm Tm(int year, int month, int day, int hour, int minute, int second) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  return t;
-}
+using testing_tree::Tm;
 
 TEST(TRegionalFormats, DefaultsToTheNumericForms) {
   const platform::TRegionalFormats formats;

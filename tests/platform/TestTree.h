@@ -101,16 +101,22 @@ private:
   platform::TCodePage FOld;
 };
 
+/// A broken-down time from its calendar and clock parts (tm_isdst -1: unknown).
+inline std::tm Tm(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  return t;
+}
+
 /// The moment of a local wall-clock time in the time zone in force.
 inline std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int second) {
-  std::tm local{};
-  local.tm_year = year - 1900;
-  local.tm_mon = month - 1;
-  local.tm_mday = day;
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = second;
-  local.tm_isdst = -1;
+  std::tm local = Tm(year, month, day, hour, minute, second);
   return std::mktime(&local);
 }
 
