@@ -100,6 +100,12 @@ TDateTime LocalDateTime(std::time_t moment) {
   return DateTimeFromTm(local);
 }
 
+std::tm LocalTm(std::time_t moment) {
+  std::tm local{};
+  localtime_r(&moment, &local);
+  return local;
+}
+
 std::tm TmFromDateTime(TDateTime value) {
   const TDateParts parts = DecodeDateTime(value);
   std::tm result{};

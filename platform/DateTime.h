@@ -32,6 +32,9 @@ TDateTime DateTimeFromTm(const std::tm& local);
 /// The date-time of a moment in local time. Any thread.
 TDateTime LocalDateTime(std::time_t moment);
 
+/// The broken-down local time of a moment, in the process time zone. Any thread.
+std::tm LocalTm(std::time_t moment);
+
 /// The broken-down time of a date-time, for strftime (tm_isdst -1: unknown).
 std::tm TmFromDateTime(TDateTime value);
 

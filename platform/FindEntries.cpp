@@ -1,0 +1,110 @@
+#include "platform/FindEntries.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/CodePage.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kFilteredBits = faHidden | faSysFile | faVolumeID | faDirectory;
+
+struct TDirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::size_t CharLength(std::string_view text, std::size_t pos) {
+  return IsLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size() ? 2 : 1;
+}
+
+// Whether the characters at name[n] and pattern[p] are the same character.
+bool SameChar(std::string_view name, std::size_t n, std::string_view pattern, std::size_t p) {
+  const std::size_t length = CharLength(name, n);
+  if (length != CharLength(pattern, p)) return false;
+  if (length == 2) return name.compare(n, 2, pattern, p, 2) == 0;
+  return FoldCase(name[n]) == FoldCase(pattern[p]);
+}
+
+// Wildcard match with one remembered "*" to fall back to (linear in practice).
+bool Glob(std::string_view name, std::string_view pattern) {
+  std::size_t n = 0, p = 0;
+  std::size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = ++p;
+      starN = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || SameChar(name, n, pattern, p))) {
+      n += CharLength(name, n);
+      p += pattern[p] == '?' ? 1 : CharLength(pattern, p);
+    } else if (starP != std::string_view::npos) {
+      p = starP;
+      n = starN += CharLength(name, starN);
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// The sort key: single-byte ASCII letters folded to lower case, double-byte characters kept.
+std::string SortKey(std::string_view name) {
+  std::string key(name);
+  for (std::size_t i = 0; i < key.size(); i += CharLength(key, i)) {
+    if (CharLength(key, i) == 1) key[i] = FoldCase(key[i]);
+  }
+  return key;
+}
+
+int DotRank(const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
+
+void SortEntries(std::vector<TSearchRec>& entries) {
+  std::vector<std::pair<std::string, TSearchRec>> keyed;
+  keyed.reserve(entries.size());
+  for (TSearchRec& entry : entries) keyed.emplace_back(SortKey(entry.Name), std::move(entry));
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    const int rankA = DotRank(a.second.Name), rankB = DotRank(b.second.Name);
+    if (rankA != rankB) return rankA < rankB;
+    if (a.first != b.first) return a.first < b.first;
+    return a.second.Name < b.second.Name;
+  });
+  for (std::size_t i = 0; i < keyed.size(); ++i) entries[i] = std::move(keyed[i].second);
+}
+
+}  // namespace
+
+bool MatchesMask(std::string_view name, std::string_view pattern) {
+  if (pattern == "*" || pattern == "*.*") return true;
+  if (!pattern.empty() && pattern.back() == '.') {
+    // "." is below 0x40 and so never a trail byte: a plain byte search is exact.
+    if (name.find('.') != std::string_view::npos) return false;
+    pattern.remove_suffix(1);
+  }
+  return Glob(name, pattern);
+}
+
+std::vector<TSearchRec> FindEntries(const std::string& folder, std::string_view pattern,
+                                    std::uint32_t attrMask) {
+  std::vector<TSearchRec> entries;
+  const std::unique_ptr<DIR, TDirCloser> dir(opendir(folder.c_str()));
+  if (!dir) return entries;
+  const std::uint32_t refused = kFilteredBits & ~attrMask;
+  while (const dirent* item = readdir(dir.get())) {
+    std::string name = item->d_name;
+    if (!MatchesMask(name, pattern)) continue;
+    TSearchRec entry;
+    static_cast<TFileInfo&>(entry) = GetFileInfoAt(dirfd(dir.get()), name);
+    if ((entry.Attr & refused) != 0) continue;
+    entry.Name = std::move(name);
+    entries.push_back(std::move(entry));
+  }
+  SortEntries(entries);
+  return entries;
+}
+
+}  // namespace platform

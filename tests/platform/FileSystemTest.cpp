@@ -1,0 +1,150 @@
+#include "platform/FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/FindEntries.h"
+#include "platform/TestTree.h"
+
+namespace {
+
+using namespace platform;
+
+class FileSystemTest : public ::testing::Test {
+protected:
+  testing_tree::TTempTree Tree;
+};
+
+// Attributes with their Linux meanings
+TEST_F(FileSystemTest, ReadsAttributes) {
+  Tree.File("plain.txt", "abc");
+  Tree.File("locked.txt");
+  chmod(Tree.At("locked.txt").c_str(), 0444);
+  Tree.File(".secret");
+  Tree.Folder("sub");
+  Tree.Folder(".cache");
+  ASSERT_EQ(mkfifo(Tree.At("pipe").c_str(), 0644), 0);
+  Tree.Link("to-sub", "sub");
+  Tree.Link("dangling", "nowhere");
+
+  struct Case {
+    const char* name;
+    std::uint32_t attr;
+  };
+  const Case cases[] = {
+      {"plain.txt", faArchive},
+      {"locked.txt", faArchive | faReadOnly},
+      {".secret", faArchive | faHidden},
+      {"sub", faDirectory},
+      {"sub/", faDirectory},
+      {".cache/", faDirectory | faHidden},  // the name before a trailing "/" decides
+      {"pipe", faSysFile},
+      {"to-sub", faDirectory},   // links are followed
+      {"dangling", faUnreadable},
+      {"missing", faUnreadable},
+      {"sub/..", faDirectory},   // ".." is not hidden
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FileGetAttr(Tree.At(c.name)), c.attr);
+  }
+}
+
+TEST_F(FileSystemTest, TellsFilesFoldersAndRegularFilesApart) {
+  Tree.File("a.txt");
+  Tree.Folder("sub");
+  ASSERT_EQ(mkfifo(Tree.At("pipe").c_str(), 0644), 0);
+  Tree.Link("dangling", "nowhere");
+  EXPECT_TRUE(FileExists(Tree.At("a.txt")));
+  EXPECT_TRUE(IsRegularFile(Tree.At("a.txt")));
+  EXPECT_FALSE(DirectoryExists(Tree.At("a.txt")));
+  EXPECT_FALSE(FileExists(Tree.At("sub")));
+  EXPECT_TRUE(DirectoryExists(Tree.At("sub/")));
+  EXPECT_TRUE(FileExists(Tree.At("pipe")));
+  EXPECT_FALSE(IsRegularFile(Tree.At("pipe")));  // never to be opened for sending
+  EXPECT_FALSE(FileExists(Tree.At("dangling")));
+  EXPECT_FALSE(FileExists(Tree.At("*")));  // no wildcard meaning
+  EXPECT_FALSE(FileExists(""));
+}
+
+TEST_F(FileSystemTest, ReportsSixtyFourBitSizesAndWriteTimes) {
+  Tree.File("big.bin");
+  ASSERT_EQ(truncate(Tree.At("big.bin").c_str(), 5368709121LL), 0);  // sparse, 5 GiB + 1
+  Tree.SetTime("big.bin", 1087651337);
+  const TFileInfo info = GetFileInfo(Tree.At("big.bin"));
+  EXPECT_EQ(info.Size, 5368709121LL);
+  EXPECT_EQ(info.LastWrite, 1087651337);
+  EXPECT_EQ(GetFileInfo(Tree.At("big.bin")).Id, info.Id);
+  EXPECT_FALSE(GetFileInfo(Tree.Path()).Id == info.Id);
+}
+
+// Enumeration: order, filter, patterns
+std::vector<std::string> Names(const std::vector<TSearchRec>& entries) {
+  std::vector<std::string> names;
+  for (const TSearchRec& entry : entries) names.push_back(entry.Name);
+  return names;
+}
+
+TEST_F(FileSystemTest, EnumeratesDotsFirstThenByNameIgnoringCase) {
+  for (const char* name : {"b.txt", "B.txt", "a.TXT", "_x", "Zeta", "alpha", ".dot"}) Tree.File(name);
+  Tree.Folder("Beta");
+  const std::vector<std::string> expected = {".", "..", ".dot", "_x", "a.TXT", "alpha", "B.txt", "b.txt", "Beta", "Zeta"};
+  EXPECT_EQ(Names(FindEntries(Tree.Path(), "*", faAnyFile)), expected);
+}
+
+TEST_F(FileSystemTest, FiltersByAttributeMask) {
+  Tree.File("a.txt");
+  Tree.File(".hidden");
+  Tree.File("locked.txt");
+  chmod(Tree.At("locked.txt").c_str(), 0444);
+  Tree.Folder("sub");
+  ASSERT_EQ(mkfifo(Tree.At("pipe").c_str(), 0644), 0);
+  struct Case {
+    std::uint32_t mask;
+    std::vector<std::string> names;
+  };
+  const Case cases[] = {
+      {faAnyFile, {".", "..", ".hidden", "a.txt", "locked.txt", "pipe", "sub"}},
+      {faAnyFile - faHidden - faSysFile, {".", "..", "a.txt", "locked.txt", "sub"}},
+      {faAnyFile - faReadOnly, {".", "..", ".hidden", "a.txt", "locked.txt", "pipe", "sub"}},  // never filters
+      {faArchive, {"a.txt", "locked.txt"}},  // no folder bit: folders stay out
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mask);
+    EXPECT_EQ(Names(FindEntries(Tree.Path() + "/", "*.*", c.mask)), c.names);
+  }
+}
+
+TEST_F(FileSystemTest, ReadsNothingFromAFolderThatIsNotThere) {
+  EXPECT_TRUE(FindEntries(Tree.At("missing"), "*", faAnyFile).empty());
+  Tree.File("file");
+  EXPECT_TRUE(FindEntries(Tree.At("file"), "*", faAnyFile).empty());
+}
+
+struct MaskCase {
+  const char* name;
+  const char* pattern;
+  bool match;
+};
+const MaskCase kMasks[] = {
+    {"a.txt", "*.*", true},      {"noext", "*.*", true},      {".", "*.*", true},
+    {"a.txt", "*", true},        {"a.txt", "*.txt", true},    {"A.TXT", "*.txt", true},
+    {"a.b.txt", "*.txt", true},  {"a.txt.bak", "*.txt", false}, {"atxt", "*.txt", false},
+    {"noext", "*.", true},       {"a.txt", "*.", false},      {".", "*.", false},
+    {"..", "*.", false},         {"..", "*.txt", false},      {"a.c", "*.?", true},
+    {"a.cc", "*.?", false},
+    {"\x83\x41.txt", "\x83\x61.txt", false},  // trail bytes compare exactly (ア, not a folded "A")
+};
+
+TEST(FindEntries, MatchesWildcardPatterns) {
+  const testing_tree::TScopedCodePage codePage(TCodePage::ShiftJis);
+  for (const MaskCase& c : kMasks) {
+    SCOPED_TRACE(std::string(c.name) + " ~ " + c.pattern);
+    EXPECT_EQ(MatchesMask(c.name, c.pattern), c.match);
+  }
+}
+
+}  // namespace

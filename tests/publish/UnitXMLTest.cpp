@@ -1,0 +1,143 @@
+#include "publish/UnitXML.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "platform/TestTree.h"
+
+namespace {
+
+using testing_tree::LocalMoment;
+
+const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"Shift-JIS\"?>\r\n";
+
+class UnitXMLTest : public ::testing::Test {
+protected:
+  testing_tree::TScopedTimeZone Zone{"JST-9"};
+  testing_tree::TScopedCodePage CodePage{platform::TCodePage::Utf8};
+  testing_tree::TTempTree Tree;
+
+  // The document parsed back with libxml2 and written as one line per element, indented by
+  // depth: the element name, then each namespace declaration as prefix=value (UTF-8). It is
+  // read as code page 932, as Windows clients read "Shift-JIS": a strict JIS X 0201 reading
+  // would turn every "\" of the names into a yen sign. (Values that are no URI draw a namespace
+  // warning, which is no fault of the document.)
+  static std::string Outline(const std::string& document) {
+    const std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> doc(
+        xmlReadMemory(document.data(), static_cast<int>(document.size()), "index.xml", "CP932",
+                      XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOWARNING | XML_PARSE_NOERROR),
+        xmlFreeDoc);
+    if (!doc) return "not well-formed";
+    std::string outline;
+    AddOutline(xmlDocGetRootElement(doc.get()), 0, outline);
+    return outline;
+  }
+
+private:
+  static void AddOutline(const xmlNode* node, int depth, std::string& outline) {
+    outline.append(depth * 2, ' ');
+    outline += reinterpret_cast<const char*>(node->name);
+    for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next)
+      outline += std::string(" ") + reinterpret_cast<const char*>(ns->prefix) + "=" +
+                 reinterpret_cast<const char*>(ns->href);
+    outline += "\n";
+    for (const xmlNode* child = node->children; child != nullptr; child = child->next)
+      if (child->type == XML_ELEMENT_NODE) AddOutline(child, depth + 1, outline);
+  }
+};
+
+// The documented example, byte for byte
+TEST_F(UnitXMLTest, WritesTheExampleDocument) {
+  Tree.File("a.txt", std::string(1234, 'x'), LocalMoment(2004, 6, 19, 22, 22, 17));
+  Tree.Folder("docs");
+  EXPECT_EQ(BuildFileIndex(Tree.Path() + "/"),
+            std::string(kDeclaration) +
+                "<Project_File_Information>"
+                "<File xmlns:Name=\"\\a.txt\" xmlns:LastUpdate=\"819180232\" xmlns:Size=\"1234\"/>"
+                "<Folder xmlns:Name=\"docs\"/>"
+                "</Project_File_Information>\r\n");
+}
+
+TEST_F(UnitXMLTest, AnEmptyOrMissingFolderGivesAnEmptyRoot) {
+  const std::string empty = std::string(kDeclaration) + "<Project_File_Information/>\r\n";
+  EXPECT_EQ(BuildFileIndex(Tree.Path()), empty);
+  EXPECT_EQ(BuildFileIndex(Tree.At("missing/")), empty);
+}
+
+// The walk: nesting, hidden entries, packed-range clamping, 64-bit sizes
+TEST_F(UnitXMLTest, WalksTheWholeTreeWithRelativeNames) {
+  const std::time_t moment = LocalMoment(2004, 6, 19, 22, 22, 17);
+  Tree.Folder("sub/deep");
+  Tree.File("sub/deep/b.txt", "bb", moment);
+  Tree.File("sub/.hidden", "", LocalMoment(1975, 1, 1, 0, 0, 0));
+  Tree.File("z.bin", "", moment);
+  ASSERT_EQ(truncate(Tree.At("z.bin").c_str(), 5368709121LL), 0);
+  Tree.SetTime("z.bin", moment);
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path() + "/")),
+            "Project_File_Information\n"
+            "  Folder Name=sub\n"
+            "    File Name=\\sub\\.hidden LastUpdate=2162688 Size=0\n"
+            "    Folder Name=deep\n"
+            "      File Name=\\sub\\deep\\b.txt LastUpdate=819180232 Size=2\n"
+            "  File Name=\\z.bin LastUpdate=819180232 Size=5368709121\n");
+}
+
+// A link back up the tree ends the walk there; the folder still gets its element.
+TEST_F(UnitXMLTest, NeverEntersAFolderAlreadyOnItsPath) {
+  Tree.Folder("sub");
+  Tree.File("sub/a", "", LocalMoment(2004, 6, 19, 22, 22, 17));
+  Tree.Link("sub/up", "..");
+  Tree.Link("self", ".");
+  Tree.Link("twin", "sub");  // not on its own path: walked like any folder
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path() + "/")),
+            "Project_File_Information\n"
+            "  Folder Name=self\n"
+            "  Folder Name=sub\n"
+            "    File Name=\\sub\\a LastUpdate=819180232 Size=0\n"
+            "    Folder Name=up\n"
+            "  Folder Name=twin\n"
+            "    File Name=\\twin\\a LastUpdate=819180232 Size=0\n"
+            "    Folder Name=up\n");
+}
+
+// Names: Shift-JIS bytes, character references, replacement characters
+TEST_F(UnitXMLTest, WritesJapaneseNamesInShiftJis) {
+  Tree.Folder("\xE6\x97\xA5\xE6\x9C\xAC");                                           // 日本
+  Tree.File("\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xA1\xA8.txt", "", LocalMoment(2004, 6, 19, 22, 22, 17));  // 表.txt
+  const std::string document = BuildFileIndex(Tree.Path());
+  EXPECT_NE(document.find("xmlns:Name=\"\\\x93\xFA\x96\x7B\\\x95\x5C.txt\""), std::string::npos);
+  EXPECT_EQ(Outline(document),
+            "Project_File_Information\n"
+            "  Folder Name=\xE6\x97\xA5\xE6\x9C\xAC\n"
+            "    File Name=\\\xE6\x97\xA5\xE6\x9C\xAC\\\xE8\xA1\xA8.txt LastUpdate=819180232 Size=0\n");
+}
+
+TEST_F(UnitXMLTest, ReadsShiftJisNamesOnAShiftJisSystem) {
+  const testing_tree::TScopedCodePage shiftJis(platform::TCodePage::ShiftJis);
+  Tree.File("\x93\xFA\x96\x7B.txt", "", LocalMoment(2004, 6, 19, 22, 22, 17));
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path())),
+            "Project_File_Information\n"
+            "  File Name=\\\xE6\x97\xA5\xE6\x9C\xAC.txt LastUpdate=819180232 Size=0\n");
+}
+
+TEST_F(UnitXMLTest, WritesWhatShiftJisCannotHoldAsReferences) {
+  Tree.File("\xED\x95\x9C&<\".txt", "", LocalMoment(2004, 6, 19, 22, 22, 17));  // 한&<".txt
+  const std::string document = BuildFileIndex(Tree.Path());
+  EXPECT_NE(document.find("xmlns:Name=\"\\&#54620;&amp;&lt;&quot;.txt\""), std::string::npos);
+  EXPECT_EQ(Outline(document),
+            "Project_File_Information\n"
+            "  File Name=\\\xED\x95\x9C&<\".txt LastUpdate=819180232 Size=0\n");
+}
+
+TEST_F(UnitXMLTest, ReplacesBytesThatAreNoCharacter) {
+  Tree.File("bad\xFF.txt", "", LocalMoment(2004, 6, 19, 22, 22, 17));
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path())),
+            "Project_File_Information\n"
+            "  File Name=\\bad\xEF\xBF\xBD.txt LastUpdate=819180232 Size=0\n");
+}
+
+}  // namespace
