@@ -22,8 +22,7 @@ TSingleInstance::TSingleInstance(QString markerName, QObject* parent) : QObject(
 }
 
 TSingleInstance::TClaim TSingleInstance::Claim() {
-  if (FServer.listen(FName))
-    return TClaim::First;
+  // Asking first: listening with access options replaces whatever lies under the name.
   QLocalSocket peer;
   peer.connectToServer(FName);
   if (peer.waitForConnected(kConnectMilliseconds)) {
@@ -32,7 +31,7 @@ TSingleInstance::TClaim TSingleInstance::Claim() {
     peer.disconnectFromServer();
     return TClaim::Second;
   }
-  // Nobody answers: the marker of an instance that was killed.
+  // Nobody answers: no marker, or the marker of an instance that was killed.
   QLocalServer::removeServer(FName);
   return FServer.listen(FName) ? TClaim::First : TClaim::NoMarker;
 }
