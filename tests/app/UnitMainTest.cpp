@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -254,6 +255,22 @@ TEST_F(TFormMainTest, EnterInThePortFieldBringsItIntoRangeAndStarts) {
 
 TEST_F(TFormMainTest, TakenPortLogsTheErrorAndShowsWhyNothingListens) {
   GTEST_SKIP() << "needs the HTTP server in StartServer";
+  QTcpServer holder;
+  ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+  Open(true);
+  TypePort(QString::number(holder.serverPort()));
+  Click("ButtonExec");
+  const QStringList lines = LogLines();
+  ASSERT_EQ(2, lines.size());
+  EXPECT_TRUE(lines[0].startsWith("exception : EId")) << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].endsWith(" サーバ起動"));
+  EXPECT_EQ(QString("稼動中"), Control<QLabel>("StatusPanel0")->text());
+  EXPECT_FALSE(Control<QLabel>("StatusPanel1")->text().isEmpty());
+
+  Click("ButtonStop");
+  EXPECT_EQ(QString("停止中"), Control<QLabel>("StatusPanel0")->text());
+  EXPECT_TRUE(Control<QLabel>("StatusPanel1")->text().isEmpty());
+  EXPECT_TRUE(LogLines().back().endsWith(" サーバ停止"));
 }
 
 // Settings
