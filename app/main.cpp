@@ -1,13 +1,14 @@
 #include <clocale>
-#include <cstdio>
+#include <cstring>
 
+#include "app/Headless.h"
+#include "app/StartUp.h"
 #include "platform/CodePage.h"
 
-int main() {
+int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   platform::SetSystemCodePage(platform::DetectSystemCodePage());
-  std::fputs("usage: velmora --headless [--port N] [--user NAME] [--password PASS | --password-file FILE]\n"
-             "               [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT] ROOT\n",
-             stderr);
-  return 2;
+  if (argc > 1 && std::strcmp(argv[1], "--headless") == 0)
+    return RunHeadless(argc, argv);
+  return RunWindow(argc, argv);
 }

@@ -1,0 +1,50 @@
+#include "app/StartUp.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/SingleInstance.h"
+#include "app/UnitMain.h"
+
+namespace {
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0')
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int RunWindow(int argc, char** argv) {
+  if (!HasDisplay()) {
+    std::fputs("velmora: no display for the window. To publish a folder without one:\n"
+               "  velmora --headless [--port N] [--user NAME] [--password PASS | --password-file FILE]\n"
+               "                     [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT] ROOT\n",
+               stderr);
+    return 2;
+  }
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("Velmora");
+  TSingleInstance instance(TSingleInstance::MarkerName(QApplication::applicationFilePath()));
+  switch (instance.Claim()) {
+    case TSingleInstance::TClaim::Second:
+      return 0;
+    case TSingleInstance::TClaim::NoMarker:
+      QMessageBox::critical(nullptr, QApplication::applicationName(), "起動できません");
+      return 0;
+    case TSingleInstance::TClaim::First:
+      break;
+  }
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  TFormMain form(arguments);
+  QObject::connect(&instance, &TSingleInstance::ComeForwardRequested, &form, &TFormMain::BringToFront);
+  form.show();
+  return QApplication::exec() == 0 ? 0 : 1;
+}

@@ -1,0 +1,337 @@
+#include "app/UnitMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QUrl>
+
+#include <ctime>
+
+#include "app/FolderBrowser.h"
+#include "app/LogLines.h"
+#include "app/PortSpinBox.h"
+#include "app/RootArgument.h"
+#include "app/SystemText.h"
+#include "app/WindowLogSink.h"
+
+namespace {
+
+QString FromSystem(const std::string& text) {
+  return QString::fromStdString(SystemToUtf8(text));
+}
+
+std::string ToSystem(const QString& text) {
+  return Utf8ToSystem(text.toStdString());
+}
+
+template <typename TControl>
+TControl* Place(TControl* control, const char* name, int left, int top, int width = -1, int height = -1) {
+  control->setObjectName(name);
+  if (width < 0)
+    control->move(left, top);
+  else
+    control->setGeometry(left, top, width, height);
+  return control;
+}
+
+void PlaceLabel(QWidget* parent, const char* name, const char* text, int left, int top) {
+  auto* label = Place(new QLabel(text, parent), name, left, top);
+  label->adjustSize();
+}
+
+QCheckBox* PlaceCheck(QWidget* parent, const char* name, const char* text, int left, int top, int width, int height,
+                      bool checked) {
+  auto* check = Place(new QCheckBox(text, parent), name, left, top, width, height);
+  check->setChecked(checked);
+  return check;
+}
+
+// A Japanese proportional Gothic at 12 pixels, or the desktop's own family at that size.
+QFont WindowFont() {
+  QFont font = QFontDatabase::families().contains("IPAPGothic") ? QFont("IPAPGothic") : QApplication::font();
+  font.setPixelSize(12);
+  return font;
+}
+
+}  // namespace
+
+TFormMain::TFormMain(const std::vector<std::string>& arguments, TAddressSource addresses, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      FAddressSource(std::move(addresses)) {
+  CreateControls();
+  FLogSink = std::make_unique<TWindowLogSink>(MemoLog);
+  ConnectHandlers();
+  FormCreate(arguments);
+  RefreshSettings();
+  applyRunningState(false);
+}
+
+TFormMain::~TFormMain() {
+  StopServer();
+}
+
+const ISettingsSource& TFormMain::SettingsSource() const {
+  return FSettings;
+}
+
+ILogSink& TFormMain::LogSink() {
+  return *FLogSink;
+}
+
+void TFormMain::BringToFront() {
+  setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  show();
+  raise();
+  activateWindow();
+}
+
+// Controls
+
+void TFormMain::CreateControls() {
+  setObjectName("FormMain");
+  setWindowTitle("Velmoraファイル公開サーバー");
+  setFont(WindowFont());
+  setFixedSize(410, 240);
+  move(191, 118);
+  PageCont = Place(new QTabWidget(this), "PageCont", 0, 0, 410, 240);
+  CreateMainTab();
+  CreateExtendTab();
+  PageCont->setCurrentWidget(TabMain);
+}
+
+void TFormMain::CreateMainTab() {
+  TabMain = new QWidget;
+  TabMain->setObjectName("TabMain");
+  PageCont->addTab(TabMain, "基本");
+  PlaceLabel(TabMain, "Label1", "ルートフォルダ", 8, 8);
+  EditRoot = Place(new QLineEdit(TabMain), "EditRoot", 8, 24, 361, 20);
+  EditRoot->setReadOnly(true);
+  EditRoot->setFocusPolicy(Qt::ClickFocus);
+  EditRoot->setAccessibleDescription("公開するフォルダ（サブフォルダ含む）");
+  ButtonRoot = Place(new QPushButton("...", TabMain), "ButtonRoot", 376, 24, 17, 17);
+  PlaceLabel(TabMain, "Label2", "このサーバーのアドレス", 8, 56);
+  ComboAddress = Place(new QComboBox(TabMain), "ComboAddress", 8, 72, 361, 20);
+  ComboAddress->setEditable(true);
+  ComboAddress->setInsertPolicy(QComboBox::NoInsert);
+  ButtonExec = Place(new QPushButton("稼働", TabMain), "ButtonExec", 272, 96, 57, 25);
+  ButtonExec->setDefault(true);
+  ButtonStop = Place(new QPushButton("停止", TabMain), "ButtonStop", 336, 96, 57, 25);
+  MemoLog = Place(new QPlainTextEdit(TabMain), "MemoLog", 0, 128, 402, 64);
+  MemoLog->setReadOnly(true);
+  MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+  MemoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  MemoLog->setFocusPolicy(Qt::ClickFocus);
+  StatusBarMain = Place(new QStatusBar(TabMain), "StatusBarMain", 0, 192, 402, 21);
+  StatusBarMain->setSizeGripEnabled(false);
+  FStatePanel = new QLabel(StatusBarMain);
+  FStatePanel->setObjectName("StatusPanel0");
+  FStatePanel->setFixedWidth(50);
+  FMessagePanel = new QLabel(StatusBarMain);
+  FMessagePanel->setObjectName("StatusPanel1");
+  // The last panel reaches to the right edge, so that an error message has room.
+  StatusBarMain->addWidget(FStatePanel);
+  StatusBarMain->addWidget(FMessagePanel, 1);
+}
+
+void TFormMain::CreateExtendTab() {
+  TabExtend = new QWidget;
+  TabExtend->setObjectName("TabExtend");
+  PageCont->addTab(TabExtend, "拡張");
+  GroupPub = Place(new QGroupBox("公開しないファイル", TabExtend), "GroupPub", 8, 8, 385, 118);
+  CheckNormal = PlaceCheck(GroupPub, "CheckNormal", "通常ファイル", 8, 16, 97, 25, false);
+  CheckNormal->setEnabled(false);
+  CheckNormal->setAccessibleDescription("通常のファイル");
+  CheckExtension = PlaceCheck(GroupPub, "CheckExtension", "拡張子指定する", 144, 16, 105, 17, false);
+  EditExt = Place(new QLineEdit(GroupPub), "EditExt", 256, 16, 57, 20);
+  EditExt->setEnabled(false);
+  CheckReadOnly = PlaceCheck(GroupPub, "CheckReadOnly", "読み取り専用", 8, 40, 97, 25, false);
+  CheckHidden = PlaceCheck(GroupPub, "CheckHidden", "隠しファイル", 8, 64, 97, 25, true);
+  CheckSystem = PlaceCheck(GroupPub, "CheckSystem", "システムファイル", 8, 88, 113, 25, true);
+
+  GroupAuth = Place(new QGroupBox("アクセス制限", TabExtend), "GroupAuth", 8, 128, 385, 81);
+  PlaceLabel(GroupAuth, "Label5", "ポート番号", 16, 24);
+  SpinPort = Place(new TPortSpinBox(GroupAuth), "SpinPort", 40, 40, 81, 21);
+  GroupUserAuth = Place(new QGroupBox("ユーザー認証", GroupAuth), "GroupUserAuth", 136, 8, 241, 65);
+  PlaceLabel(GroupUserAuth, "Label3", "ユーザー名", 16, 20);
+  EditUserName = Place(new QLineEdit(GroupUserAuth), "EditUserName", 88, 16, 137, 20);
+  PlaceLabel(GroupUserAuth, "Label4", "パスワード", 16, 42);
+  EditPassword = Place(new QLineEdit(GroupUserAuth), "EditPassword", 88, 40, 137, 20);
+  EditPassword->setEchoMode(QLineEdit::Password);
+}
+
+void TFormMain::ConnectHandlers() {
+  connect(ButtonRoot, &QPushButton::clicked, this, &TFormMain::ButtonRootClick);
+  connect(ButtonExec, &QPushButton::clicked, this, &TFormMain::ButtonExecClick);
+  connect(ButtonStop, &QPushButton::clicked, this, &TFormMain::ButtonStopClick);
+  connect(CheckExtension, &QCheckBox::toggled, this, &TFormMain::CheckExtensionClick);
+  connect(SpinPort, &TPortSpinBox::PortTextChanged, this, &TFormMain::SpinPortChange);
+  ComboAddress->lineEdit()->installEventFilter(this);
+  // Every control that holds a setting refreshes the copy that connection threads read.
+  for (QCheckBox* check : {CheckReadOnly, CheckHidden, CheckSystem, CheckExtension})
+    connect(check, &QCheckBox::toggled, this, &TFormMain::RefreshSettings);
+  for (QLineEdit* edit : {EditExt, EditUserName, EditPassword})
+    connect(edit, &QLineEdit::textChanged, this, &TFormMain::RefreshSettings);
+}
+
+void TFormMain::applyRunningState(bool running) {
+  ButtonExec->setEnabled(!running);
+  ButtonStop->setEnabled(running);
+  EditRoot->setEnabled(!running);
+  ButtonRoot->setEnabled(true);
+  GroupPub->setEnabled(!running);
+  GroupAuth->setEnabled(!running);
+  FStatePanel->setText(running ? "稼動中" : "停止中");
+}
+
+void TFormMain::SetRoot(const std::string& root) {
+  FRoot = root;
+  EditRoot->setText(FromSystem(root));
+  RefreshSettings();
+}
+
+void TFormMain::RefreshSettings() {
+  TPublishSettings settings;
+  settings.Root = FRoot;
+  settings.ExcludeReadOnly = CheckReadOnly->isChecked();
+  settings.ExcludeHidden = CheckHidden->isChecked();
+  settings.ExcludeSystem = CheckSystem->isChecked();
+  settings.ExtensionFilter = CheckExtension->isChecked();
+  settings.Extension = ToSystem(EditExt->text());
+  settings.UserName = ToSystem(EditUserName->text());
+  settings.Password = ToSystem(EditPassword->text());
+  FSettings.Update(settings);
+}
+
+// Handlers
+
+void TFormMain::FormCreate(const std::vector<std::string>& arguments) {
+  FillAddressList(false);
+  if (!arguments.empty())
+    SetRoot(RootFromArgument(arguments.front()));
+}
+
+void TFormMain::FormClose() {
+  StopServer();
+}
+
+void TFormMain::ButtonRootClick() {
+  const QString folder = BrowseRootFolder(this);
+  if (!folder.isEmpty())
+    SetRoot(ToSystem(folder));
+}
+
+void TFormMain::ButtonExecClick() {
+  if (FRoot.empty()) {
+    QMessageBox::critical(this, "エラー", "ルートフォルダを指定してください。");
+    return;
+  }
+  QString failure;
+  try {
+    StartServer(SpinPort->Commit());
+  } catch (const std::exception& error) {
+    FLogSink->AppendLine(ExceptionLine(error));
+    failure = FromSystem(error.what());
+  }
+  // A failed start still shows the running state; the message says why nothing listens.
+  applyRunningState(true);
+  FMessagePanel->setText(failure);
+  FMessagePanel->setToolTip(failure);
+  FLogSink->AppendLine(StartLine(std::time(nullptr), TRegionalFormats::FromLocale()));
+}
+
+void TFormMain::ButtonStopClick() {
+  try {
+    StopServer();
+  } catch (const std::exception& error) {
+    // The controls stay as they were; the operator learns why.
+    QMessageBox::critical(this, QApplication::applicationName(), FromSystem(error.what()));
+    return;
+  }
+  applyRunningState(false);
+  FMessagePanel->clear();
+  FMessagePanel->setToolTip({});
+  FLogSink->AppendLine(StopLine(std::time(nullptr), TRegionalFormats::FromLocale()));
+}
+
+void TFormMain::CheckExtensionClick() {
+  EditExt->setEnabled(CheckExtension->isChecked());
+}
+
+void TFormMain::SpinPortChange() {
+  FillAddressList(true);
+}
+
+void TFormMain::EditAddressDblClick() {
+  QDesktopServices::openUrl(QUrl(ComboAddress->currentText(), QUrl::TolerantMode));
+}
+
+// Address list
+
+std::string TFormMain::HostAddress(int index) const {
+  const std::vector<std::string> addresses = FAddressSource();
+  return index >= 0 && static_cast<std::size_t>(index) < addresses.size() ? addresses[index] : std::string();
+}
+
+void TFormMain::FillAddressList(bool withPort) {
+  const QString typed = ComboAddress->currentText();
+  ComboAddress->clear();
+  for (int index = 0; index < 5; ++index) {
+    if (HostAddress(index).empty())
+      continue;
+    const long long port = withPort ? PortValue(SpinPort->Text()) : 80;
+    ComboAddress->addItem(QString::fromStdString(AddressEntry(HostAddress(index), withPort, port)));
+  }
+  ComboAddress->setCurrentIndex(-1);
+  ComboAddress->setEditText(typed);
+}
+
+// Events
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}
+
+void TFormMain::keyPressEvent(QKeyEvent* event) {
+  // The start button is the window's default button: Enter presses it wherever the focus is,
+  // unless the focus is on another button, which Enter then presses.
+  if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  auto* focused = qobject_cast<QPushButton*>(focusWidget());
+  QPushButton* button = focused != nullptr ? focused : ButtonExec;
+  if (button->isEnabled())
+    button->click();
+  event->accept();
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ComboAddress->lineEdit() && event->type() == QEvent::MouseButtonDblClick)
+    EditAddressDblClick();
+  return QWidget::eventFilter(watched, event);
+}
+
+// Server
+
+void TFormMain::StartServer(int port) {
+  // LEAD: wire httpd here
+  static_cast<void>(port);
+}
+
+void TFormMain::StopServer() {
+  // LEAD: wire httpd here
+}

@@ -1,0 +1,110 @@
+#pragma once
+// The main window: the operator's controls, which are the publish settings, the log, the
+// address list, and starting and stopping the server.
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/AddressList.h"
+#include "app/SettingsSnapshot.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class TPortSpinBox;
+class TWindowLogSink;
+
+/// The application's only window. Owns its controls, the settings copy that connection threads
+/// read and the log sink they write to. Every member runs in the window's thread; the settings
+/// source and the log sink it hands out may be used from any thread while the window lives.
+/// Controls carry their names as object names, so that tests find them.
+class TFormMain : public QWidget {
+  Q_OBJECT
+public:
+  /// arguments: the command line after the program's name, in the system code page.
+  /// addresses: where the address list takes this host's addresses from.
+  explicit TFormMain(const std::vector<std::string>& arguments = {}, TAddressSource addresses = HostAddresses,
+                     QWidget* parent = nullptr);
+  /// Deactivates the server first, as closing does.
+  ~TFormMain() override;
+
+  /// The publish settings, one consistent set per call. Any thread.
+  const ISettingsSource& SettingsSource() const;
+  /// The log, one whole line per call. Any thread.
+  ILogSink& LogSink();
+
+  /// Restores the window if minimised, raises and activates it (a second start asks for this).
+  void BringToFront();
+
+  /// The index-th address of this host in dotted form; empty when there is none.
+  std::string HostAddress(int index) const;
+  /// Rebuilds the address list; withPort takes the port from the port field.
+  void FillAddressList(bool withPort);
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void FormCreate(const std::vector<std::string>& arguments);
+  void FormClose();
+  void ButtonRootClick();
+  void ButtonExecClick();
+  void ButtonStopClick();
+  void CheckExtensionClick();
+  void SpinPortChange();
+  void EditAddressDblClick();
+
+  /// Activates the server on port. Throws an engine exception when it cannot listen.
+  void StartServer(int port);
+  /// Deactivates the server and waits for its connection threads; nothing when inactive.
+  void StopServer();
+
+  void CreateControls();
+  void CreateMainTab();
+  void CreateExtendTab();
+  void ConnectHandlers();
+  void applyRunningState(bool running);
+  void SetRoot(const std::string& root);
+  void RefreshSettings();
+
+  QTabWidget* PageCont = nullptr;
+  QWidget* TabMain = nullptr;
+  QWidget* TabExtend = nullptr;
+  QLineEdit* EditRoot = nullptr;
+  QPushButton* ButtonRoot = nullptr;
+  QComboBox* ComboAddress = nullptr;
+  QPushButton* ButtonExec = nullptr;
+  QPushButton* ButtonStop = nullptr;
+  QPlainTextEdit* MemoLog = nullptr;
+  QStatusBar* StatusBarMain = nullptr;
+  QLabel* FStatePanel = nullptr;    // first panel: "停止中" or "稼動中"
+  QLabel* FMessagePanel = nullptr;  // second panel: why the server does not listen, after a failed start
+  QGroupBox* GroupPub = nullptr;
+  QCheckBox* CheckNormal = nullptr;
+  QCheckBox* CheckExtension = nullptr;
+  QLineEdit* EditExt = nullptr;
+  QCheckBox* CheckReadOnly = nullptr;
+  QCheckBox* CheckHidden = nullptr;
+  QCheckBox* CheckSystem = nullptr;
+  QGroupBox* GroupAuth = nullptr;
+  TPortSpinBox* SpinPort = nullptr;
+  QGroupBox* GroupUserAuth = nullptr;
+  QLineEdit* EditUserName = nullptr;
+  QLineEdit* EditPassword = nullptr;
+
+  TAddressSource FAddressSource;
+  std::string FRoot;  // the root as chosen or given, in the system code page; EditRoot shows it
+  TSettingsSnapshot FSettings;
+  std::unique_ptr<TWindowLogSink> FLogSink;
+};

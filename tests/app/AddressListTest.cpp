@@ -1,0 +1,35 @@
+#include "app/AddressList.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(OrderInterfaceAddresses, OrdinaryThenVirtualThenLoopback) {
+  const std::vector<TInterfaceAddress> interfaces = {
+      {"lo", "127.0.0.1", true, true},
+      {"docker0", "172.17.0.1", true, false},
+      {"eth0", "192.168.0.5", true, false},
+      {"br-1a2b", "172.18.0.1", true, false},
+      {"wlan0", "10.0.0.7", false, false},  // down
+      {"veth9", "169.254.0.2", true, false},
+      {"virbr0", "192.168.122.1", true, false},
+      {"enp3s0", "192.168.1.9", true, false},
+  };
+  const std::vector<std::string> expected = {"192.168.0.5", "192.168.1.9", "172.17.0.1", "172.18.0.1",
+                                             "169.254.0.2", "192.168.122.1", "127.0.0.1"};
+  EXPECT_EQ(expected, OrderInterfaceAddresses(interfaces));
+}
+
+TEST(OrderInterfaceAddresses, NothingUpGivesNothing) {
+  EXPECT_TRUE(OrderInterfaceAddresses({{"eth0", "192.168.0.5", false, false}}).empty());
+  EXPECT_TRUE(OrderInterfaceAddresses({}).empty());
+}
+
+TEST(AddressEntry, PortFormOnlyForPortsOtherThan80) {
+  EXPECT_EQ("http://192.168.0.5/", AddressEntry("192.168.0.5", false, 8080));
+  EXPECT_EQ("http://192.168.0.5/", AddressEntry("192.168.0.5", true, 80));
+  EXPECT_EQ("http://192.168.0.5:8/", AddressEntry("192.168.0.5", true, 8));
+  EXPECT_EQ("http://192.168.0.5:65535/", AddressEntry("192.168.0.5", true, 65535));
+}
+
+}  // namespace

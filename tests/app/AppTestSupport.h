@@ -1,0 +1,28 @@
+#pragma once
+// Helpers shared by the window's tests.
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <functional>
+
+/// Lets the event loop run until condition holds; false when it still does not after a
+/// generous bound (a hang, not a measure of speed).
+inline bool WaitUntil(const std::function<bool()>& condition) {
+  QDeadlineTimer deadline(30000);
+  while (!condition()) {
+    if (deadline.hasExpired())
+      return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+#include <QString>
+
+#include <ostream>
+
+// Failure messages show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
