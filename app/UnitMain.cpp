@@ -20,20 +20,20 @@
 #include <ctime>
 
 #include "app/FolderBrowser.h"
-#include "app/LogLines.h"
 #include "app/PortSpinBox.h"
 #include "app/RootArgument.h"
-#include "app/SystemText.h"
 #include "app/WindowLogSink.h"
+#include "platform/Text.h"
+#include "publish/LogLine.h"
 
 namespace {
 
 QString FromSystem(const std::string& text) {
-  return QString::fromStdString(SystemToUtf8(text));
+  return QString::fromStdString(platform::CodePageToUtf8(text));
 }
 
 std::string ToSystem(const QString& text) {
-  return Utf8ToSystem(text.toStdString());
+  return platform::Utf8ToCodePage(text.toStdString());
 }
 
 template <typename TControl>
@@ -242,14 +242,14 @@ void TFormMain::ButtonExecClick() {
   try {
     StartServer(SpinPort->Commit());
   } catch (const std::exception& error) {
-    FLogSink->AppendLine(ExceptionLine(error));
+    FLogSink->AppendLine(ExceptionLogLine(error));
     failure = FromSystem(error.what());
   }
   // A failed start still shows the running state; the message says why nothing listens.
   applyRunningState(true);
   FMessagePanel->setText(failure);
   FMessagePanel->setToolTip(failure);
-  FLogSink->AppendLine(StartLine(std::time(nullptr), TRegionalFormats::FromLocale()));
+  FLogSink->AppendLine(StartLogLine(FFormats, std::time(nullptr)));
 }
 
 void TFormMain::ButtonStopClick() {
@@ -263,7 +263,7 @@ void TFormMain::ButtonStopClick() {
   applyRunningState(false);
   FMessagePanel->clear();
   FMessagePanel->setToolTip({});
-  FLogSink->AppendLine(StopLine(std::time(nullptr), TRegionalFormats::FromLocale()));
+  FLogSink->AppendLine(StopLogLine(FFormats, std::time(nullptr)));
 }
 
 void TFormMain::CheckExtensionClick() {

@@ -10,6 +10,7 @@
 
 #include "app/AddressList.h"
 #include "app/SettingsSnapshot.h"
+#include "platform/RegionalFormats.h"
 
 class QCheckBox;
 class QComboBox;
@@ -106,5 +107,6 @@ private:
   TAddressSource FAddressSource;
   std::string FRoot;  // the root as chosen or given, in the system code page; EditRoot shows it
   TSettingsSnapshot FSettings;
+  const platform::TRegionalFormats FFormats = platform::TRegionalFormats::FromLocale();
   std::unique_ptr<TWindowLogSink> FLogSink;
 };

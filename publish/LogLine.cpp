@@ -1,30 +1,46 @@
 #include "publish/LogLine.h"
 
-#include <ctime>
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
 
 #include "http/IdException.h"
 #include "platform/DateTime.h"
 #include "platform/Text.h"
 
-std::string StampedLogLine(const platform::TRegionalFormats& formats, std::string_view text) {
-  const std::tm now = platform::LocalTm(std::time(nullptr));
-  std::string line = formats.FormatDate(now);
+namespace {
+
+std::string DemangledName(const std::type_info& type) {
+  int status = 0;
+  const std::unique_ptr<char, decltype(&std::free)> name(
+      abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), &std::free);
+  return status == 0 && name ? name.get() : type.name();
+}
+
+}  // namespace
+
+std::string StampedLogLine(const platform::TRegionalFormats& formats, std::time_t moment, std::string_view text) {
+  const std::tm local = platform::LocalTm(moment);
+  std::string line = formats.FormatDate(local);
   line += ' ';
-  line += formats.FormatTime(now);
+  line += formats.FormatTime(local);
   line += ' ';
   line += text;
   return line;
 }
 
-std::string StartLogLine(const platform::TRegionalFormats& formats) {
-  return StampedLogLine(formats, platform::Utf8ToCodePage("サーバ起動"));
+std::string StartLogLine(const platform::TRegionalFormats& formats, std::time_t moment) {
+  return StampedLogLine(formats, moment, platform::Utf8ToCodePage("サーバ起動"));
 }
 
-std::string StopLogLine(const platform::TRegionalFormats& formats) {
-  return StampedLogLine(formats, platform::Utf8ToCodePage("サーバ停止"));
+std::string StopLogLine(const platform::TRegionalFormats& formats, std::time_t moment) {
+  return StampedLogLine(formats, moment, platform::Utf8ToCodePage("サーバ停止"));
 }
 
 std::string ExceptionLogLine(const std::exception& error) {
-  const auto* engineError = dynamic_cast<const EIdException*>(&error);
-  return std::string("exception : ") + (engineError != nullptr ? engineError->ClassName() : "Exception");
+  if (const auto* engineError = dynamic_cast<const EIdException*>(&error))
+    return std::string("exception : ") + engineError->ClassName();
+  return "exception : " + DemangledName(typeid(error));
 }

@@ -1,7 +1,7 @@
 #include "http/IdGlobal.h"
 
 #include "platform/CodePage.h"
-#include "http/ScopedTimeZone.h"
+#include "support/ScopedTimeZone.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ protected:
   void Use(const char* zone) { FZone.Use(zone); }
 
 private:
-  ScopedTimeZone FZone;
+  TScopedTimeZone FZone;
 };
 
 constexpr double kMinute = 1.0 / 1440;

@@ -1,7 +1,7 @@
 #include "http/IdHTTPHeaderInfo.h"
 
 #include "http/IdGlobal.h"
-#include "http/ScopedTimeZone.h"
+#include "support/ScopedTimeZone.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ protected:
   }
 
 private:
-  ScopedTimeZone FZone{"UTC0"};
+  TScopedTimeZone FZone{"UTC0"};
 };
 
 TDateTime At(int year, int month, int day, int hour, int minute, int second) {

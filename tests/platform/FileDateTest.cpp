@@ -47,7 +47,7 @@ TEST(FileDate, UnpacksToTheDateTime) {
 }
 
 TEST(FileDate, PacksAMomentInTheLocalTimeZone) {
-  const testing_tree::TScopedTimeZone zone("JST-9");
+  const TScopedTimeZone zone("JST-9");
   EXPECT_EQ(platform::FileDateFromTime(testing_tree::LocalMoment(2004, 6, 19, 22, 22, 17)), 819180232);
   EXPECT_EQ(platform::FileDateFromTime(1087651337), 819180232);  // the same moment in UTC seconds
   EXPECT_EQ(platform::FileDateFromTime(0), kFirst);

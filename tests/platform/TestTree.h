@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/CodePage.h"
+#include "support/ScopedTimeZone.h"
 
 namespace testing_tree {
 
@@ -65,26 +66,6 @@ public:
 
 private:
   std::string FPath;
-};
-
-/// Sets TZ for the scope (a POSIX rule such as "JST-9", needing no zone files) and restores it.
-class TScopedTimeZone {
-public:
-  explicit TScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) FOld = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~TScopedTimeZone() {
-    if (FOld) setenv("TZ", FOld->c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
-  }
-  TScopedTimeZone(const TScopedTimeZone&) = delete;
-  TScopedTimeZone& operator=(const TScopedTimeZone&) = delete;
-
-private:
-  std::optional<std::string> FOld;
 };
 
 /// Sets the system code page for the scope and restores the one before.

@@ -11,7 +11,7 @@ namespace {
 // Listings and indexes share nothing: built on four threads at once they come out as they do
 // one at a time. (Run under ThreadSanitizer to see races, not only wrong results.)
 TEST(ConcurrentViews, ListingsAndIndexesOnThreadsMatchSequentialOnes) {
-  const testing_tree::TScopedTimeZone zone("JST-9");
+  const TScopedTimeZone zone("JST-9");
   testing_tree::TTempTree tree;
   const std::time_t moment = testing_tree::LocalMoment(2004, 6, 19, 22, 22, 17);
   for (int i = 0; i < 30; ++i) {

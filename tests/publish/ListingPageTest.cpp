@@ -21,7 +21,7 @@ const char kFolderWord[] = "\xE3\x83\x95\xE3\x82\xA9\xE3\x83\xAB\xE3\x83\x80";  
 
 class ListingPageTest : public ::testing::Test {
 protected:
-  testing_tree::TScopedTimeZone Zone{"JST-9"};
+  TScopedTimeZone Zone{"JST-9"};
   testing_tree::TScopedCodePage CodePage{platform::TCodePage::Utf8};
   testing_tree::TTempTree Tree;
   platform::TRegionalFormats Formats;  // %Y/%m/%d and %H:%M:%S

@@ -2,32 +2,33 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <new>
 
 #include "http/IdException.h"
+#include "support/ScopedTimeZone.h"
 
 namespace {
 
-TEST(LogLine, StampsTextWithDateAndTimeInTheGivenFormats) {
-  platform::TRegionalFormats formats;
-  formats.ShortDate = "%d.%m.%Y";
-  formats.LongTime = "%H-%M";
-  const std::string line = StampedLogLine(formats, "/a b 127.0.0.1");
-  EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d\d\.\d\d\.\d{4} \d\d-\d\d /a b 127\.0\.0\.1)"))) << line;
-}
+constexpr std::time_t kMoment = 1087683737;  // 2004-06-19 22:22:17 UTC
 
-TEST(LogLine, StartAndStopLinesEndInTheirWords) {
-  const platform::TRegionalFormats formats;
-  const std::string start = StartLogLine(formats);
-  const std::string stop = StopLogLine(formats);
-  EXPECT_TRUE(std::regex_match(start, std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d サーバ起動)"))) << start;
-  EXPECT_TRUE(std::regex_match(stop, std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d サーバ停止)"))) << stop;
+TEST(LogLine, StampsInTheGivenFormatsAndLocalTime) {
+  TScopedTimeZone zone("UTC0");
+  const platform::TRegionalFormats slashes;
+  EXPECT_EQ(StampedLogLine(slashes, kMoment, "/docs/a.txt 192.168.0.5"), "2004/06/19 22:22:17 /docs/a.txt 192.168.0.5");
+  EXPECT_EQ(StartLogLine(slashes, kMoment), "2004/06/19 22:22:17 サーバ起動");
+  EXPECT_EQ(StopLogLine(slashes, kMoment), "2004/06/19 22:22:17 サーバ停止");
+  platform::TRegionalFormats dots;
+  dots.ShortDate = "%d.%m.%Y";
+  dots.LongTime = "%H.%M.%S";
+  EXPECT_EQ(StartLogLine(dots, kMoment), "19.06.2004 22.22.17 サーバ起動");
+  zone.Use("JST-9");
+  EXPECT_EQ(StopLogLine(slashes, kMoment), "2004/06/20 07:22:17 サーバ停止");
 }
 
 TEST(LogLine, ExceptionLinesNameTheClass) {
   EXPECT_EQ(ExceptionLogLine(EIdCouldNotBindSocket()), "exception : EIdCouldNotBindSocket");
   EXPECT_EQ(ExceptionLogLine(EIdSocketError(10054, "x")), "exception : EIdSocketError");
-  EXPECT_EQ(ExceptionLogLine(std::runtime_error("x")), "exception : Exception");
+  EXPECT_EQ(ExceptionLogLine(std::bad_alloc()), "exception : std::bad_alloc");
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"Shift-JIS\"?>\r\n"
 
 class UnitXMLTest : public ::testing::Test {
 protected:
-  testing_tree::TScopedTimeZone Zone{"JST-9"};
+  TScopedTimeZone Zone{"JST-9"};
   testing_tree::TScopedCodePage CodePage{platform::TCodePage::Utf8};
   testing_tree::TTempTree Tree;
 

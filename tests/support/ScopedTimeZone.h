@@ -6,13 +6,13 @@
 #include <optional>
 #include <string>
 
-class ScopedTimeZone {
+class TScopedTimeZone {
 public:
-  ScopedTimeZone() {
+  TScopedTimeZone() {
     if (const char* old = std::getenv("TZ")) FOld = old;
   }
-  explicit ScopedTimeZone(const char* zone) : ScopedTimeZone() { Use(zone); }
-  ~ScopedTimeZone() {
+  explicit TScopedTimeZone(const char* zone) : TScopedTimeZone() { Use(zone); }
+  ~TScopedTimeZone() {
     if (FOld) {
       setenv("TZ", FOld->c_str(), 1);
     } else {
@@ -20,8 +20,8 @@ public:
     }
     tzset();
   }
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+  TScopedTimeZone(const TScopedTimeZone&) = delete;
+  TScopedTimeZone& operator=(const TScopedTimeZone&) = delete;
 
   /// A POSIX zone such as "JST-9" (UTC+9) or "EST5" (UTC-5, no daylight time).
   void Use(const char* zone) {
