@@ -45,3 +45,19 @@ private:
   int FWorkCount[2] = {0, 0};
   std::int64_t FWorkTotal[2] = {0, 0};
 };
+
+/// One unit of work of a component, open for the lifetime of the scope (closed also when an
+/// exception leaves it).
+class TIdWorkScope {
+public:
+  TIdWorkScope(TIdComponent& component, TWorkMode mode, std::int64_t size = 0) : FComponent(component), FMode(mode) {
+    FComponent.BeginWork(FMode, size);
+  }
+  ~TIdWorkScope() { FComponent.EndWork(FMode); }
+  TIdWorkScope(const TIdWorkScope&) = delete;
+  TIdWorkScope& operator=(const TIdWorkScope&) = delete;
+
+private:
+  TIdComponent& FComponent;
+  TWorkMode FMode;
+};

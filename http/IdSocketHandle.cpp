@@ -2,8 +2,6 @@
 
 #include "http/IdException.h"
 
-#include <algorithm>
-
 namespace {
 
 std::string RangeText(const char* format, int low, int high) {
@@ -120,9 +118,4 @@ TIdSocketHandle& TIdSocketHandles::Add() {
 
 void TIdSocketHandles::Remove(const TIdSocketHandle& handle) {
   std::erase_if(FItems, [&](const std::unique_ptr<TIdSocketHandle>& item) { return item.get() == &handle; });
-}
-
-bool TIdSocketHandles::Contains(const TIdSocketHandle* handle) const {
-  return std::any_of(FItems.begin(), FItems.end(),
-                     [&](const std::unique_ptr<TIdSocketHandle>& item) { return item.get() == handle; });
 }

@@ -80,7 +80,6 @@ public:
   void Remove(const TIdSocketHandle& handle);
   std::size_t Count() const { return FItems.size(); }
   TIdSocketHandle& operator[](std::size_t index) { return *FItems[index]; }
-  bool Contains(const TIdSocketHandle* handle) const;
 
   int DefaultPort = 0;
 

@@ -19,7 +19,6 @@ constexpr int Id_SOL_SOCKET = 0xFFFF;
 constexpr int Id_SO_REUSEADDR = 4;
 constexpr int Id_IPPROTO_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
-constexpr int Id_SD_Send = 1;
 constexpr int Id_SD_Both = 2;
 constexpr int Id_TIMEOUT_INFINITE = -2;
 

@@ -182,52 +182,44 @@ void TIdTCPConnection::ReadIntoStream(TIdStream& stream, std::int64_t count, boo
     stream.SetPosition(position);
   }
   std::int64_t remaining = readUntilClosed ? std::numeric_limits<std::int64_t>::max() : count;
-  BeginWork(wmRead, readUntilClosed ? 0 : count);
-  try {
-    const auto queued = static_cast<std::size_t>(std::min<std::int64_t>(FInputQueue.Size(), remaining));
-    stream.Write(FInputQueue.Memory(), queued);
-    FInputQueue.Remove(queued);
-    remaining -= static_cast<std::int64_t>(queued);
-    const std::int64_t blockSize = std::min<std::int64_t>(remaining, RecvBufferSize);
-    std::string block;
-    while (IsConnected() && remaining > 0) {
-      block.resize(static_cast<std::size_t>(std::min(remaining, blockSize)));
-      try {
-        ReadBytes(block.data(), static_cast<std::int64_t>(block.size()));
-      } catch (const EIdConnClosedGracefully&) {
-        if (!readUntilClosed) throw;
-        block = FInputQueue.Extract(FInputQueue.Size());
-      }
-      stream.Write(block.data(), block.size());
-      remaining -= static_cast<std::int64_t>(block.size());
+  // Whatever happens, the stream ends where the data written to it ends.
+  struct TCutAtPosition {
+    TIdStream& Stream;
+    ~TCutAtPosition() {
+      if (Stream.Size() > Stream.Position()) Stream.SetSize(Stream.Position());
     }
-  } catch (...) {
-    EndWork(wmRead);
-    if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
-    throw;
+  } cut{stream};
+  TIdWorkScope work(*this, wmRead, readUntilClosed ? 0 : count);
+  const auto queued = static_cast<std::size_t>(std::min<std::int64_t>(FInputQueue.Size(), remaining));
+  stream.Write(FInputQueue.Memory(), queued);
+  FInputQueue.Remove(queued);
+  remaining -= static_cast<std::int64_t>(queued);
+  const std::int64_t blockSize = std::min<std::int64_t>(remaining, RecvBufferSize);
+  std::string block;
+  while (IsConnected() && remaining > 0) {
+    block.resize(static_cast<std::size_t>(std::min(remaining, blockSize)));
+    try {
+      ReadBytes(block.data(), static_cast<std::int64_t>(block.size()));
+    } catch (const EIdConnClosedGracefully&) {
+      if (!readUntilClosed) throw;
+      block = FInputQueue.Extract(FInputQueue.Size());
+    }
+    stream.Write(block.data(), block.size());
+    remaining -= static_cast<std::int64_t>(block.size());
   }
-  EndWork(wmRead);
-  if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
 }
 
 std::int64_t TIdTCPConnection::CaptureLinesInto(const std::function<void(const std::string&)>& add,
                                                 const std::string& delimiter, bool dotUnstuff) {
   std::int64_t count = 0;
-  BeginWork(wmRead);
-  try {
-    for (;;) {
-      std::string line = ReadLine();
-      if (line == delimiter) break;
-      if (dotUnstuff && line.starts_with("..")) line.erase(0, 1);
-      ++count;
-      add(line);
-    }
-  } catch (...) {
-    EndWork(wmRead);
-    throw;
+  TIdWorkScope work(*this, wmRead);
+  for (;;) {
+    std::string line = ReadLine();
+    if (line == delimiter) return count;
+    if (dotUnstuff && line.starts_with("..")) line.erase(0, 1);
+    ++count;
+    add(line);
   }
-  EndWork(wmRead);
-  return count;
 }
 
 std::int64_t TIdTCPConnection::CaptureLines(std::vector<std::string>& lines, const std::string& delimiter,

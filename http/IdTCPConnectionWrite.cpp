@@ -58,21 +58,15 @@ void TIdTCPConnection::WriteFromStream(TIdStream& stream, bool fromStart, bool w
   if (fromStart) stream.SetPosition(0);
   const std::int64_t end = size != 0 ? stream.Position() + size : stream.Size();
   if (writeCountFirst) WriteInt32(static_cast<std::int32_t>(end - stream.Position()));
-  BeginWork(wmWrite, end - stream.Position());
-  try {
-    std::string block(static_cast<std::size_t>(SendBufferSize), '\0');
-    for (;;) {
-      const std::int64_t wanted = std::min<std::int64_t>(end - stream.Position(), SendBufferSize);
-      if (wanted <= 0) break;
-      const std::size_t got = stream.Read(block.data(), static_cast<std::size_t>(wanted));
-      if (got == 0) throw EIdNoDataToRead();
-      WriteBytes(block.data(), static_cast<std::int64_t>(got));
-    }
-  } catch (...) {
-    EndWork(wmWrite);
-    throw;
+  TIdWorkScope work(*this, wmWrite, end - stream.Position());
+  std::string block(static_cast<std::size_t>(SendBufferSize), '\0');
+  for (;;) {
+    const std::int64_t wanted = std::min<std::int64_t>(end - stream.Position(), SendBufferSize);
+    if (wanted <= 0) return;
+    const std::size_t got = stream.Read(block.data(), static_cast<std::size_t>(wanted));
+    if (got == 0) throw EIdNoDataToRead();
+    WriteBytes(block.data(), static_cast<std::int64_t>(got));
   }
-  EndWork(wmWrite);
 }
 
 void TIdTCPConnection::BeginBufferedWrite(std::int64_t threshold) {
