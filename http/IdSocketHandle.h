@@ -15,7 +15,8 @@
 /// thread may only call CloseSocketHandle(), which shuts the socket down in both directions
 /// (waking a thread that waits on it) but leaves the descriptor open. The descriptor itself is
 /// closed by Reset(), AllocateHandle() or the destructor, on the owning thread, so its number
-/// cannot be handed to a new socket while the owner may still use it.
+/// cannot be handed to a new socket while the owner may still use it. Uses the socket stack, so a
+/// TIdComponent must live while a handle holds a socket.
 class TIdSocketHandle {
 public:
   TIdSocketHandle() = default;

@@ -102,13 +102,17 @@ void TIdTCPServer::Deactivate() {
 }
 
 void TIdTCPServer::StopListeners() {
-  std::lock_guard<std::mutex> lock(FListenersLock);
-  for (std::unique_ptr<TIdListenerThread>& listener : FListeners) {
+  std::vector<std::unique_ptr<TIdListenerThread>> listeners;
+  {
+    // Taken off the list first: no lock is held while waiting for a thread.
+    std::lock_guard<std::mutex> lock(FListenersLock);
+    listeners.swap(FListeners);
+  }
+  for (std::unique_ptr<TIdListenerThread>& listener : listeners) {
     listener->RequestTerminate();
     listener->Binding().CloseSocketHandle();  // wakes a listener blocked in accept
     listener->WaitFor();
   }
-  FListeners.clear();
 }
 
 void TIdTCPServer::CloseConnections() {
