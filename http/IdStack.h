@@ -1,0 +1,110 @@
+#pragma once
+// The process-wide socket stack: every socket call of the engine goes through it, and a failed
+// call becomes an EIdSocketError carrying the Windows sockets number of the failure.
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+using TIdStackSocketHandle = int;
+constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
+constexpr int Id_SOCKET_ERROR = -1;
+
+// The engine speaks the Windows sockets constants; the concrete stack maps them.
+constexpr int Id_PF_INET = 2;
+constexpr int Id_SOCK_STREAM = 1;
+constexpr int Id_SOL_SOCKET = 0xFFFF;
+constexpr int Id_SO_REUSEADDR = 4;
+constexpr int Id_IPPROTO_TCP = 6;
+constexpr int Id_TCP_NODELAY = 1;
+constexpr int Id_SD_Both = 2;
+constexpr int Id_TIMEOUT_INFINITE = -2;
+
+// Error numbers the engine tests by name.
+constexpr int Id_WSAEINTR = 10004;
+constexpr int Id_WSAENOTSOCK = 10038;
+constexpr int Id_WSAEADDRINUSE = 10048;
+constexpr int Id_WSAECONNABORTED = 10053;
+constexpr int Id_WSAECONNRESET = 10054;
+constexpr int Id_WSAESHUTDOWN = 10058;
+constexpr int Id_WSAHOST_NOT_FOUND = 11001;
+
+using TIdSocketList = std::vector<TIdStackSocketHandle>;
+
+/// The socket stack. One object is shared by every thread without a lock: its operations keep
+/// no state between calls except the calling thread's last error. Addresses are IPv4 dotted
+/// text, ports are in host order. It exists while at least one TIdComponent lives (GStack()).
+class TIdStack {
+public:
+  virtual ~TIdStack() = default;
+
+  virtual TIdStackSocketHandle SockCreate(int family, int type, int protocol) = 0;
+  /// An empty address binds to every local address.
+  virtual int SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) = 0;
+  virtual int SockListen(TIdStackSocketHandle s, int backlog) = 0;
+  /// Returns the new socket or Id_INVALID_SOCKET; ip and port receive the peer's address.
+  virtual TIdStackSocketHandle SockAccept(TIdStackSocketHandle s, std::string& ip, int& port) = 0;
+  /// Bytes received, 0 when the peer closed, -1 on error.
+  virtual std::int64_t SockRecv(TIdStackSocketHandle s, void* buffer, std::size_t length, int flags) = 0;
+  /// Bytes sent or -1; never raises SIGPIPE.
+  virtual std::int64_t SockSend(TIdStackSocketHandle s, const void* buffer, std::size_t length, int flags) = 0;
+  /// Waits until a socket of a list is ready or timeoutMs passes (-2 = no limit, 0 = poll).
+  /// Each given list is cut to its ready sockets. Returns the number ready, 0 on timeout,
+  /// -1 on error. Throws EIdStackSetSizeExceeded for a list of more than 64 sockets.
+  virtual int SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
+                         int timeoutMs) = 0;
+  virtual int SockShutdown(TIdStackSocketHandle s, int how) = 0;
+  virtual int SockClose(TIdStackSocketHandle s) = 0;
+  virtual int SockSetOption(TIdStackSocketHandle s, int level, int option, const void* value, int length) = 0;
+  virtual int SockGetOption(TIdStackSocketHandle s, int level, int option, void* value, int& length) = 0;
+  /// Local and peer address of a socket; a failure throws EIdSocketError.
+  virtual void SocketName(TIdStackSocketHandle s, std::string& ip, int& port) = 0;
+  virtual void PeerName(TIdStackSocketHandle s, std::string& ip, int& port) = 0;
+  /// The first IPv4 address of a host; a failed look-up throws EIdSocketError (11001).
+  virtual std::string HostByName(const std::string& name) = 0;
+  virtual std::string HostByAddress(const std::string& address) = 0;
+  virtual std::string LocalHostName() = 0;
+  /// Every IPv4 address of the local host name, in the order the resolver gives them.
+  virtual std::vector<std::string> LocalAddressList() = 0;
+  std::string FirstLocalAddress();
+
+  virtual std::uint16_t HostToNet16(std::uint16_t value) = 0;
+  virtual std::uint16_t NetToHost16(std::uint16_t value) = 0;
+  virtual std::uint32_t HostToNet32(std::uint32_t value) = 0;
+  virtual std::uint32_t NetToHost32(std::uint32_t value) = 0;
+
+  /// "Socket Error # <n>\r\n<text>"; the text is empty for a number without one.
+  virtual std::string ErrorMessageFor(int errorNumber);
+  /// The calling thread's last socket error, as a Windows sockets number.
+  virtual int LastPlatformError() = 0;
+
+  /// Four address bytes in network order as dotted text.
+  static std::string AddressToText(const std::uint8_t (&address)[4]);
+  /// Dotted text into four address bytes (each part a decimal number).
+  static void TextToAddress(const std::string& text, std::uint8_t (&address)[4]);
+
+  /// False when result is not -1. Otherwise records the calling thread's error in LastError()
+  /// and returns true when it is one of accepted; any other error throws EIdSocketError.
+  bool CheckSocketResult(std::int64_t result, std::initializer_list<int> accepted = {});
+  /// Throws EIdSocketError with errorNumber and ErrorMessageFor(errorNumber).
+  [[noreturn]] void RaiseSocketErrorFor(int errorNumber);
+  /// An IPv4 socket; throws EIdInvalidSocket when none can be created.
+  TIdStackSocketHandle NewSocketHandle(int type, int protocol);
+  /// "localhost" in any case is 127.0.0.1, a dotted quad stays, anything else is looked up.
+  std::string ResolveHostName(const std::string& host);
+  /// Four "."-separated decimal numbers, each 0 to 255.
+  static bool IsDottedQuad(const std::string& text);
+  std::uint32_t ParseDottedQuad(const std::string& text);
+  /// The error CheckSocketResult last captured on the calling thread.
+  int LastError() const;
+};
+
+/// The stack object; exists while a TIdComponent lives. Any thread.
+TIdStack* GStack();
+
+/// Counted use of the stack object: the first use creates it, the last one frees it.
+/// TIdComponent does this in its constructor and destructor. Any thread.
+void IdStackAddUse();
+void IdStackReleaseUse();

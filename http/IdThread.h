@@ -1,0 +1,73 @@
+#pragma once
+// The thread framework of the server: a thread that repeats a step until it is stopped, with
+// overridable steps around the run, and threads that free themselves when they end.
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+/// A thread running RunStep() again and again until it is stopped. Created suspended: nothing
+/// runs before StartThread(). A thread with FreeOnTerminate set is detached and deletes its own
+/// object as its last act; any other thread object is freed by whoever waited for it.
+/// StartThread, StopThread, IsStopped, RequestTerminate: any thread.
+class TIdThread {
+public:
+  TIdThread() = default;
+  /// Stops and waits for a thread still running (unless it is the calling thread itself).
+  /// A derived class whose steps could still run stops the thread in its own destructor.
+  virtual ~TIdThread();
+  TIdThread(const TIdThread&) = delete;
+  TIdThread& operator=(const TIdThread&) = delete;
+
+  /// Starts (or lets continue) a stopped thread. Throws std::system_error when the platform
+  /// cannot create the thread.
+  void StartThread();
+  /// Asks the thread to end after the current step.
+  void StopThread();
+  bool IsStopped() const { return FStopped.load() || FTerminated.load(); }
+  void RequestTerminate();
+  bool Terminated() const { return FTerminated.load(); }
+  /// Terminates and waits for the end. Throws EIdThreadTerminateAndWaitFor for a thread that
+  /// frees itself.
+  void TerminateAndWaitFor();
+  /// Waits until the thread function has returned; at once when it never started.
+  void WaitFor();
+  /// Whether the calling thread is this thread.
+  bool IsCurrentThread() const;
+  void SetFreeOnTerminate(bool value) { FFreeOnTerminate = value; }
+  bool FreeOnTerminate() const { return FFreeOnTerminate.load(); }
+
+  /// Class and message of the exception that ended the thread body, if any. Read after WaitFor().
+  const std::string& TerminatingErrorClass() const { return FTerminatingErrorClass; }
+  const std::string& TerminatingErrorMessage() const { return FTerminatingErrorMessage; }
+
+  std::function<void(TIdThread&, const std::exception&)> OnException;
+  std::function<void(TIdThread&)> OnStopped;
+
+protected:
+  virtual void PrepareExecute() {}
+  virtual void FinishExecute() {}
+  virtual void PrepareRun() {}
+  virtual void RunStep() = 0;
+  virtual void FinishRun() {}
+  virtual void CleanupRun() {}
+  virtual void NotifyException(const std::exception& error);
+  virtual void NotifyStopped();
+
+private:
+  void ThreadEntry();
+  void Execute();
+  void RunOnce();
+  void RecordTerminatingError(const char* className, const char* message);
+
+  std::mutex FLock;                    // guards StartThread/StopThread and FThread
+  std::thread FThread;                 // launched by the first StartThread
+  std::atomic<bool> FStopped{true};
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFreeOnTerminate{false};
+  std::string FTerminatingErrorClass;  // written by the thread itself
+  std::string FTerminatingErrorMessage;
+};
