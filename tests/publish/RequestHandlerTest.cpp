@@ -141,17 +141,13 @@ TEST_F(RequestHandlerTest, ShiftJisSystemLabelsItsPages) {
 
 // Files
 TEST_F(RequestHandlerTest, FilesAreSentWholeWithTheirType) {
-  for (std::size_t size : {0u, 32768u, 32769u}) {
-    SCOPED_TRACE(size);
-    const std::string name = "f" + std::to_string(size) + ".txt";
-    const std::string content(size, 'z');
-    Tree.File("pub/" + name, content);
-    const auto answer = Get("/" + name);
-    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", static_cast<long long>(size)));
-    EXPECT_EQ(answer.Body, content);
-  }
-  const auto head = HeadOf("/f32769.txt");
-  EXPECT_EQ(head.Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", 32769));
+  const std::string content(32769, 'z');
+  Tree.File("pub/f.txt", content);
+  const auto answer = Get("/f.txt");
+  EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", 32769));
+  EXPECT_EQ(answer.Body, content);
+  const auto head = HeadOf("/f.txt");
+  EXPECT_EQ(head.Head, answer.Head);
   EXPECT_EQ(head.Body, "");
 }
 
