@@ -113,6 +113,9 @@ protected:
     QTest::keyClicks(spin, keys);
   }
 
+  // The operator sees a control only on its tab.
+  void ShowTab(int index) { Control<QTabWidget>("PageCont")->setCurrentIndex(index); }
+
   void Click(const char* name) { QTest::mouseClick(Control<QAbstractButton>(name), Qt::LeftButton); }
 
   QTemporaryDir FRoot;
@@ -394,11 +397,14 @@ TEST_F(TFormMainTest, SettingsChangedAfterStopApplyAtTheNextStart) {
   Open(true);
   const int port = testsock::FreePort();
   TypePort(QString::number(port));
+  ShowTab(0);
   Click("ButtonExec");
   EXPECT_EQ(Get(port, "/.plan").rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
   Click("ButtonStop");
 
+  ShowTab(1);
   Click("CheckHidden");
+  ShowTab(0);
   Click("ButtonExec");
   const std::string answer = Get(port, "/.plan");
   EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK(&O)\r\n", 0), 0u) << answer;
@@ -415,6 +421,7 @@ TEST_F(TFormMainTest, ClosingWhileADownloadRunsEndsItAndServesNothingMore) {
   Open(true);
   const int port = testsock::FreePort();
   TypePort(QString::number(port));
+  ShowTab(0);
   Click("ButtonExec");
 
   testsock::TClient download(port);
