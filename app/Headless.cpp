@@ -79,7 +79,7 @@ int Serve(const THeadlessOptions& options, const TPublishSettings& publish, cons
   const platform::TRegionalFormats formats = platform::TRegionalFormats::FromLocale();
   TStdoutLogSink log;
   const TFixedSettings settings(publish);
-  const TIdMimeTable mimeTypes;
+  TIdMimeTable mimeTypes;
   TIdHTTPServer httpd;
   TRequestHandler handler(httpd, settings, log, mimeTypes, formats);
   httpd.OnCommandGet = [&handler](TIdPeerThread& thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {

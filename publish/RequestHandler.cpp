@@ -75,7 +75,7 @@ std::string LogSafeText(std::string_view text) {
 }
 
 TRequestHandler::TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
-                                 const TIdMimeTable& mimeTypes, platform::TRegionalFormats formats)
+                                 TIdMimeTable& mimeTypes, platform::TRegionalFormats formats)
     : FServer(server), FSettings(settings), FLog(log), FMimeTypes(mimeTypes), FFormats(std::move(formats)) {}
 
 void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
@@ -116,7 +116,7 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
     // Withheld, or a special file that would block or never end when read.
     AnswerNotFound(AResponseInfo);
   } else if (SameText(ARequestInfo.Command, "HEAD")) {
-    AResponseInfo.ContentType = const_cast<TIdMimeTable&>(FMimeTypes).MimeTypeOf(path);
+    AResponseInfo.ContentType = FMimeTypes.MimeTypeOf(path);
     AResponseInfo.SetStatusCode(200);
     AResponseInfo.AssignContentLength(FileSizeOf(path));
   } else {
@@ -139,8 +139,7 @@ void TRequestHandler::AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const {
 
 void TRequestHandler::SendFile(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo, const std::string& path) {
   try {
-    // MimeTypeOf only reads a table that was filled before the server started.
-    AResponseInfo.ContentType = const_cast<TIdMimeTable&>(FMimeTypes).MimeTypeOf(path);
+    AResponseInfo.ContentType = FMimeTypes.MimeTypeOf(path);
     AResponseInfo.SetStatusCode(200);
     FServer.SendFileResponse(AThread, AResponseInfo, path);
   } catch (const std::exception& error) {

@@ -18,7 +18,7 @@
 class TRequestHandler {
 public:
   TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
-                  const TIdMimeTable& mimeTypes, platform::TRegionalFormats formats);
+                  TIdMimeTable& mimeTypes, platform::TRegionalFormats formats);
 
   /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
   /// Errors of a file being sent are logged as "exception : <class>"; other errors (a HEAD of
@@ -35,7 +35,7 @@ private:
   TIdCustomHTTPServer& FServer;
   const ISettingsSource& FSettings;
   ILogSink& FLog;
-  const TIdMimeTable& FMimeTypes;
+  TIdMimeTable& FMimeTypes;  // looked up only: filled before the server started
   const platform::TRegionalFormats FFormats;
 };
 
