@@ -204,7 +204,10 @@ def start_velmora(binary, data, temp, processes):
     with open(log_path, "wb") as output:
         process = processes.start("velmora", [binary, "--headless", "--port", str(port),
                                               "--include-hidden", data], output)
-    wait_for_port(port, process, "velmora", log_path)
+    try:
+        wait_for_port(port, process, "velmora", log_path)
+    except Failure as failure:
+        raise Failure(f"{failure}(bench/run --only nginx measures nginx alone)") from None
     return Server("velmora", port, process)
 
 
@@ -445,6 +448,28 @@ def verdict(key, target, velmora, reference):
     return f"{target}  {'met' if met else 'MISSED'}"
 
 
+def build_description(binary):
+    """The build type and sanitizers from the binary's CMake cache, so a Debug or sanitized
+    build is not mistaken for the real thing; the source's commit when it is a checkout."""
+    cache = {}
+    try:
+        with open(os.path.join(os.path.dirname(binary), "CMakeCache.txt")) as lines:
+            for line in lines:
+                name, _, value = line.strip().partition("=")
+                cache[name.split(":")[0]] = value
+    except OSError:
+        return "not built by CMake"
+    # An empty type is the default that CMakeLists.txt picks.
+    parts = [(cache.get("CMAKE_BUILD_TYPE") or "RelWithDebInfo") + " build"]
+    if cache.get("VELMORA_SANITIZE"):
+        parts.append("sanitized: " + cache["VELMORA_SANITIZE"])
+    commit = subprocess.run(["git", "-C", cache.get("CMAKE_HOME_DIRECTORY", "."), "describe",
+                             "--always", "--dirty"], capture_output=True, text=True)
+    if commit.returncode == 0:
+        parts.append("source " + commit.stdout.strip())
+    return ", ".join(parts)
+
+
 def machine_lines(binary, nginx, only, settings, tree_files):
     cpu = "unknown CPU"
     with open("/proc/cpuinfo") as info:
@@ -456,17 +481,11 @@ def machine_lines(binary, nginx, only, settings, tree_files):
     if only != "velmora":
         nginx_version = subprocess.run([nginx, "-v"], capture_output=True,
                                        text=True).stderr.strip()
-    build = "unknown"
-    cache = os.path.join(os.path.dirname(binary), "CMakeCache.txt")
-    if os.path.exists(cache):
-        with open(cache) as lines:
-            types = [l.split("=", 1)[1].strip() for l in lines if l.startswith("CMAKE_BUILD_TYPE:")]
-        build = types[0] if types else "-"
     return [
         f"machine: {os.cpu_count()} CPUs (nproc {len(os.sched_getaffinity(0))}), {cpu}, "
         f"Linux {platform.release()}",
         "servers: " + ("velmora not measured" if only == "nginx" else
-                       f"velmora ({binary}, {build} build)") + f", {nginx_version}",
+                       f"velmora ({binary}, {build_description(binary)})") + f", {nginx_version}",
         f"rounds: {settings.rounds}, medians; wrk -t1 -c32 -d{settings.wrk_seconds}s, "
         f"Connection: close; big file {settings.big_bytes // MIB} MiB; tree {tree_files:,} files",
     ]
