@@ -59,17 +59,17 @@ class Processes:
     """Every long-running process the benchmark starts, so that all of them can be stopped."""
 
     def __init__(self):
-        self.FStarted = []
+        self.started = []
 
     def start(self, name, argv, output):
         # A session of its own keeps the terminal's Ctrl-C away: stopping is our job, in order.
         process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=output,
                                    stderr=subprocess.STDOUT, start_new_session=True)
-        self.FStarted.append((name, process))
+        self.started.append((name, process))
         return process
 
     def stop_all(self):
-        for name, process in reversed(self.FStarted):
+        for name, process in reversed(self.started):
             if process.poll() is not None:
                 continue
             process.send_signal(signal.SIGTERM)
@@ -79,7 +79,7 @@ class Processes:
                 log(f"{name} (pid {process.pid}) ignored SIGTERM; killing it")
                 process.kill()
                 process.wait(timeout=10)
-        self.FStarted.clear()
+        self.started.clear()
 
 
 def stop_on_signals():
@@ -167,8 +167,7 @@ def warm_page_cache(data, tree):
     with open(os.path.join(data, BIG_FILE), "rb") as big:
         while big.read(8 * MIB):
             pass
-    subprocess.run(["find", tree, "-printf", "%p %s %T@\n"], stdout=subprocess.DEVNULL,
-                   check=True, timeout=300)
+    find_seconds(tree)
 
 
 # --- the two servers ------------------------------------------------------------------------
@@ -464,7 +463,7 @@ def build_description(binary):
     if cache.get("VELMORA_SANITIZE"):
         parts.append("sanitized: " + cache["VELMORA_SANITIZE"])
     commit = subprocess.run(["git", "-C", cache.get("CMAKE_HOME_DIRECTORY", "."), "describe",
-                             "--always", "--dirty"], capture_output=True, text=True)
+                             "--always", "--dirty"], capture_output=True, text=True, timeout=10)
     if commit.returncode == 0:
         parts.append("source " + commit.stdout.strip())
     return ", ".join(parts)
@@ -479,8 +478,8 @@ def machine_lines(binary, nginx, only, settings, tree_files):
                 break
     nginx_version = "nginx not measured"
     if only != "velmora":
-        nginx_version = subprocess.run([nginx, "-v"], capture_output=True,
-                                       text=True).stderr.strip()
+        nginx_version = subprocess.run([nginx, "-v"], capture_output=True, text=True,
+                                       timeout=10).stderr.strip()
     return [
         f"machine: {os.cpu_count()} CPUs (nproc {len(os.sched_getaffinity(0))}), {cpu}, "
         f"Linux {platform.release()}",
