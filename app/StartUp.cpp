@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/HeadlessOptions.h"
 #include "app/SingleInstance.h"
 #include "app/UnitMain.h"
 
@@ -24,10 +25,8 @@ bool HasDisplay() {
 
 int RunWindow(int argc, char** argv) {
   if (!HasDisplay()) {
-    std::fputs("velmora: no display for the window. To publish a folder without one:\n"
-               "  velmora --headless [--port N] [--user NAME] [--password PASS | --password-file FILE]\n"
-               "                     [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT] ROOT\n",
-               stderr);
+    std::fprintf(stderr, "velmora: no display for the window. To publish a folder without one:\n%s",
+                 kHeadlessUsage);
     return 2;
   }
   QApplication application(argc, argv);

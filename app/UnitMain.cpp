@@ -23,7 +23,10 @@
 #include "app/PortSpinBox.h"
 #include "app/RootArgument.h"
 #include "app/WindowLogSink.h"
+#include "http/IdHTTPServer.h"
+#include "http/IdMimeTable.h"
 #include "platform/Text.h"
+#include "publish/RequestHandler.h"
 #include "publish/LogLine.h"
 
 namespace {
@@ -73,6 +76,10 @@ TFormMain::TFormMain(const std::vector<std::string>& arguments, TAddressSource a
       FAddressSource(std::move(addresses)) {
   CreateControls();
   FLogSink = std::make_unique<TWindowLogSink>(MemoLog);
+  httpd = std::make_unique<TIdHTTPServer>();
+  httpd->OnCommandGet = [this](TIdPeerThread& thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+    FHandler->httpdCommandGet(thread, request, response);
+  };
   ConnectHandlers();
   FormCreate(arguments);
   RefreshSettings();
@@ -80,7 +87,11 @@ TFormMain::TFormMain(const std::vector<std::string>& arguments, TAddressSource a
 }
 
 TFormMain::~TFormMain() {
-  StopServer();
+  try {
+    StopServer();
+  } catch (const std::exception&) {
+    // Threads still busy past the wait: destroying httpd waits for them.
+  }
 }
 
 const ISettingsSource& TFormMain::SettingsSource() const {
@@ -218,13 +229,20 @@ void TFormMain::RefreshSettings() {
 // Handlers
 
 void TFormMain::FormCreate(const std::vector<std::string>& arguments) {
+  MimeTypes = std::make_unique<TIdMimeTable>();
+  FHandler = std::make_unique<TRequestHandler>(*httpd, FSettings, *FLogSink, *MimeTypes, FFormats);
   FillAddressList(false);
   if (!arguments.empty())
     SetRoot(RootFromArgument(arguments.front()));
 }
 
 void TFormMain::FormClose() {
-  StopServer();
+  // The server ends every connection before anything its threads use goes away.
+  try {
+    StopServer();
+  } catch (const std::exception& error) {
+    FLogSink->AppendLine(ExceptionLogLine(error));
+  }
 }
 
 void TFormMain::ButtonRootClick() {
@@ -328,10 +346,10 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
 // Server
 
 void TFormMain::StartServer(int port) {
-  // LEAD: wire httpd here
-  static_cast<void>(port);
+  httpd->SetDefaultPort(port);
+  httpd->SetActive(true);
 }
 
 void TFormMain::StopServer() {
-  // LEAD: wire httpd here
+  httpd->SetActive(false);
 }

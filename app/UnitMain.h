@@ -21,11 +21,15 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
+class TIdHTTPServer;
+class TIdMimeTable;
 class TPortSpinBox;
+class TRequestHandler;
 class TWindowLogSink;
 
-/// The application's only window. Owns its controls, the settings copy that connection threads
-/// read and the log sink they write to. Every member runs in the window's thread; the settings
+/// The application's only window. Owns its controls, the HTTP server httpd with the request
+/// handler, the MIME table MimeTypes, the settings copy that connection threads read and the
+/// log sink they write to. Every member runs in the window's thread; the settings
 /// source and the log sink it hands out may be used from any thread while the window lives.
 /// Controls carry their names as object names, so that tests find them.
 class TFormMain : public QWidget {
@@ -108,5 +112,10 @@ private:
   std::string FRoot;  // the root as chosen or given, in the system code page; EditRoot shows it
   TSettingsSnapshot FSettings;
   const platform::TRegionalFormats FFormats = platform::TRegionalFormats::FromLocale();
+  // Connection threads use the objects above; httpd, declared last, is destroyed first and
+  // waits for them.
+  std::unique_ptr<TIdMimeTable> MimeTypes;
+  std::unique_ptr<TRequestHandler> FHandler;
+  std::unique_ptr<TIdHTTPServer> httpd;
   std::unique_ptr<TWindowLogSink> FLogSink;
 };

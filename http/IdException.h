@@ -77,6 +77,10 @@ ID_DECLARE_EXCEPTION(EIdHTTPCannotSwitchSessionStateWhenActive, EIdHTTPServerErr
                      "Cannot change session state when the server is active.")
 ID_DECLARE_EXCEPTION(EIdHTTPHeaderAlreadyWritten, EIdHTTPServerError, "Header has already been written.")
 
+// Files: a file could not be opened; the message names the full file name and the system's
+// error text.
+ID_DECLARE_EXCEPTION(EFOpenError, EIdException, "")
+
 // Dates
 ID_DECLARE_EXCEPTION(EIdFailedToRetreiveTimeZoneInfo, EIdException,
                      "Failed attempting to retrieve time zone information.")

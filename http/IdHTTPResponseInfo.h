@@ -41,6 +41,21 @@ public:
   /// Frees the body stream when OwnsBodyStream, else only forgets it; none afterwards.
   void ReleaseBodyStream();
 
+  /// The entity lines, then Server, Content-Type, Location, Content-Length and Last-Modified.
+  /// With a BasicRealm the response becomes a 401 challenge: status 401, "WWW-Authenticate:
+  /// Basic realm="<realm>"", and the 49-byte 401 page in place of BodyText.
+  void BuildHeaderLines() override;
+  /// Sends the status line (always "HTTP/1.1", the reason phrase in the system code page), the
+  /// header lines, the cookie lines and the empty line in one send, taking the length from the
+  /// body when none is set. HeaderWritten is set before anything is sent, so a head that fails
+  /// half-way is never sent again. Throws EIdHTTPHeaderAlreadyWritten on a second call (nothing
+  /// sent), EIdNotConnected without a ClientConnection, and the connection's write errors.
+  void WriteHead();
+  /// Writes the head when it is not written yet, then BodyText, else BodyStream from its start,
+  /// else the default page of the status; then lets go of the body. A failed write leaves the
+  /// body in place.
+  void WriteBody();
+
   std::string BasicRealm;               // non-empty: the response becomes a 401 Basic challenge
   TIdTCPConnection* ClientConnection;   // where the response is written
   TIdServerCookies Cookies;             // sent as "Set-Cookie" lines

@@ -89,6 +89,15 @@ public:
   /// blocks of SendBufferSize. Throws EIdNoDataToRead when the stream ends early.
   virtual void WriteFromStream(TIdStream& stream, bool fromStart = false, bool writeCountFirst = false,
                                std::int64_t size = 0);
+  /// Sends the whole file fileName from its first byte, in blocks of SendBufferSize, each read
+  /// just before it is sent; returns the bytes sent, the file's size when it was opened.
+  /// usePlatformTransfer asks for the platform's whole-file transmit call; Linux offers none
+  /// that is safe here (sendfile(2) raises SIGPIPE at a peer that has gone), so the blocks are
+  /// always sent by this connection. Throws EIdFileNotFound ("File \"<name>\" not found") when
+  /// no file of that name exists (a folder does not count), EFOpenError when it cannot be opened
+  /// or is not a regular file, EIdNoDataToRead when it shrinks while being sent, and the write
+  /// errors of WriteBytes.
+  virtual std::int64_t WriteFromFile(const std::string& fileName, bool usePlatformTransfer = false);
   void WriteInt32(std::int32_t value);
   /// Writes a reply that has a code or text; an empty one writes nothing.
   void WriteReply(const TIdReply& reply);

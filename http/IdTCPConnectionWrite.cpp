@@ -3,7 +3,10 @@
 #include "http/IdTCPConnection.h"
 
 #include "http/IdException.h"
+#include "http/IdFileStream.h"
 #include "http/IdIOHandler.h"
+
+#include "platform/FileSystem.h"
 
 #include <algorithm>
 
@@ -67,6 +70,14 @@ void TIdTCPConnection::WriteFromStream(TIdStream& stream, bool fromStart, bool w
     if (got == 0) throw EIdNoDataToRead();
     WriteBytes(block.data(), static_cast<std::int64_t>(got));
   }
+}
+
+std::int64_t TIdTCPConnection::WriteFromFile(const std::string& fileName, bool) {
+  if (!platform::FileExists(fileName)) throw EIdFileNotFound("File \"" + fileName + "\" not found");
+  TIdReadOnlyFileStream file(fileName);
+  const std::int64_t size = file.Size();
+  WriteFromStream(file, true, false, size);
+  return size;
 }
 
 void TIdTCPConnection::BeginBufferedWrite(std::int64_t threshold) {

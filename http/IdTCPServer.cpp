@@ -69,7 +69,11 @@ void TIdTCPServer::Activate() {
     for (std::size_t i = 0; i < FBindings.Count(); ++i) {
       TIdSocketHandle& binding = FBindings[i];
       binding.AllocateHandle(Id_SOCK_STREAM, 0);
-      if (ReuseSocket == rsTrue) {
+      // Linux keeps the port of every connection the server closed in TIME_WAIT for a minute;
+      // without the reuse option a stop and a start on the same port would fail that long. On
+      // Linux the option never lets a listener take a port that another one holds, so the
+      // system's default behaves as Windows does without it.
+      if (ReuseSocket != rsFalse) {
         const std::int32_t on = 1;
         binding.SetSockOpt(Id_SOL_SOCKET, Id_SO_REUSEADDR, &on, sizeof on);
       }

@@ -77,7 +77,7 @@ public:
   TIdReply MaxConnectionReply;
   TIdReply Greeting;
   int TerminateWaitTime = 5000;  // ms
-  TIdReuseSocket ReuseSocket = rsOSDependent;
+  TIdReuseSocket ReuseSocket = rsOSDependent;  // reuse-address option unless rsFalse
   TIdPeerThreadClass PeerThreadClass;  // TIdPeerThread by default
 
   TIdServerThreadEvent OnConnect;

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +23,7 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
+#include "http/TestSockets.h"
 
 namespace {
 
@@ -110,6 +112,9 @@ protected:
     spin->findChild<QLineEdit*>()->selectAll();
     QTest::keyClicks(spin, keys);
   }
+
+  // The operator sees a control only on its tab.
+  void ShowTab(int index) { Control<QTabWidget>("PageCont")->setCurrentIndex(index); }
 
   void Click(const char* name) { QTest::mouseClick(Control<QAbstractButton>(name), Qt::LeftButton); }
 
@@ -254,7 +259,6 @@ TEST_F(TFormMainTest, EnterInThePortFieldBringsItIntoRangeAndStarts) {
 }
 
 TEST_F(TFormMainTest, TakenPortLogsTheErrorAndShowsWhyNothingListens) {
-  GTEST_SKIP() << "needs the HTTP server in StartServer";
   QTcpServer holder;
   ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
   Open(true);
@@ -374,6 +378,62 @@ TEST_F(TFormMainTest, OutOfRangePortIsBroughtToTheNearestBoundOnFocusLoss) {
   QTest::keyClick(Control("SpinPort"), Qt::Key_Backspace);
   Control("EditUserName")->setFocus();
   EXPECT_EQ(QString("80"), Control<QSpinBox>("SpinPort")->text());
+}
+
+// Serving from the window
+
+std::string Get(int port, const std::string& path) {
+  testsock::TClient client(port);
+  if (!client.Connected()) return {};
+  client.Send("GET " + path + " HTTP/1.1\r\n\r\n");
+  return client.ReceiveAll();
+}
+
+TEST_F(TFormMainTest, SettingsChangedAfterStopApplyAtTheNextStart) {
+  QFile hidden(FRoot.path() + "/.plan");
+  ASSERT_TRUE(hidden.open(QIODevice::WriteOnly));
+  hidden.write("secret");
+  hidden.close();
+  Open(true);
+  const int port = testsock::FreePort();
+  TypePort(QString::number(port));
+  ShowTab(0);
+  Click("ButtonExec");
+  EXPECT_EQ(Get(port, "/.plan").rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
+  Click("ButtonStop");
+
+  ShowTab(1);
+  Click("CheckHidden");
+  ShowTab(0);
+  Click("ButtonExec");
+  const std::string answer = Get(port, "/.plan");
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK(&O)\r\n", 0), 0u) << answer;
+  EXPECT_EQ(answer.substr(answer.size() - 6), "secret");
+  Click("ButtonStop");
+  EXPECT_TRUE(WaitUntil([this] { return LogLines().filter(" /.plan 127.0.0.1").size() == 2; })) << LogLines().join('\n').toStdString();
+}
+
+TEST_F(TFormMainTest, ClosingWhileADownloadRunsEndsItAndServesNothingMore) {
+  QFile big(FRoot.path() + "/big.bin");
+  ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(big.resize(256 << 20));
+  big.close();
+  Open(true);
+  const int port = testsock::FreePort();
+  TypePort(QString::number(port));
+  ShowTab(0);
+  Click("ButtonExec");
+
+  testsock::TClient download(port);
+  ASSERT_TRUE(download.Connected());
+  download.Send("GET /big.bin HTTP/1.1\r\n\r\n");
+  ASSERT_FALSE(download.Receive(100000).empty());  // under way; the rest waits in the socket
+  FForm->close();
+
+  const std::size_t rest = download.ReceiveAll().size();
+  EXPECT_LT(rest, std::size_t{256} << 20);
+  testsock::TClient later(port);
+  EXPECT_FALSE(later.Connected());
 }
 
 // Stands for the desktop's handler of http addresses and notes what it is given.

@@ -66,7 +66,7 @@ TEST(TIdHTTPResponseInfo, NeverFoldsItsHeaderLines) {
   response.ContentType = "text/plain; " + std::string(100, 'x') + " " + std::string(100, 'y');
   response.BuildHeaderLines();
   EXPECT_EQ(response.HeaderLines.ValueOf("Content-Type"), response.ContentType);
-  EXPECT_EQ(response.HeaderLines.Count(), 1);
+  EXPECT_EQ(response.HeaderLines.Count(), 2);  // Content-Type and Server, neither folded
 }
 
 // Body stream ownership

@@ -153,6 +153,20 @@ TEST_F(TIdTCPServerTest, TakenPortRaisesCouldNotBindAndStaysInactive) {
   server.SetActive(false);
 }
 
+// Regression: the server closes first, so the port sat in TIME_WAIT and a stop followed by a
+// start on the same port failed for a minute.
+TEST_F(TIdTCPServerTest, RestartsOnTheSamePortRightAfterServing) {
+  TIdTCPServer server;
+  server.OnExecute = Echo;
+  server.SetDefaultPort(testsock::FreePort());
+  server.SetActive(true);
+  ASSERT_TRUE(Served(server.DefaultPort(), "first"));
+  server.SetActive(false);
+  server.SetActive(true);
+  EXPECT_TRUE(Served(server.DefaultPort(), "again"));
+  server.SetActive(false);
+}
+
 TEST_F(TIdTCPServerTest, DeactivationClosesIdleAndMidRequestClients) {
   Server.SetActive(true);
   TClient idle(Port());

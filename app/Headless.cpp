@@ -1,0 +1,138 @@
+#include "app/Headless.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/HeadlessOptions.h"
+#include "app/RootArgument.h"
+#include "http/IdHTTPServer.h"
+#include "http/IdMimeTable.h"
+#include "platform/RegionalFormats.h"
+#include "platform/Text.h"
+#include "publish/LogLine.h"
+#include "publish/PublishSettings.h"
+#include "publish/RequestHandler.h"
+
+namespace {
+
+/// The log on standard output: one whole line per call, flushed at once. Any thread.
+class TStdoutLogSink : public ILogSink {
+public:
+  void AppendLine(const std::string& line) override {
+    const std::lock_guard<std::mutex> guard(FLock);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+
+private:
+  std::mutex FLock;  // keeps lines from different threads apart
+};
+
+/// Settings fixed by the command line for the whole run; nothing changes them, so any thread
+/// reads them without a lock.
+class TFixedSettings : public ISettingsSource {
+public:
+  explicit TFixedSettings(TPublishSettings settings) : FSettings(std::move(settings)) {}
+  TPublishSettings Snapshot() const override { return FSettings; }
+
+private:
+  const TPublishSettings FSettings;
+};
+
+int UsageError(const std::string& reason) {
+  std::fprintf(stderr, "velmora: %s\n%s", reason.c_str(), kHeadlessUsage);
+  return 2;
+}
+
+bool ReadFirstLine(const std::string& path, std::string& line) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::getline(file, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return !file.bad();
+}
+
+TPublishSettings SettingsFrom(const THeadlessOptions& options, std::string root, std::string password) {
+  TPublishSettings settings;
+  settings.Root = std::move(root);
+  settings.ExcludeReadOnly = options.ExcludeReadOnly;
+  settings.ExcludeHidden = !options.IncludeHidden;
+  settings.ExcludeSystem = !options.IncludeSystem;
+  settings.ExtensionFilter = options.ExtensionFilter;
+  settings.Extension = options.Extension;
+  settings.UserName = options.UserName;
+  settings.Password = std::move(password);
+  return settings;
+}
+
+// Serves until SIGINT or SIGTERM arrives. The signals are blocked before the first thread
+// starts, so every thread inherits the mask and only sigwait() here ever receives them.
+int Serve(const THeadlessOptions& options, const TPublishSettings& publish, const sigset_t& stopSignals) {
+  const platform::TRegionalFormats formats = platform::TRegionalFormats::FromLocale();
+  TStdoutLogSink log;
+  const TFixedSettings settings(publish);
+  const TIdMimeTable mimeTypes;
+  TIdHTTPServer httpd;
+  TRequestHandler handler(httpd, settings, log, mimeTypes, formats);
+  httpd.OnCommandGet = [&handler](TIdPeerThread& thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+    handler.httpdCommandGet(thread, request, response);
+  };
+  httpd.SetDefaultPort(options.Port);
+  try {
+    httpd.SetActive(true);
+  } catch (const std::exception& error) {
+    log.AppendLine(ExceptionLogLine(error));
+    std::fprintf(stderr, "velmora: %s\n", error.what());
+    return 1;
+  }
+  log.AppendLine(StartLogLine(formats, std::time(nullptr)));
+
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  try {
+    httpd.SetActive(false);
+  } catch (const std::exception& error) {
+    // Threads still busy past the wait: the server's destruction waits for them.
+    log.AppendLine(ExceptionLogLine(error));
+  }
+  log.AppendLine(StopLogLine(formats, std::time(nullptr)));
+  return 0;
+}
+
+}  // namespace
+
+int RunHeadless(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  THeadlessOptions options;
+  std::string error;
+  if (!ParseHeadlessOptions(args, options, error)) return UsageError(error);
+  if (options.Help) {
+    std::fputs(kHeadlessUsage, stdout);
+    return 0;
+  }
+  const std::string root = RootFromArgument(options.Root);
+  if (root.empty()) {
+    std::fprintf(stderr, "%s\n", platform::Utf8ToCodePage("ルートフォルダを指定してください。").c_str());
+    return 2;
+  }
+  std::string password = options.Password;
+  if (!options.PasswordFile.empty() && !ReadFirstLine(options.PasswordFile, password)) {
+    std::fprintf(stderr, "velmora: cannot read the password file %s\n", options.PasswordFile.c_str());
+    return 2;
+  }
+
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  return Serve(options, SettingsFrom(options, root, std::move(password)), stopSignals);
+}

@@ -1,0 +1,149 @@
+#include "publish/RequestHandler.h"
+
+#include "http/IdFileStream.h"
+#include "http/IdGlobal.h"
+#include "http/IdPeerThread.h"
+#include "platform/CodePage.h"
+#include "platform/FilePath.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "publish/ListingPage.h"
+#include "publish/LogLine.h"
+#include "publish/UnitXML.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace {
+
+const char* const kNotFoundStart = "<html><head><title>ファイルが見つかりません。</title></head><body><h1>";
+const char* const kNotFoundEnd = "</h1></body></html>";
+const char* const kAuthFailedPage =
+    "<html><head><title>Error</title></head><body><h1>Authentication failed</h1></body></html>";
+const char* const kRealm = "Velmora User Authentication.";
+const char* const kIndexName = "index.xml";
+
+// The type of the pages this handler builds: labelled with their character set, because
+// browsers mis-decode unlabelled pages with Japanese names.
+std::string PageContentType() {
+  return platform::SystemCodePage() == platform::TCodePage::ShiftJis ? "text/html; charset=Shift_JIS"
+                                                                     : "text/html; charset=UTF-8";
+}
+
+std::uint32_t WithheldMask(const TPublishSettings& settings) {
+  std::uint32_t mask = 0;
+  if (settings.ExcludeReadOnly) mask |= platform::faReadOnly;
+  if (settings.ExcludeHidden) mask |= platform::faHidden;
+  if (settings.ExcludeSystem) mask |= platform::faSysFile;
+  return mask;
+}
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+bool IsInsideRoot(const std::string& path, const std::string& root) {
+  if (root.empty()) return false;
+  const std::string base = WithoutTrailingSlash(platform::ExpandFileName(root));
+  const std::string full = WithoutTrailingSlash(path);
+  if (base == "/") return full.starts_with('/');
+  return full == base || (full.starts_with(base) && full[base.size()] == '/');
+}
+
+bool SameSecret(std::string_view a, std::string_view b) {
+  // Every byte of the longer text is looked at, whatever differs first.
+  std::size_t difference = a.size() ^ b.size();
+  const std::size_t length = std::max(a.size(), b.size());
+  for (std::size_t i = 0; i < length; ++i) {
+    const unsigned char x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
+    const unsigned char y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
+    difference |= static_cast<std::size_t>(x ^ y);
+  }
+  return difference == 0;
+}
+
+std::string LogSafeText(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = '?';
+  }
+  return result;
+}
+
+TRequestHandler::TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
+                                 const TIdMimeTable& mimeTypes, platform::TRegionalFormats formats)
+    : FServer(server), FSettings(settings), FLog(log), FMimeTypes(mimeTypes), FFormats(std::move(formats)) {}
+
+void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
+                                      TIdHTTPResponseInfo& AResponseInfo) {
+  const TPublishSettings settings = FSettings.Snapshot();
+  const std::string document = platform::Utf8ToCodePage(ARequestInfo.Document);
+  FLog.AppendLine(
+      StampedLogLine(FFormats, std::time(nullptr), LogSafeText(document) + " " + ARequestInfo.RemoteIP));
+  const std::string path = platform::ExpandFileName(settings.Root + document);
+  const std::uint32_t mask = WithheldMask(settings);
+
+  if (!settings.UserName.empty() && !settings.Password.empty()) {
+    // Both compared in full: the time taken tells nothing about either.
+    const bool userMatches = SameSecret(ARequestInfo.AuthUser, settings.UserName);
+    const bool passwordMatches = SameSecret(ARequestInfo.AuthPassword, settings.Password);
+    if (!(userMatches & passwordMatches)) {
+      AResponseInfo.BodyText = kAuthFailedPage;
+      AResponseInfo.BasicRealm = kRealm;
+      return;
+    }
+  }
+
+  // One look at the disk decides the kind and the attributes.
+  const platform::TFileInfo info = platform::GetFileInfo(path);
+  const bool isFolder = info.Readable() && (info.Attr & platform::faDirectory) != 0;
+  const bool isFile = info.Readable() && !isFolder;
+  const bool insideRoot = IsInsideRoot(path, settings.Root);
+
+  if (!insideRoot || (!isFile && !isFolder)) {
+    // A path outside the root is told apart from a missing one by nothing.
+    AnswerNotFound(AResponseInfo);
+  } else if (isFolder) {
+    AResponseInfo.BodyText = ListingPage(path, settings, FFormats);
+    AResponseInfo.ContentType = PageContentType();
+    if (SameText(ARequestInfo.Command, "HEAD"))
+      AResponseInfo.AssignContentLength(static_cast<std::int64_t>(AResponseInfo.BodyText.size()));
+  } else if ((info.Attr & mask) != 0 || (info.Attr & platform::faArchive) == 0) {
+    // Withheld, or a special file that would block or never end when read.
+    AnswerNotFound(AResponseInfo);
+  } else if (SameText(ARequestInfo.Command, "HEAD")) {
+    AResponseInfo.ContentType = const_cast<TIdMimeTable&>(FMimeTypes).MimeTypeOf(path);
+    AResponseInfo.SetStatusCode(200);
+    AResponseInfo.AssignContentLength(FileSizeOf(path));
+  } else {
+    SendFile(AThread, AResponseInfo, path);
+  }
+
+  const std::size_t slash = path.rfind('/');
+  if (insideRoot && !isFile && path.compare(slash + 1, std::string::npos, kIndexName) == 0) {
+    AResponseInfo.SetStatusCode(200);
+    AResponseInfo.ContentType = "text/html";  // the index keeps the record's default type
+    AResponseInfo.BodyText = BuildFileIndex(path.substr(0, slash + 1));
+  }
+}
+
+void TRequestHandler::AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const {
+  AResponseInfo.SetStatusCode(404);
+  AResponseInfo.BodyText = platform::Utf8ToCodePage(kNotFoundStart) + AResponseInfo.StatusText() + kNotFoundEnd;
+  AResponseInfo.ContentType = PageContentType();
+}
+
+void TRequestHandler::SendFile(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo, const std::string& path) {
+  try {
+    // MimeTypeOf only reads a table that was filled before the server started.
+    AResponseInfo.ContentType = const_cast<TIdMimeTable&>(FMimeTypes).MimeTypeOf(path);
+    AResponseInfo.SetStatusCode(200);
+    FServer.SendFileResponse(AThread, AResponseInfo, path);
+  } catch (const std::exception& error) {
+    FLog.AppendLine(ExceptionLogLine(error));
+  }
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The request handler: for every HTTP request, decides what the client gets (a file, a folder's
+// listing, the XML index of a folder tree, a not-found page or an authentication challenge) and
+// writes the activity log's request line. Free of window code: its host supplies the settings,
+// the log and the type table.
+
+#include "http/IdCustomHTTPServer.h"
+#include "platform/RegionalFormats.h"
+#include "publish/PublishSettings.h"
+
+#include <string>
+#include <string_view>
+
+/// Serves requests for the server that calls it. Keeps no state between requests: each one
+/// takes its own settings snapshot. The server, settings source, log sink and type table are
+/// not owned and must outlive the handler; the table is only read (it was filled before the
+/// server started). httpdCommandGet runs on connection threads, many at once.
+class TRequestHandler {
+public:
+  TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
+                  const TIdMimeTable& mimeTypes, platform::TRegionalFormats formats);
+
+  /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
+  /// Errors of a file being sent are logged as "exception : <class>"; other errors (a HEAD of
+  /// a file that cannot be opened, a failing listing or index) leave the handler, and the
+  /// request cycle answers them with status 500.
+  void httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo);
+
+private:
+  // The not-found answer: status 404 and the page naming it.
+  void AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const;
+  // Sends the file path; a failure while sending becomes a log line.
+  void SendFile(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo, const std::string& path);
+
+  TIdCustomHTTPServer& FServer;
+  const ISettingsSource& FSettings;
+  ILogSink& FLog;
+  const TIdMimeTable& FMimeTypes;
+  const platform::TRegionalFormats FFormats;
+};
+
+/// Whether path (a full path) is root or lies below it: equal to it, or beginning with it and a
+/// "/", compared byte for byte, after the same expansion and a trailing "/" ignored on both. An
+/// empty root holds nothing. Any thread.
+bool IsInsideRoot(const std::string& path, const std::string& root);
+
+/// Whether a and b hold the same bytes, compared in a time that does not depend on where they
+/// first differ. Any thread.
+bool SameSecret(std::string_view a, std::string_view b);
+
+/// text with every control byte (below 0x20, and 0x7F) written as "?", so that a logged request
+/// stays one line. Any thread.
+std::string LogSafeText(std::string_view text);

@@ -1,0 +1,291 @@
+// The request handler behind a real server on loopback: what each request gets, and what the
+// log shows.
+
+#include "publish/RequestHandler.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include "http/IdHTTPServer.h"
+#include "http/IdPeerThread.h"
+#include "platform/TestTree.h"
+#include "publish/ListingPage.h"
+#include "publish/UnitXML.h"
+#include "support/HttpExchange.h"
+
+namespace {
+
+using testhttp::Exchange;
+using testhttp::Head;
+using testhttp::Request;
+
+const char kNotFoundPage[] =
+    "<html><head><title>\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x81\x8C\xE8\xA6\x8B\xE3\x81\xA4\xE3\x81"
+    "\x8B\xE3\x82\x8A\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\xE3\x80\x82</title></head><body><h1>Not Found</h1></body>"
+    "</html>";
+const char kPageType[] = "text/html; charset=UTF-8";
+
+class TTestSettings : public ISettingsSource {
+public:
+  TPublishSettings Snapshot() const override {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FSettings;
+  }
+  void Set(const TPublishSettings& settings) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FSettings = settings;
+  }
+
+private:
+  mutable std::mutex FLock;
+  TPublishSettings FSettings;  // guarded by FLock
+};
+
+class TTestLog : public ILogSink {
+public:
+  void AppendLine(const std::string& line) override {
+    std::lock_guard<std::mutex> lock(FLock);
+    FLines.push_back(line);
+  }
+  std::vector<std::string> Lines() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FLines;
+  }
+
+private:
+  mutable std::mutex FLock;
+  std::vector<std::string> FLines;  // guarded by FLock
+};
+
+// A server that can disturb a file between the handler's checks and the sending.
+class TTestServer : public TIdHTTPServer {
+public:
+  std::function<void(const std::string&)> BeforeSend;
+  std::int64_t SendFileResponse(TIdPeerThread& thread, TIdHTTPResponseInfo& response,
+                                const std::string& fileName) override {
+    if (BeforeSend) BeforeSend(fileName);
+    return TIdHTTPServer::SendFileResponse(thread, response, fileName);
+  }
+};
+
+class RequestHandlerTest : public ::testing::Test {
+protected:
+  RequestHandlerTest() : Handler(Server, Settings, Log, MimeTypes, platform::TRegionalFormats{}) {
+    Root = Tree.Folder("pub");
+    TPublishSettings settings;
+    settings.Root = Root;
+    Settings.Set(settings);
+    TIdSocketHandle& binding = Server.Bindings().Add();
+    binding.IP = "127.0.0.1";
+    binding.Port = 0;
+    Server.OnCommandGet = [this](TIdPeerThread& t, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+      Handler.httpdCommandGet(t, rq, rs);
+    };
+  }
+  ~RequestHandlerTest() override { Server.SetActive(false); }
+
+  void SetUp() override {
+    Server.SetActive(true);
+    Port = Server.Bindings()[0].Port;
+  }
+  void Change(const std::function<void(TPublishSettings&)>& change) {
+    TPublishSettings settings = Settings.Snapshot();
+    change(settings);
+    Settings.Set(settings);
+  }
+  testhttp::TAnswer Get(const std::string& target, const std::string& headers = "") {
+    return Exchange(Port, Request("GET", target, headers));
+  }
+  testhttp::TAnswer HeadOf(const std::string& target) { return Exchange(Port, Request("HEAD", target)); }
+  bool NotFound(const testhttp::TAnswer& answer) {
+    return answer.Head == Head("HTTP/1.1 404 Not Found", kPageType, sizeof kNotFoundPage - 1) &&
+           answer.Body == kNotFoundPage;
+  }
+
+  TScopedTimeZone Zone{"UTC"};
+  testing_tree::TScopedCodePage CodePage{platform::TCodePage::Utf8};
+  testing_tree::TTempTree Tree;
+  std::string Root;
+  TTestSettings Settings;
+  TTestLog Log;
+  TIdMimeTable MimeTypes{true, "/nonexistent/mime.types"};
+  TTestServer Server;
+  TRequestHandler Handler;
+  int Port = 0;
+};
+
+// Folders
+TEST_F(RequestHandlerTest, ListsFoldersWithTheirCharacterSet) {
+  Tree.Folder("pub/sub");
+  Tree.File("pub/sub/a.txt", "abc");
+  const std::string page = ListingPage(Root + "/sub/", Settings.Snapshot(), {});
+  for (const char* target : {"/sub/", "/sub", "/sub/../sub/"}) {
+    SCOPED_TRACE(target);
+    const auto answer = Get(target);
+    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", kPageType, static_cast<long long>(page.size())));
+    EXPECT_EQ(answer.Body, page);
+  }
+  // The folder's HEAD carries the page and its length.
+  EXPECT_EQ(HeadOf("/sub/").Body, page);
+}
+
+TEST_F(RequestHandlerTest, ShiftJisSystemLabelsItsPages) {
+  testing_tree::TScopedCodePage shiftJis(platform::TCodePage::ShiftJis);
+  EXPECT_NE(Get("/").Head.find("Content-Type: text/html; charset=Shift_JIS\r\n"), std::string::npos);
+  EXPECT_NE(Get("/none").Head.find("Content-Type: text/html; charset=Shift_JIS\r\n"), std::string::npos);
+}
+
+// Files
+TEST_F(RequestHandlerTest, FilesAreSentWholeWithTheirType) {
+  const std::string content(32769, 'z');
+  Tree.File("pub/f.txt", content);
+  const auto answer = Get("/f.txt");
+  EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", 32769));
+  EXPECT_EQ(answer.Body, content);
+  const auto head = HeadOf("/f.txt");
+  EXPECT_EQ(head.Head, answer.Head);
+  EXPECT_EQ(head.Body, "");
+}
+
+TEST_F(RequestHandlerTest, WithheldAndSpecialFilesAreNotFound) {
+  Tree.File("pub/.hidden", "h");
+  const std::string readOnly = Tree.File("pub/ro.txt", "r");
+  ::chmod(readOnly.c_str(), 0444);
+  ASSERT_EQ(::mkfifo(Tree.At("pub/fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(NotFound(Get("/.hidden")));
+  EXPECT_TRUE(NotFound(HeadOf("/.hidden")));
+  EXPECT_EQ(Get("/ro.txt").Body, "r");
+  EXPECT_TRUE(NotFound(Get("/fifo")));
+  Change([](TPublishSettings& s) {
+    s.ExcludeReadOnly = true;
+    s.ExcludeHidden = false;
+    s.ExcludeSystem = false;
+  });
+  EXPECT_TRUE(NotFound(Get("/ro.txt")));
+  EXPECT_EQ(Get("/.hidden").Body, "h");
+  // Reading a FIFO would hold the connection thread: never opened, whatever the settings.
+  EXPECT_TRUE(NotFound(Get("/fifo")));
+  EXPECT_TRUE(NotFound(HeadOf("/fifo")));
+}
+
+TEST_F(RequestHandlerTest, FileGoneBeforeSendingIsLogged) {
+  Tree.File("pub/gone.txt", "x");
+  Tree.File("pub/late.txt", "y");
+  Server.BeforeSend = [](const std::string& fileName) {
+    if (fileName.ends_with("gone.txt")) std::remove(fileName.c_str());
+    if (fileName.ends_with("late.txt")) {
+      std::remove(fileName.c_str());
+      ::mkfifo(fileName.c_str(), 0600);  // a file swapped for a FIFO
+    }
+  };
+  EXPECT_EQ(Get("/gone.txt").Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", -1));
+  EXPECT_EQ(Get("/late.txt").Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", -1));
+  const auto lines = Log.Lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], "exception : EFOpenError");
+  EXPECT_EQ(lines[3], "exception : EFOpenError");
+}
+
+// The XML index
+TEST_F(RequestHandlerTest, IndexOfAFolderThatHasNoIndexFile) {
+  Tree.File("pub/a.txt", "a");
+  auto answer = Get("/index.xml");
+  EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "text/html", static_cast<long long>(answer.Body.size())));
+  EXPECT_EQ(answer.Body, BuildFileIndex(Root + "/"));
+  EXPECT_EQ(Get("/nosuch/index.xml").Body, BuildFileIndex(Root + "/nosuch/"));
+  EXPECT_TRUE(NotFound(Get("/INDEX.XML")));  // the name is compared with case
+  Tree.File("pub/index.xml", "<mine/>");
+  EXPECT_EQ(Get("/index.xml").Body, "<mine/>");
+}
+
+// Authentication
+TEST_F(RequestHandlerTest, AuthenticationGate) {
+  Tree.File("pub/a.txt", "a");
+  Change([](TPublishSettings& s) {
+    s.UserName = "user";
+    s.Password = "Pass";
+  });
+  const std::string challenge =
+      Head("HTTP/1.1 401 Unauthorized", "text/html", 49,
+           "WWW-Authenticate: Basic realm=\"Velmora User Authentication.\"\r\n");
+  struct AuthCase {
+    const char* header;
+    bool passes;
+  };
+  const AuthCase cases[] = {
+      {"", false},
+      {"Authorization: Basic dXNlcjpwYXNz\r\n", false},  // user:pass, wrong case
+      {"Authorization: Basic dXNlcjpQYXNzeA==\r\n", false},  // user:Passx, longer
+      {"Authorization: Basic dXNlcjpQYXNz\r\n", true},   // user:Pass
+      {"Authorization: basic dXNlcjpQYXNz\r\n", true},   // scheme in lower case
+  };
+  for (const AuthCase& c : cases) {
+    SCOPED_TRACE(c.header);
+    const auto answer = Get("/a.txt", c.header);
+    if (c.passes) {
+      EXPECT_EQ(answer.Body, "a");
+    } else {
+      EXPECT_EQ(answer.Head, challenge);
+      EXPECT_EQ(answer.Body, "<HTML><BODY><B>401 Unauthorized</B></BODY></HTML>");
+    }
+  }
+  EXPECT_EQ(Get("/index.xml").Head, challenge);  // no index before the gate
+  Change([](TPublishSettings& s) { s.Password.clear(); });  // a user name alone: no gate
+  EXPECT_EQ(Get("/a.txt").Body, "a");
+}
+
+TEST(RequestHandler, SameSecretComparesEveryByte) {
+  EXPECT_TRUE(SameSecret("", ""));
+  EXPECT_TRUE(SameSecret("Pass", "Pass"));
+  EXPECT_FALSE(SameSecret("Pass", "pass"));
+  EXPECT_FALSE(SameSecret("Pass", "Pas"));
+  EXPECT_FALSE(SameSecret("", "P"));
+  EXPECT_FALSE(SameSecret(std::string("a\0b", 3), "a"));
+}
+
+// Paths outside the root
+TEST_F(RequestHandlerTest, NothingOutsideTheRootIsServed) {
+  Tree.File("secret.txt", "s");
+  Tree.Folder("pubx");
+  Tree.File("pubx/x.txt", "x");
+  Tree.File("PUB.txt", "p");
+  const char* targets[] = {"/../secret.txt", "/%2e%2e/secret.txt", "/..%2fsecret.txt", "/../pubx/x.txt",
+                           "/../", "/../index.xml", "/../../../../etc/passwd",
+                           "http://example.test/../secret.txt"};
+  for (const char* target : targets) {
+    SCOPED_TRACE(target);
+    EXPECT_TRUE(NotFound(Get(target)));
+  }
+}
+
+TEST(RequestHandler, RootTestNeedsASeparator) {
+  EXPECT_TRUE(IsInsideRoot("/srv/pub", "/srv/pub"));
+  EXPECT_TRUE(IsInsideRoot("/srv/pub/", "/srv/pub"));
+  EXPECT_TRUE(IsInsideRoot("/srv/pub/a", "/srv/pub/"));
+  EXPECT_TRUE(IsInsideRoot("/srv/pub/a", "/srv/x/../pub"));
+  EXPECT_FALSE(IsInsideRoot("/srv/public/a", "/srv/pub"));
+  EXPECT_FALSE(IsInsideRoot("/srv/PUB/a", "/srv/pub"));
+  EXPECT_FALSE(IsInsideRoot("/srv", "/srv/pub"));
+  EXPECT_FALSE(IsInsideRoot("/srv/pub", ""));
+  EXPECT_TRUE(IsInsideRoot("/etc/x", "/"));
+}
+
+// The log
+TEST_F(RequestHandlerTest, EveryRequestIsOneLogLine) {
+  Get("/a%0D%0A2004/01/01 00:00:00 forged%7F");
+  Change([](TPublishSettings& s) {
+    s.UserName = "u";
+    s.Password = "p";
+  });
+  Get("/refused");
+  const auto lines = Log.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[0].ends_with(" /a??2004/01/01 00:00:00 forged? 127.0.0.1")) << lines[0];
+  EXPECT_TRUE(lines[1].ends_with(" /refused 127.0.0.1")) << lines[1];
+}
+
+}  // namespace
