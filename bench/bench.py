@@ -1,0 +1,573 @@
+#!/usr/bin/env python3
+"""Velmora side by side with nginx on this machine, over loopback.
+
+Started by bench/run, which installs the tools and builds the program first. Builds a data tree
+in a temporary folder, starts `velmora --headless` and nginx on free 127.0.0.1 ports, measures
+both in alternating order round by round, and prints the medians in one table. Everything it
+starts is stopped by process id on the way out, also on Ctrl-C, SIGTERM or an error.
+"""
+
+import argparse
+import grp
+import os
+import platform
+import pwd
+import re
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+
+LOOPBACK = "127.0.0.1"
+KIB = 1024
+MIB = 1024 * KIB
+SMALL_FILE = "small.txt"
+LISTING_DIR = "dir1000"
+BIG_FILE = "big.bin"
+TREE_DIR = "tree"
+JAPANESE_DIR = "日本語の資料"
+IDLE_CONNECTIONS = 200
+HALF_REQUEST = b"GET / HTTP/1.1\r\nHost: x\r\n"  # the empty line that ends the head never comes
+
+
+class Settings:
+    """What one run measures: three full rounds, or one short smoke round with --quick."""
+
+    def __init__(self, quick):
+        self.rounds = 1 if quick else 3
+        self.wrk_seconds = 2 if quick else 10
+        self.big_bytes = 64 * MIB if quick else 1024 * MIB
+        self.tree_files = 10_000 if quick else 100_000
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+class Failure(Exception):
+    """A step failed in a way that makes the figures meaningless; the message says which."""
+
+
+# --- processes ------------------------------------------------------------------------------
+
+class Processes:
+    """Every long-running process the benchmark starts, so that all of them can be stopped."""
+
+    def __init__(self):
+        self.started = []
+
+    def start(self, name, argv, output):
+        # A session of its own keeps the terminal's Ctrl-C away: stopping is our job, in order.
+        process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=output,
+                                   stderr=subprocess.STDOUT, start_new_session=True)
+        self.started.append((name, process))
+        return process
+
+    def stop_all(self):
+        for name, process in reversed(self.started):
+            if process.poll() is not None:
+                continue
+            process.send_signal(signal.SIGTERM)
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                log(f"{name} (pid {process.pid}) ignored SIGTERM; killing it")
+                process.kill()
+                process.wait(timeout=10)
+        self.started.clear()
+
+
+def stop_on_signals():
+    """SIGTERM and SIGHUP unwind like Ctrl-C, so the cleanup in main() runs for them too."""
+    def interrupt(signum, _frame):
+        raise KeyboardInterrupt(f"signal {signum}")
+    signal.signal(signal.SIGTERM, interrupt)
+    signal.signal(signal.SIGHUP, interrupt)
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind((LOOPBACK, 0))
+        return probe.getsockname()[1]
+
+
+def wait_for_port(port, process, name, log_path, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            raise Failure(f"{name} exited with status {process.returncode}:\n"
+                          + tail(log_path))
+        try:
+            with socket.create_connection((LOOPBACK, port), timeout=1):
+                return
+        except OSError:
+            time.sleep(0.1)
+    raise Failure(f"{name} did not accept connections on port {port} within {seconds} s:\n"
+                  + tail(log_path))
+
+
+def tail(path, lines=20):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as text:
+            return "".join(text.readlines()[-lines:])
+    except OSError:
+        return ""
+
+
+# --- the data tree --------------------------------------------------------------------------
+
+def write_file(path, data):
+    with open(path, "wb") as out:
+        out.write(data)
+
+
+def build_tree(data, settings):
+    """Builds every folder and file the rows read; returns the number of files under tree/."""
+    started = time.monotonic()
+    os.makedirs(data)
+    write_file(os.path.join(data, SMALL_FILE), bytes(ord("a") + i % 26 for i in range(KIB)))
+
+    listing = os.path.join(data, LISTING_DIR)
+    os.mkdir(listing)
+    for i in range(1000):
+        write_file(os.path.join(listing, f"file-{i:04d}.txt"), f"entry {i}\n".encode())
+
+    # Real bytes, not a sparse file, so that the transfer reads pages like any video would.
+    block = os.urandom(MIB)
+    with open(os.path.join(data, BIG_FILE), "wb") as out:
+        for _ in range(settings.big_bytes // MIB):
+            out.write(block)
+
+    # 100 files in each leaf folder, ten folders below each inner one: 100,000 files lie in
+    # 1,000 leaves under 110 inner folders (10,000 files: 100 leaves under 10).
+    leaves = settings.tree_files // 100
+    depth = len(str(leaves - 1))
+    for leaf in range(leaves):
+        digits = f"{leaf:0{depth}d}"
+        folder = os.path.join(data, TREE_DIR, *(f"d{d}" for d in digits))
+        os.makedirs(folder)
+        for i in range(100):
+            write_file(os.path.join(folder, f"f{i:02d}.dat"), b"x" * (i + 1))
+
+    japanese = os.path.join(data, JAPANESE_DIR)
+    os.makedirs(os.path.join(japanese, "報告書"))
+    for name in ("写真 一覧.html", "議事録（第1回）.txt", "ファイル.bin"):
+        write_file(os.path.join(japanese, name), name.encode())
+
+    log(f"data tree built in {time.monotonic() - started:.1f} s under {data}")
+    return leaves * 100
+
+
+def warm_page_cache(data, tree):
+    with open(os.path.join(data, BIG_FILE), "rb") as big:
+        while big.read(8 * MIB):
+            pass
+    find_seconds(tree)
+
+
+# --- the two servers ------------------------------------------------------------------------
+
+class Server:
+    def __init__(self, name, port, process):
+        self.name = name
+        self.port = port
+        self.process = process
+
+    def url(self, path):
+        return f"http://{LOOPBACK}:{self.port}/{urllib.parse.quote(path)}"
+
+    def pids(self):
+        """The server's own process and its children (nginx's workers)."""
+        children = []
+        for entry in os.listdir("/proc"):
+            if entry.isdigit():
+                try:
+                    with open(f"/proc/{entry}/stat") as stat:
+                        # The fields after the name (which may hold spaces) start at ") ".
+                        fields = stat.read().rsplit(")", 1)[1].split()
+                except OSError:
+                    continue
+                if int(fields[1]) == self.process.pid:
+                    children.append(int(entry))
+        return [self.process.pid] + children
+
+
+def start_velmora(binary, data, temp, processes):
+    port = free_port()
+    log_path = os.path.join(temp, "velmora.log")
+    with open(log_path, "wb") as output:
+        process = processes.start("velmora", [binary, "--headless", "--port", str(port),
+                                              "--include-hidden", data], output)
+    try:
+        wait_for_port(port, process, "velmora", log_path)
+    except Failure as failure:
+        raise Failure(f"{failure}(bench/run --only nginx measures nginx alone)") from None
+    return Server("velmora", port, process)
+
+
+NGINX_CONF = """\
+worker_processes auto;
+daemon off;
+master_process on;
+pid {folder}/nginx.pid;
+error_log {folder}/error.log warn;
+{user}
+events {{
+    worker_connections 1024;
+}}
+http {{
+    {mime}
+    default_type application/octet-stream;
+    access_log off;
+    sendfile on;
+    client_body_temp_path {folder}/client_body;
+    proxy_temp_path {folder}/proxy;
+    fastcgi_temp_path {folder}/fastcgi;
+    uwsgi_temp_path {folder}/uwsgi;
+    scgi_temp_path {folder}/scgi;
+    server {{
+        listen {address}:{port};
+        root {root};
+        autoindex on;
+    }}
+}}
+"""
+
+
+def start_nginx(nginx, data, temp, processes):
+    port = free_port()
+    folder = os.path.join(temp, "nginx")
+    os.mkdir(folder)
+    # As root, the workers would otherwise drop to "nobody"; as anyone else nginx stays as is.
+    user = ""
+    if os.geteuid() == 0:
+        user = f"user {pwd.getpwuid(os.geteuid()).pw_name} {grp.getgrgid(os.getegid()).gr_name};"
+    mime = "include /etc/nginx/mime.types;" if os.path.exists("/etc/nginx/mime.types") else ""
+    conf = os.path.join(folder, "nginx.conf")
+    write_file(conf, NGINX_CONF.format(folder=folder, user=user, mime=mime, address=LOOPBACK,
+                                       port=port, root=data).encode())
+    log_path = os.path.join(folder, "error.log")
+    with open(os.path.join(folder, "stderr.log"), "wb") as output:
+        # -e: the error log before the configuration is read goes to our folder too.
+        process = processes.start("nginx", [nginx, "-p", folder, "-c", conf, "-e", log_path],
+                                  output)
+    wait_for_port(port, process, "nginx", log_path)
+    return Server("nginx", port, process)
+
+
+# --- single measurements --------------------------------------------------------------------
+
+def curl(url, out, fields, timeout=600):
+    """Runs curl once; returns the values of the --write-out fields."""
+    result = subprocess.run(
+        ["curl", "-sS", "--noproxy", "*", "-o", out, "-w", " ".join(f"%{{{f}}}" for f in fields),
+         url], capture_output=True, text=True, timeout=timeout)
+    if result.returncode != 0:
+        raise Failure(f"curl {url} failed: {result.stderr.strip()}")
+    return result.stdout.split()
+
+
+UNIT_MS = {"us": 0.001, "ms": 1.0, "s": 1000.0, "m": 60_000.0}
+
+
+class Wrk:
+    """One wrk run: requests per second, 99th percentile latency and the errors it saw."""
+
+    def __init__(self, url, seconds):
+        argv = ["wrk", "-t1", "-c32", f"-d{seconds}s", "-H", "Connection: close", "--latency", url]
+        result = subprocess.run(argv, capture_output=True, text=True, timeout=seconds + 60)
+        out = result.stdout
+        if result.returncode != 0 or "Requests/sec" not in out:
+            raise Failure(f"wrk {url} failed:\n{out}{result.stderr}")
+        self.requests = float(re.search(r"Requests/sec:\s*([\d.]+)", out).group(1))
+        value, unit = re.search(r"\s99%\s+([\d.]+)(us|ms|s|m)\b", out).groups()
+        self.p99_ms = float(value) * UNIT_MS[unit]
+        errors = re.search(r"Socket errors: connect (\d+), read (\d+), write (\d+), timeout (\d+)",
+                           out)
+        non2xx = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
+        self.errors = (sum(map(int, errors.groups())) if errors else 0) + \
+            (int(non2xx.group(1)) if non2xx else 0)
+
+
+def download_mb_per_s(url, size):
+    speed, received, status = curl(url, "/dev/null",
+                                   ["speed_download", "size_download", "http_code"])
+    if status != "200" or int(received) != size:
+        raise Failure(f"{url}: status {status}, {received} of {size} bytes")
+    return float(speed) / 1e6
+
+
+def index_seconds(url):
+    seconds, status = curl(url, "/dev/null", ["time_total", "http_code"])
+    if status != "200":
+        raise Failure(f"{url}: status {status}")
+    return float(seconds)
+
+
+def find_seconds(tree):
+    started = time.perf_counter()
+    subprocess.run(["find", tree, "-printf", "%p %s %T@\n"], stdout=subprocess.DEVNULL,
+                   check=True, timeout=300)
+    return time.perf_counter() - started
+
+
+def accept_queue(port):
+    """Connections waiting in the listen queue of PORT (any local address), from /proc/net/tcp."""
+    waiting = 0
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as lines:
+                next(lines)
+                for line in lines:
+                    fields = line.split()
+                    if fields[3] == "0A" and int(fields[1].rsplit(":", 1)[1], 16) == port:
+                        waiting += int(fields[4].split(":")[1], 16)
+        except FileNotFoundError:
+            continue
+    return waiting
+
+
+def idle_memory_kib(server):
+    """RSS and PSS (KiB, summed over the server's processes) while IDLE_CONNECTIONS clients hang
+    halfway through their request heads."""
+    clients = []
+    try:
+        for _ in range(IDLE_CONNECTIONS):
+            client = socket.create_connection((LOOPBACK, server.port), timeout=10)
+            clients.append(client)
+            client.sendall(HALF_REQUEST)
+        # Every client accepted (the listen queue empty), then a moment to read the half heads.
+        deadline = time.monotonic() + 10
+        while accept_queue(server.port) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        time.sleep(0.5)
+        if server.process.poll() is not None:
+            raise Failure(f"{server.name} exited while holding idle connections")
+        rss = pss = 0
+        for pid in server.pids():
+            with open(f"/proc/{pid}/smaps_rollup") as rollup:
+                for line in rollup:
+                    key, value = line.split(":", 1)
+                    if key == "Rss":
+                        rss += int(value.split()[0])
+                    elif key == "Pss":
+                        pss += int(value.split()[0])
+        return rss, pss
+    finally:
+        for client in clients:
+            client.close()
+
+
+# --- checks, rounds and the table -----------------------------------------------------------
+
+def check_answers(server, data, temp, tree_files):
+    """Both servers must serve the same tree before their speeds mean anything."""
+    copy = os.path.join(temp, "check.out")
+    status, = curl(server.url(SMALL_FILE), copy, ["http_code"])
+    with open(copy, "rb") as got, open(os.path.join(data, SMALL_FILE), "rb") as want:
+        if status != "200" or got.read() != want.read():
+            raise Failure(f"{server.name}: {SMALL_FILE} did not come back intact")
+    for folder in (LISTING_DIR, JAPANESE_DIR):
+        status, = curl(server.url(folder + "/"), copy, ["http_code"])
+        if status != "200":
+            raise Failure(f"{server.name}: listing of {folder}/ answered {status}")
+    if server.name == "velmora":
+        status, = curl(server.url(TREE_DIR + "/index.xml"), copy, ["http_code"])
+        with open(copy, "rb") as index:
+            files = index.read().count(b"<File ")
+        if status != "200" or files != tree_files:
+            raise Failure(f"velmora: {TREE_DIR}/index.xml answered {status} with {files} of "
+                          f"{tree_files} files")
+    os.remove(copy)
+
+
+ROWS = [
+    # key, what the row shows, what the ratio (velmora / reference) must reach
+    ("small_rps", "small file (1 KiB), requests/s", ">= 1.0"),
+    ("small_p99", "small file, p99 latency ms", ""),
+    ("list_rps", "listing of 1,000 entries, requests/s", ">= 1.5"),
+    ("list_p99", "listing, p99 latency ms", ""),
+    ("big_mbs", "big file, MB/s", ">= 0.95"),
+    ("index_s", "index.xml of the tree, s (vs find)", "<= 1.5"),
+    ("idle_rss", "200 idle connections, RSS MB", ""),
+    ("idle_pss", "200 idle connections, PSS MB", "<= 1.0 or <= 10 MB"),
+]
+
+
+def measure(server, data, settings, figures, notes):
+    """One round's figures of one server, appended to figures[server.name][row]."""
+    mine = figures[server.name]
+    for key, path in (("small", SMALL_FILE), ("list", LISTING_DIR + "/")):
+        run = Wrk(server.url(path), settings.wrk_seconds)
+        mine[f"{key}_rps"].append(run.requests)
+        mine[f"{key}_p99"].append(run.p99_ms)
+        if run.errors:
+            notes.append(f"{server.name}, {path}: wrk counted {run.errors} errors")
+        log(f"  {server.name:8} {path:12} {run.requests:10.0f} req/s  p99 {run.p99_ms:.2f} ms")
+    mine["big_mbs"].append(download_mb_per_s(server.url(BIG_FILE), settings.big_bytes))
+    if server.name == "velmora":
+        mine["index_s"].append(index_seconds(server.url(TREE_DIR + "/index.xml")))
+    else:
+        mine["index_s"].append(find_seconds(os.path.join(data, TREE_DIR)))
+    rss, pss = idle_memory_kib(server)
+    mine["idle_rss"].append(rss * KIB / 1e6)
+    mine["idle_pss"].append(pss * KIB / 1e6)
+    log(f"  {server.name:8} {BIG_FILE:12} {mine['big_mbs'][-1]:10.0f} MB/s   "
+        f"index/find {mine['index_s'][-1]:.3f} s   PSS {mine['idle_pss'][-1]:.1f} MB")
+
+
+def figure(values):
+    if not values:
+        return None
+    return statistics.median(values)
+
+
+def show(value):
+    if value is None:
+        return "-"
+    return f"{value:.0f}" if value >= 100 else f"{value:.2f}" if value >= 1 else f"{value:.3f}"
+
+
+def verdict(key, target, velmora, reference):
+    if not target or velmora is None or reference is None:
+        return target
+    ratio = velmora / reference
+    met = {
+        "small_rps": ratio >= 1.0,
+        "list_rps": ratio >= 1.5,
+        "big_mbs": ratio >= 0.95,
+        "index_s": ratio <= 1.5,
+        "idle_pss": ratio <= 1.0 or velmora <= 10.0,
+    }[key]
+    return f"{target}  {'met' if met else 'MISSED'}"
+
+
+def build_description(binary):
+    """The build type and sanitizers from the binary's CMake cache, so a Debug or sanitized
+    build is not mistaken for the real thing; the source's commit when it is a checkout."""
+    cache = {}
+    try:
+        with open(os.path.join(os.path.dirname(binary), "CMakeCache.txt")) as lines:
+            for line in lines:
+                name, _, value = line.strip().partition("=")
+                cache[name.split(":")[0]] = value
+    except OSError:
+        return "not built by CMake"
+    # An empty type is the default that CMakeLists.txt picks.
+    parts = [(cache.get("CMAKE_BUILD_TYPE") or "RelWithDebInfo") + " build"]
+    if cache.get("VELMORA_SANITIZE"):
+        parts.append("sanitized: " + cache["VELMORA_SANITIZE"])
+    commit = subprocess.run(["git", "-C", cache.get("CMAKE_HOME_DIRECTORY", "."), "describe",
+                             "--always", "--dirty"], capture_output=True, text=True, timeout=10)
+    if commit.returncode == 0:
+        parts.append("source " + commit.stdout.strip())
+    return ", ".join(parts)
+
+
+def machine_lines(binary, nginx, only, settings, tree_files):
+    cpu = "unknown CPU"
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    nginx_version = "nginx not measured"
+    if only != "velmora":
+        nginx_version = subprocess.run([nginx, "-v"], capture_output=True, text=True,
+                                       timeout=10).stderr.strip()
+    return [
+        f"machine: {os.cpu_count()} CPUs (nproc {len(os.sched_getaffinity(0))}), {cpu}, "
+        f"Linux {platform.release()}",
+        "servers: " + ("velmora not measured" if only == "nginx" else
+                       f"velmora ({binary}, {build_description(binary)})") + f", {nginx_version}",
+        f"rounds: {settings.rounds}, medians; wrk -t1 -c32 -d{settings.wrk_seconds}s, "
+        f"Connection: close; big file {settings.big_bytes // MIB} MiB; tree {tree_files:,} files",
+    ]
+
+
+def print_table(figures, header, notes):
+    lines = header + [""]
+    titles = ("", "velmora", "nginx", "ratio", "target")
+    rows = []
+    for key, label, target in ROWS:
+        velmora = figure(figures["velmora"][key])
+        reference = figure(figures["nginx"][key])
+        ratio = f"{velmora / reference:.2f}" if velmora is not None and reference else "-"
+        rows.append((label, show(velmora), show(reference), ratio,
+                     verdict(key, target, velmora, reference)))
+    widths = [max(len(row[i]) for row in rows + [titles]) for i in range(len(titles))]
+    for row in [titles] + rows:
+        lines.append(f"{row[0]:<{widths[0]}}  " + "  ".join(
+            f"{cell:>{widths[i]}}" for i, cell in enumerate(row[1:4], 1)) +
+                     (f"  {row[4]}" if row[4] else ""))
+    lines.append("ratio = velmora / nginx; in the index.xml row the nginx column holds "
+                 "find -printf over the same tree.")
+    lines += [f"note: {note}" for note in notes]
+    print("\n".join(lines), flush=True)
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(
+        prog="bench/run", description="Measure velmora --headless side by side with nginx.")
+    parser.add_argument("--quick", action="store_true",
+                        help="one short round (wrk 2 s, 64 MiB file, 10,000-file tree)")
+    parser.add_argument("--only", choices=("velmora", "nginx"),
+                        help="measure one server alone (the index.xml row still runs find)")
+    parser.add_argument("--binary", default=os.path.join(
+        os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build", "velmora"),
+        help="the program to measure (default: build/velmora)")
+    return parser.parse_args()
+
+
+def main():
+    arguments = parse_arguments()
+    settings = Settings(arguments.quick)
+    nginx = shutil.which("nginx", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
+    if arguments.only != "velmora" and not nginx:
+        raise Failure("nginx is not installed (bench/run installs it)")
+    stop_on_signals()
+    processes = Processes()
+    temp = tempfile.mkdtemp(prefix="velmora-bench-")
+    try:
+        data = os.path.join(temp, "data")
+        tree_files = build_tree(data, settings)
+        warm_page_cache(data, os.path.join(data, TREE_DIR))
+        servers = []
+        if arguments.only != "nginx":
+            servers.append(start_velmora(os.path.abspath(arguments.binary), data, temp,
+                                         processes))
+        if arguments.only != "velmora":
+            servers.append(start_nginx(nginx, data, temp, processes))
+        for server in servers:
+            check_answers(server, data, temp, tree_files)
+        figures = {name: {key: [] for key, *_ in ROWS} for name in ("velmora", "nginx")}
+        notes = []
+        for number in range(settings.rounds):
+            log(f"round {number + 1} of {settings.rounds}")
+            for server in (servers if number % 2 == 0 else servers[::-1]):
+                measure(server, data, settings, figures, notes)
+        if arguments.only == "velmora":
+            # find is the index row's reference even without nginx.
+            figures["nginx"]["index_s"] = [find_seconds(os.path.join(data, TREE_DIR))
+                                           for _ in range(settings.rounds)]
+        print_table(figures, machine_lines(arguments.binary, nginx, arguments.only, settings,
+                                           tree_files), notes)
+    finally:
+        processes.stop_all()
+        shutil.rmtree(temp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except Failure as failure:
+        log(f"bench/run: {failure}")
+        sys.exit(1)
+    except KeyboardInterrupt:
+        log("bench/run: interrupted; everything it started is stopped")
+        sys.exit(130)
