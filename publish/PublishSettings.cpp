@@ -1,1 +1,0 @@
-#include "publish/PublishSettings.h"
