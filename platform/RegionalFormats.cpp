@@ -15,10 +15,14 @@ bool IsPlainLocale(std::string_view name) {
 
 std::string Format(const std::string& format, const std::tm& time) {
   if (format.empty()) return {};
+  // Every common format fits the stack buffer, which spares a heap buffer per date written.
+  char local[128];
+  std::size_t length = std::strftime(local, sizeof local, format.c_str(), &time);
+  if (length != 0) return std::string(local, length);
   // strftime gives 0 both for "too small" and for an empty result, so grow a few times only.
-  std::vector<char> buffer(64 + format.size() * 4);
-  for (int attempt = 0; attempt < 4; ++attempt, buffer.resize(buffer.size() * 4)) {
-    const std::size_t length = std::strftime(buffer.data(), buffer.size(), format.c_str(), &time);
+  std::vector<char> buffer(sizeof local * 4 + format.size() * 4);
+  for (int attempt = 0; attempt < 3; ++attempt, buffer.resize(buffer.size() * 4)) {
+    length = std::strftime(buffer.data(), buffer.size(), format.c_str(), &time);
     if (length != 0) return std::string(buffer.data(), length);
   }
   return {};
