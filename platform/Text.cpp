@@ -176,8 +176,11 @@ std::string CodePageToUtf8(std::string_view text, TCodePage codePage) {
 }
 
 std::size_t DisplayWidth(std::string_view text, TCodePage codePage) {
-  std::size_t width = 0;
-  for (std::size_t pos = 0; pos < text.size();) {
+  // An ASCII byte is one column in either code page: most names are counted by this loop alone.
+  std::size_t pos = 0;
+  while (pos < text.size() && static_cast<unsigned char>(text[pos]) < 0x80) ++pos;
+  std::size_t width = pos;
+  while (pos < text.size()) {
     const auto c = static_cast<unsigned char>(text[pos]);
     if (codePage == TCodePage::ShiftJis) {
       const bool pair = IsShiftJisLeadByte(c) && pos + 1 < text.size();
