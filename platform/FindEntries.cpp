@@ -55,6 +55,10 @@ bool Glob(std::string_view name, std::string_view pattern) {
 // The sort key: single-byte ASCII letters folded to lower case, double-byte characters kept.
 std::string SortKey(std::string_view name) {
   std::string key(name);
+  if (!HasLeadBytes()) {
+    for (char& c : key) c = FoldCase(c);
+    return key;
+  }
   for (std::size_t i = 0; i < key.size(); i += CharLength(key, i)) {
     if (CharLength(key, i) == 1) key[i] = FoldCase(key[i]);
   }
@@ -63,17 +67,26 @@ std::string SortKey(std::string_view name) {
 
 int DotRank(const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
 
+// Sorts small records that point at the entries (rank and key worked out once per entry, not
+// per comparison), then moves every entry once into its place.
 void SortEntries(std::vector<TSearchRec>& entries) {
-  std::vector<std::pair<std::string, TSearchRec>> keyed;
-  keyed.reserve(entries.size());
-  for (TSearchRec& entry : entries) keyed.emplace_back(SortKey(entry.Name), std::move(entry));
-  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-    const int rankA = DotRank(a.second.Name), rankB = DotRank(b.second.Name);
-    if (rankA != rankB) return rankA < rankB;
-    if (a.first != b.first) return a.first < b.first;
-    return a.second.Name < b.second.Name;
+  struct TSortItem {
+    int Rank;
+    std::string Key;
+    TSearchRec* Entry;
+  };
+  std::vector<TSortItem> items;
+  items.reserve(entries.size());
+  for (TSearchRec& entry : entries) items.push_back({DotRank(entry.Name), SortKey(entry.Name), &entry});
+  std::sort(items.begin(), items.end(), [](const TSortItem& a, const TSortItem& b) {
+    if (a.Rank != b.Rank) return a.Rank < b.Rank;
+    if (const int order = a.Key.compare(b.Key); order != 0) return order < 0;
+    return a.Entry->Name < b.Entry->Name;
   });
-  for (std::size_t i = 0; i < keyed.size(); ++i) entries[i] = std::move(keyed[i].second);
+  std::vector<TSearchRec> sorted;
+  sorted.reserve(entries.size());
+  for (const TSortItem& item : items) sorted.push_back(std::move(*item.Entry));
+  entries = std::move(sorted);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -47,7 +48,7 @@ bool IsShiftJisTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFC && c !
 
 bool IsShiftJisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
-// An iconv conversion descriptor for one call; closed when it goes out of scope.
+// An iconv conversion descriptor, closed when it goes out of scope.
 class TIconv {
 public:
   TIconv(const char* to, const char* from) : FHandle(iconv_open(to, from)) {
@@ -76,8 +77,25 @@ private:
   iconv_t FHandle;
 };
 
+// One descriptor per thread and direction, opened on first use and kept for the thread's life:
+// opening one loads the code page's tables, which costs far more than converting a name, and a
+// descriptor holds conversion state, so threads never share one.
+TIconv& ToShiftJis() {
+  thread_local TIconv converter(kCodePage932, "UTF-8");
+  return converter;
+}
+
+TIconv& FromShiftJis() {
+  thread_local TIconv converter("UTF-8", kCodePage932);
+  return converter;
+}
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 std::string Utf8ToShiftJis(std::string_view utf8) {
-  TIconv converter(kCodePage932, "UTF-8");
+  TIconv& converter = ToShiftJis();
   std::string result;
   result.reserve(utf8.size());
   for (std::size_t pos = 0; pos < utf8.size();) {
@@ -100,7 +118,7 @@ std::string Utf8ToShiftJis(std::string_view utf8) {
 }
 
 std::string ShiftJisToUtf8(std::string_view text) {
-  TIconv converter("UTF-8", kCodePage932);
+  TIconv& converter = FromShiftJis();
   std::string result;
   result.reserve(text.size() * 3 / 2);
   for (std::size_t pos = 0; pos < text.size();) {
@@ -153,12 +171,16 @@ std::string Utf8ToCodePage(std::string_view utf8, TCodePage codePage) {
 }
 
 std::string CodePageToUtf8(std::string_view text, TCodePage codePage) {
+  if (IsAscii(text)) return std::string(text);  // the same bytes in every code page
   return codePage == TCodePage::ShiftJis ? ShiftJisToUtf8(text) : RepairUtf8(text);
 }
 
 std::size_t DisplayWidth(std::string_view text, TCodePage codePage) {
-  std::size_t width = 0;
-  for (std::size_t pos = 0; pos < text.size();) {
+  // An ASCII byte is one column in either code page: most names are counted by this loop alone.
+  std::size_t pos = 0;
+  while (pos < text.size() && static_cast<unsigned char>(text[pos]) < 0x80) ++pos;
+  std::size_t width = pos;
+  while (pos < text.size()) {
     const auto c = static_cast<unsigned char>(text[pos]);
     if (codePage == TCodePage::ShiftJis) {
       const bool pair = IsShiftJisLeadByte(c) && pos + 1 < text.size();
@@ -168,7 +190,8 @@ std::size_t DisplayWidth(std::string_view text, TCodePage codePage) {
     }
     char32_t codePoint = 0;
     const std::size_t length = DecodeUtf8(text, pos, codePoint);
-    width += length != 0 && IsWideCodePoint(codePoint) ? 2 : 1;
+    // Nothing below U+1100 is wide, which spares the table search for most characters.
+    width += length != 0 && codePoint >= 0x1100 && IsWideCodePoint(codePoint) ? 2 : 1;
     pos += length != 0 ? length : 1;
   }
   return width;

@@ -1,7 +1,7 @@
 #pragma once
 // Conversions between the system code page, UTF-8 and Unicode, and the display width of a text.
-// Every function here is free of shared state (iconv handles live for one call), so any
-// thread may call them at once.
+// Every function here is free of shared state (each thread keeps its own iconv handles), so
+// any thread may call them at once.
 
 #include <cstddef>
 #include <string>

@@ -1,35 +1,49 @@
 #include "publish/HtmlText.h"
 
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
+  std::size_t plain = 0;  // the start of the run of bytes not yet copied
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char* entity = nullptr;
+    switch (text[i]) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
+      default: continue;
+    }
+    out.append(text, plain, i - plain);
+    out += entity;
+    plain = i + 1;
+  }
+  out.append(text, plain);
+}
+
+void AppendPercentEncoded(std::string& out, std::string_view bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::size_t plain = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                            b == '-' || b == '.' || b == '_' || b == '~';
+    if (unreserved) continue;
+    out.append(bytes, plain, i - plain);
+    const char escape[] = {'%', kHex[b >> 4], kHex[b & 0x0F]};
+    out.append(escape, sizeof escape);
+    plain = i + 1;
+  }
+  out.append(bytes, plain);
+}
+
 std::string HtmlEscape(std::string_view text) {
   std::string result;
   result.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': result += "&amp;"; break;
-      case '<': result += "&lt;"; break;
-      case '>': result += "&gt;"; break;
-      case '"': result += "&quot;"; break;
-      default: result += c;
-    }
-  }
+  AppendHtmlEscaped(result, text);
   return result;
 }
 
 std::string PercentEncode(std::string_view bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string result;
   result.reserve(bytes.size());
-  for (char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
-                            b == '-' || b == '.' || b == '_' || b == '~';
-    if (unreserved) {
-      result += c;
-    } else {
-      result += '%';
-      result += kHex[b >> 4];
-      result += kHex[b & 0x0F];
-    }
-  }
+  AppendPercentEncoded(result, bytes);
   return result;
 }

@@ -12,3 +12,9 @@ std::string HtmlEscape(std::string_view text);
 /// bytes with every byte other than A-Z, a-z, 0-9, "-", ".", "_" and "~" written as "%XX"
 /// (upper-case hex digits). "/" is encoded too, so a name never gains a path level.
 std::string PercentEncode(std::string_view bytes);
+
+/// HtmlEscape(text) appended to out, with no string of its own in between (pages of many lines).
+void AppendHtmlEscaped(std::string& out, std::string_view text);
+
+/// PercentEncode(bytes) appended to out, with no string of its own in between.
+void AppendPercentEncoded(std::string& out, std::string_view bytes);

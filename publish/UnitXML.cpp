@@ -4,6 +4,7 @@
 #include <libxml/xmlwriter.h>
 
 #include <algorithm>
+#include <charconv>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -17,13 +18,9 @@
 
 namespace {
 
-struct TBufferFree {
-  void operator()(xmlBuffer* buffer) const { xmlBufferFree(buffer); }
-};
 struct TWriterFree {
   void operator()(xmlTextWriter* writer) const { xmlFreeTextWriter(writer); }
 };
-using TBuffer = std::unique_ptr<xmlBuffer, TBufferFree>;
 using TWriter = std::unique_ptr<xmlTextWriter, TWriterFree>;
 
 const xmlChar* Xml(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
@@ -39,79 +36,98 @@ void InitXmlOnce() {
   std::call_once(once, [] { xmlInitParser(); });
 }
 
-void WriteAttribute(xmlTextWriter* writer, const char* name, const std::string& value) {
-  Check(xmlTextWriterWriteAttribute(writer, Xml(name), Xml(value.c_str())));
+void WriteAttribute(xmlTextWriter* writer, const char* name, const char* value) {
+  Check(xmlTextWriterWriteAttribute(writer, Xml(name), Xml(value)));
 }
 
-// The element in which the walk currently writes entries, and the folders on the way down to
-// it (device and inode), so that a link back up the tree is never entered twice.
+void WriteNumber(xmlTextWriter* writer, const char* name, std::int64_t value) {
+  char digits[24];
+  *std::to_chars(digits, digits + sizeof digits - 1, value).ptr = '\0';
+  WriteAttribute(writer, name, digits);
+}
+
+// The element in which the walk currently writes entries, the relative name of the folder
+// being walked ("" for the indexed folder itself, else "\" and its segments, in UTF-8 for the
+// document), and the folders on the way down to it (device and inode), so that a link back up
+// the tree is never entered twice. Name grows and shrinks with the walk, one buffer for all.
 struct TWalk {
   xmlTextWriter* Writer;
+  std::string Name;
   std::vector<platform::TFileId> Path;
 };
 
-// Writes the elements for the entries of diskFolder, the folder that relative names below the
-// indexed folder ("" for the indexed folder itself, else "\" and its segments, already widened
-// to UTF-8 for the document); depth first, each subfolder walked as soon as its element is
-// opened. A folder that cannot be read adds nothing.
-void AddFolderEntries(const std::string& relative, const std::string& diskFolder, TWalk& walk) {
+// Writes the elements for the entries of diskFolder, the folder whose relative name walk.Name
+// holds; depth first, each subfolder walked as soon as its element is opened. A folder that
+// cannot be read adds nothing.
+void AddFolderEntries(const std::string& diskFolder, TWalk& walk) {
+  const std::size_t folderLength = walk.Name.size();
   for (const platform::TSearchRec& entry : platform::FindEntries(diskFolder, "*", platform::faAnyFile)) {
     const bool isFolder = (entry.Attr & platform::faDirectory) != 0;
     if (isFolder && (entry.Name == "." || entry.Name == "..")) continue;
-    const std::string name = platform::CodePageToUtf8(entry.Name);
+    walk.Name += '\\';
+    walk.Name += platform::CodePageToUtf8(entry.Name);
     if (!isFolder) {
       Check(xmlTextWriterStartElement(walk.Writer, Xml("File")));
-      WriteAttribute(walk.Writer, "xmlns:Name", relative + "\\" + name);
-      WriteAttribute(walk.Writer, "xmlns:LastUpdate", std::to_string(platform::FileDateFromTime(entry.LastWrite)));
-      WriteAttribute(walk.Writer, "xmlns:Size", std::to_string(entry.Size));
+      WriteAttribute(walk.Writer, "xmlns:Name", walk.Name.c_str());
+      WriteNumber(walk.Writer, "xmlns:LastUpdate", platform::FileDateFromTime(entry.LastWrite));
+      WriteNumber(walk.Writer, "xmlns:Size", entry.Size);
       Check(xmlTextWriterEndElement(walk.Writer));
-      continue;
+    } else {
+      Check(xmlTextWriterStartElement(walk.Writer, Xml("Folder")));
+      WriteAttribute(walk.Writer, "xmlns:Name", walk.Name.c_str() + folderLength + 1);
+      const bool onPath = std::find(walk.Path.begin(), walk.Path.end(), entry.Id) != walk.Path.end();
+      if (entry.Readable() && !onPath) {
+        walk.Path.push_back(entry.Id);
+        AddFolderEntries(platform::JoinPath(diskFolder, entry.Name), walk);
+        walk.Path.pop_back();
+      }
+      Check(xmlTextWriterEndElement(walk.Writer));
     }
-    Check(xmlTextWriterStartElement(walk.Writer, Xml("Folder")));
-    WriteAttribute(walk.Writer, "xmlns:Name", name);
-    const bool onPath = std::find(walk.Path.begin(), walk.Path.end(), entry.Id) != walk.Path.end();
-    if (entry.Readable() && !onPath) {
-      walk.Path.push_back(entry.Id);
-      AddFolderEntries(relative + "\\" + name, platform::JoinPath(diskFolder, entry.Name), walk);
-      walk.Path.pop_back();
-    }
-    Check(xmlTextWriterEndElement(walk.Writer));
+    walk.Name.resize(folderLength);
   }
 }
 
-// The serialised text with a CR LF after every line, the last one included.
-std::string WithCrLf(std::string_view text) {
-  std::string result;
-  result.reserve(text.size() + text.size() / 64 + 2);
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    result.append(line);
-    result += "\r\n";
+// Takes the encoded document from libxml2 chunk by chunk straight into the result, every line
+// end written as CR LF on the way (the writer's own line ends are its only raw line breaks;
+// those inside names go out as character references).
+int AppendChunk(void* context, const char* bytes, int length) {
+  auto& document = *static_cast<std::string*>(context);
+  const std::string_view chunk(bytes, static_cast<std::size_t>(length));
+  for (std::size_t start = 0; start < chunk.size();) {
+    const std::size_t end = chunk.find('\n', start);
+    if (end == std::string_view::npos) {
+      document.append(chunk, start);
+      break;
+    }
+    document.append(chunk, start, end - start);
+    if (document.empty() || document.back() != '\r') document += '\r';
+    document += '\n';
     start = end + 1;
   }
-  return result;
+  return length;
 }
 
 }  // namespace
 
 std::string BuildFileIndex(const std::string& folder) {
   InitXmlOnce();
-  const TBuffer buffer(xmlBufferCreate());
-  if (!buffer) throw EIdException("The XML writer failed.");
+  std::string document;
   {
-    TWriter writer(xmlNewTextWriterMemory(buffer.get(), 0));
-    if (!writer) throw EIdException("The XML writer failed.");
+    xmlOutputBuffer* output = xmlOutputBufferCreateIO(AppendChunk, nullptr, &document, nullptr);
+    if (output == nullptr) throw EIdException("The XML writer failed.");
+    TWriter writer(xmlNewTextWriter(output));  // owns the output buffer from here on
+    if (!writer) {
+      xmlOutputBufferClose(output);
+      throw EIdException("The XML writer failed.");
+    }
     Check(xmlTextWriterStartDocument(writer.get(), "1.0", "Shift-JIS", nullptr));
     Check(xmlTextWriterStartElement(writer.get(), Xml("Project_File_Information")));
-    TWalk walk{writer.get(), {}};
+    TWalk walk{writer.get(), {}, {}};
     const platform::TFileInfo root = platform::GetFileInfo(folder);
     if (root.Readable()) walk.Path.push_back(root.Id);
-    AddFolderEntries("", folder, walk);
+    AddFolderEntries(folder, walk);
     Check(xmlTextWriterEndDocument(writer.get()));
-  }  // freeing the writer flushes the last bytes into the buffer
-  return WithCrLf(std::string_view(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
-                                   static_cast<std::size_t>(xmlBufferLength(buffer.get()))));
+  }  // freeing the writer flushes the last bytes into the document
+  if (!document.empty() && document.back() != '\n') document += "\r\n";
+  return document;
 }

@@ -95,6 +95,16 @@ TEST_F(FileSystemTest, EnumeratesDotsFirstThenByNameIgnoringCase) {
   EXPECT_EQ(Names(FindEntries(Tree.Path(), "*", faAnyFile)), expected);
 }
 
+// On Shift-JIS a trail byte that looks like an ASCII capital is not folded: 83 42 sorts before
+// 83 61, where it would sort after if its "B" were taken as "b". A lone lead byte at the end is
+// a character of its own.
+TEST_F(FileSystemTest, SortsDoubleByteNamesByTheirBytes) {
+  const testing_tree::TScopedCodePage shiftJis(TCodePage::ShiftJis);
+  for (const char* name : {"\x83\x41", "\x83\x40", "\x83\x61", "\x83" "B", "a", "\x83"}) Tree.File(name);
+  const std::vector<std::string> expected = {".", "..", "a", "\x83", "\x83\x40", "\x83\x41", "\x83" "B", "\x83\x61"};
+  EXPECT_EQ(Names(FindEntries(Tree.Path(), "*", faAnyFile)), expected);
+}
+
 TEST_F(FileSystemTest, FiltersByAttributeMask) {
   Tree.File("a.txt");
   Tree.File(".hidden");

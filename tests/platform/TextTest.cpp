@@ -1,5 +1,8 @@
 #include "platform/Text.h"
 
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -90,7 +93,29 @@ const WidthCase kWidths[] = {
     {"\x93\xFA\x96\x7B", TCodePage::ShiftJis, 4},      // 日本
     {"\xB1\xB2", TCodePage::ShiftJis, 2},              // ｱｲ half-width single bytes
     {"\x95\x5C", TCodePage::ShiftJis, 2},              // 表
+    {"ab\xE6\x97\xA5", TCodePage::Utf8, 4},             // an ASCII run, then a wide character
+    {"ab\x93\xFA" "c", TCodePage::ShiftJis, 5},          // an ASCII run, then a double-byte one
+    {"\xE1\x83\xBF\xE1\x84\x80", TCodePage::Utf8, 3},    // U+10FF narrow, U+1100 the first wide
 };
+
+// Each thread converts with handles of its own: conversions at once on several threads give
+// the same texts as one at a time.
+TEST(Text, ConvertsOnSeveralThreadsAtOnce) {
+  const std::string shiftJis = "\x93\xFA\x96\x7B\x95\x5C.txt";  // 日本表.txt
+  const std::string utf8 = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xA1\xA8.txt";
+  std::vector<int> failures(4, 0);
+  std::vector<std::thread> threads;
+  for (int& failed : failures) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        if (platform::CodePageToUtf8(shiftJis, TCodePage::ShiftJis) != utf8) ++failed;
+        if (platform::Utf8ToCodePage(utf8, TCodePage::ShiftJis) != shiftJis) ++failed;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
+}
 
 TEST(Text, CountsDisplayColumns) {
   for (const WidthCase& c : kWidths) {

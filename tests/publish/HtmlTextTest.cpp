@@ -18,4 +18,15 @@ TEST(HtmlText, PercentEncodesAllButUnreservedBytes) {
   EXPECT_EQ(PercentEncode(std::string("a\0b", 3)), "a%00b");
 }
 
+// The appending forms add to what is there; runs of plain bytes before, between and after
+// the escapes all arrive.
+TEST(HtmlText, AppendsToWhatIsThere) {
+  std::string out = "<A>";
+  AppendHtmlEscaped(out, "&x<<y\"");
+  AppendHtmlEscaped(out, "");
+  AppendPercentEncoded(out, " a/b ");
+  AppendPercentEncoded(out, "plain");
+  EXPECT_EQ(out, "<A>&amp;x&lt;&lt;y&quot;%20a%2Fb%20plain");
+}
+
 }  // namespace

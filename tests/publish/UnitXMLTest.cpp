@@ -140,4 +140,20 @@ TEST_F(UnitXMLTest, ReplacesBytesThatAreNoCharacter) {
             "  File Name=\\bad\xEF\xBF\xBD.txt LastUpdate=819180232 Size=0\n");
 }
 
+// The document reaches the result in many pieces: across them the writer's two line ends still
+// come out as CR LF and nothing else does; line breaks inside names go out as references.
+TEST_F(UnitXMLTest, EndsOnlyTheWritersLinesWithCrLfAcrossAWholeLargeDocument) {
+  const std::time_t moment = LocalMoment(2004, 6, 19, 22, 22, 17);
+  for (int i = 0; i < 300; ++i) Tree.File("file-with-a-long-name-" + std::to_string(1000 + i) + ".txt", "", moment);
+  Tree.File("line\nbreak\r.txt", "", moment);
+  const std::string document = BuildFileIndex(Tree.Path());
+  ASSERT_GT(document.size(), 20000u);
+  EXPECT_EQ(document.find('\n'), std::string(kDeclaration).size() - 1);
+  EXPECT_EQ(document.find('\n', std::string(kDeclaration).size()), document.size() - 1);
+  EXPECT_EQ(document.substr(document.size() - 29), "</Project_File_Information>\r\n");
+  EXPECT_NE(document.find("xmlns:Name=\"\\line&#10;break&#13;.txt\""), std::string::npos);
+  EXPECT_NE(document.find("xmlns:Name=\"\\file-with-a-long-name-1299.txt\" xmlns:LastUpdate=\"819180232\""),
+            std::string::npos);
+}
+
 }  // namespace
