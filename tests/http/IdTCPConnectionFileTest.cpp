@@ -1,12 +1,8 @@
 // WriteFromFile block by block and through the platform's file transmit call: the same bytes,
 // the same end for a file that shrinks, and a peer that has gone is an error, never a signal.
 
+#include "http/AcceptedConnection.h"
 #include "http/IdException.h"
-#include "http/IdIOHandlerSocket.h"
-#include "http/IdTCPConnection.h"
-#include "http/TestSockets.h"
-
-#include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/socket.h>
@@ -19,21 +15,12 @@
 namespace {
 
 // A server-side connection accepted from a plain client, and a scratch folder.
-class WriteFromFileTest : public ::testing::TestWithParam<bool> {
+class WriteFromFileTest : public TAcceptedConnectionTest<::testing::TestWithParam<bool>> {
 protected:
   void SetUp() override {
     FFolder = std::filesystem::temp_directory_path() / ("velmora-sendfile-" + std::to_string(::getpid()));
     std::filesystem::create_directories(FFolder);
-    FListener.IP = "127.0.0.1";
-    FListener.AllocateHandle();
-    FListener.BindHandle();
-    FListener.ListenOn(1);
-    Client = std::make_unique<testsock::TClient>(FListener.Port);
-    ASSERT_TRUE(Client->Connected());
-    auto handler = std::make_unique<TIdIOHandlerSocket>();
-    handler->Open();
-    ASSERT_TRUE(handler->Endpoint()->AcceptFrom(FListener.Handle()));
-    Connection.SetIOHandler(std::move(handler));
+    TAcceptedConnectionTest::SetUp();
   }
   void TearDown() override {
     std::error_code ignored;
@@ -51,11 +38,7 @@ protected:
     return (FFolder / name).string();
   }
 
-  TIdComponent FUse;  // keeps the stack for the listening handle
   std::filesystem::path FFolder;
-  TIdSocketHandle FListener;
-  std::unique_ptr<testsock::TClient> Client;
-  TIdTCPConnection Connection;
 };
 
 INSTANTIATE_TEST_SUITE_P(BlocksAndPlatform, WriteFromFileTest, ::testing::Values(false, true),
