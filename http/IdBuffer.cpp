@@ -6,8 +6,6 @@ void TIdSimpleBuffer::Append(const void* data, std::size_t count) {
   FData.append(static_cast<const char*>(data), count);
 }
 
-void TIdSimpleBuffer::SetSize(std::size_t count) { FData.resize(count); }
-
 void TIdSimpleBuffer::Remove(std::size_t count) {
   if (count > Size()) throw EIdNotEnoughDataInBuffer();
   FData.erase(0, count);

@@ -1,5 +1,5 @@
 #pragma once
-// Byte buffers of a connection: the scratch blocks and pending writes (TIdSimpleBuffer) and the
+// Byte buffers of a connection: pending writes (TIdSimpleBuffer) and the
 // input queue, which consumes from its front without moving memory each time (TIdManagedBuffer).
 
 #include <cstddef>
@@ -17,9 +17,6 @@ public:
   /// The first held byte.
   virtual const char* Memory() const { return FData.data(); }
   void Append(const void* data, std::size_t count);
-  /// Sizes the buffer to exactly count bytes (new bytes are zero); for receive blocks.
-  void SetSize(std::size_t count);
-  char* WritableMemory() { return FData.data(); }
   /// Removes count bytes from the front. Throws EIdNotEnoughDataInBuffer when fewer are held.
   virtual void Remove(std::size_t count);
   /// The first count bytes, removed. Throws EIdNotEnoughDataInBuffer when fewer are held.

@@ -17,19 +17,31 @@ std::string OpenErrorText(const std::string& fileName, const std::string& reason
   return "Cannot open file \"" + platform::ExpandFileName(fileName) + "\". " + reason;
 }
 
+// Opens a regular file for reading and returns its descriptor with O_NONBLOCK still set, and
+// its size. Opened without blocking: the open of a FIFO without a writer would wait for one. The
+// kind is checked on the open descriptor, so a file swapped for a FIFO after a caller's check
+// is refused too.
+int OpenRegularFile(const std::string& fileName, std::int64_t& size) {
+  const int handle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (handle == -1) throw EFOpenError(OpenErrorText(fileName, std::strerror(errno)));
+  struct stat st {};
+  const bool known = ::fstat(handle, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    const std::string reason = known ? "Not a regular file" : std::strerror(errno);
+    ::close(handle);
+    throw EFOpenError(OpenErrorText(fileName, reason));
+  }
+  size = static_cast<std::int64_t>(st.st_size);
+  return handle;
+}
+
 }  // namespace
 
 TIdReadOnlyFileStream::TIdReadOnlyFileStream(const std::string& fileName) {
-  // Opened without blocking: the open of a FIFO without a writer would wait for one. The kind is
-  // checked on the open descriptor, so a file swapped for a FIFO after a caller's check is
-  // refused too.
-  FHandle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (FHandle == -1) throw EFOpenError(OpenErrorText(fileName, std::strerror(errno)));
-  struct stat st {};
-  const bool regular = ::fstat(FHandle, &st) == 0 && S_ISREG(st.st_mode);
-  const int flags = regular ? ::fcntl(FHandle, F_GETFL) : -1;
-  if (!regular || flags == -1 || ::fcntl(FHandle, F_SETFL, flags & ~O_NONBLOCK) == -1) {
-    const std::string reason = regular ? std::strerror(errno) : "Not a regular file";
+  FHandle = OpenRegularFile(fileName, FSizeAtOpen);
+  const int flags = ::fcntl(FHandle, F_GETFL);
+  if (flags == -1 || ::fcntl(FHandle, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+    const std::string reason = std::strerror(errno);
     ::close(FHandle);
     FHandle = -1;
     throw EFOpenError(OpenErrorText(fileName, reason));
@@ -66,4 +78,8 @@ void TIdReadOnlyFileStream::SetPosition(std::int64_t position) {
   FPosition = std::clamp<std::int64_t>(position, 0, Size());
 }
 
-std::int64_t FileSizeOf(const std::string& fileName) { return TIdReadOnlyFileStream(fileName).Size(); }
+std::int64_t FileSizeOf(const std::string& fileName) {
+  std::int64_t size = 0;
+  ::close(OpenRegularFile(fileName, size));
+  return size;
+}

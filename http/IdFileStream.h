@@ -24,6 +24,10 @@ public:
   std::size_t Write(const void* buffer, std::size_t count) override;
   /// The file's size now.
   std::int64_t Size() const override;
+  /// The file's size when it was opened.
+  std::int64_t SizeAtOpen() const { return FSizeAtOpen; }
+  /// The open descriptor, owned by the stream, e.g. for sendfile(2).
+  int Handle() const { return FHandle; }
   void SetSize(std::int64_t size) override;
   std::int64_t Position() const override { return FPosition; }
   void SetPosition(std::int64_t position) override;
@@ -31,6 +35,7 @@ public:
 private:
   int FHandle = -1;
   std::int64_t FPosition = 0;
+  std::int64_t FSizeAtOpen = 0;
 };
 
 /// The size in bytes of the file fileName, opened for the query and closed again. Throws

@@ -80,8 +80,10 @@ bool TIdSocketHandle::AcceptFrom(TIdStackSocketHandle listeningSocket) {
     FHandle = s;
     FAllocated.store(true, std::memory_order_release);
   }
+  // accept gave the peer's address already; asking for it again would cost a call per client.
+  FRemoteAddress = std::move(IP);
+  FRemotePort = Port;
   RefreshLocal();
-  RefreshPeer();
   return true;
 }
 

@@ -50,6 +50,11 @@ public:
   virtual std::int64_t SockRecv(TIdStackSocketHandle s, void* buffer, std::size_t length, int flags) = 0;
   /// Bytes sent or -1; never raises SIGPIPE.
   virtual std::int64_t SockSend(TIdStackSocketHandle s, const void* buffer, std::size_t length, int flags) = 0;
+  /// The platform's file transmit call: up to count bytes of the open file fileHandle from
+  /// offset, which advances by the bytes sent. Returns them, 0 when the file ends at offset, -1
+  /// on error (a peer that has gone gives 10054); never raises SIGPIPE.
+  virtual std::int64_t SockSendFile(TIdStackSocketHandle s, int fileHandle, std::int64_t& offset,
+                                    std::size_t count) = 0;
   /// Waits until a socket of a list is ready or timeoutMs passes (-2 = no limit, 0 = poll).
   /// Each given list is cut to its ready sockets. Returns the number ready, 0 on timeout,
   /// -1 on error. Throws EIdStackSetSizeExceeded for a list of more than 64 sockets.

@@ -9,6 +9,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -69,6 +71,33 @@ void SplitAddress(const sockaddr_in& address, std::string& ip, int& port) {
   port = ntohs(address.sin_port);
 }
 
+// Holds SIGPIPE back on the calling thread while it lives, for calls that have no MSG_NOSIGNAL:
+// a peer that has gone then shows as EPIPE. A SIGPIPE the call raised is taken out of the
+// thread's pending signals before the thread's own mask comes back.
+class TSigPipeHeld {
+public:
+  TSigPipeHeld() {
+    sigemptyset(&FPipe);
+    sigaddset(&FPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &FPipe, &FPrevious);
+    FWasHeld = sigismember(&FPrevious, SIGPIPE) == 1;
+  }
+  ~TSigPipeHeld() {
+    if (FWasHeld) return;
+    const timespec now{0, 0};
+    while (sigtimedwait(&FPipe, nullptr, &now) == SIGPIPE) {
+    }
+    pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+  }
+  TSigPipeHeld(const TSigPipeHeld&) = delete;
+  TSigPipeHeld& operator=(const TSigPipeHeld&) = delete;
+
+private:
+  sigset_t FPipe;
+  sigset_t FPrevious;
+  bool FWasHeld = false;
+};
+
 [[noreturn]] void RaiseHostNotFound(TIdStack& stack) { stack.RaiseSocketErrorFor(Id_WSAHOST_NOT_FOUND); }
 
 }  // namespace
@@ -114,6 +143,19 @@ std::int64_t TIdStackLinux::SockRecv(TIdStackSocketHandle s, void* buffer, std::
 
 std::int64_t TIdStackLinux::SockSend(TIdStackSocketHandle s, const void* buffer, std::size_t length, int flags) {
   return Checked(::send(s, buffer, length, flags | MSG_NOSIGNAL));
+}
+
+std::int64_t TIdStackLinux::SockSendFile(TIdStackSocketHandle s, int fileHandle, std::int64_t& offset,
+                                         std::size_t count) {
+  const TSigPipeHeld held;
+  off_t position = static_cast<off_t>(offset);
+  ssize_t sent;
+  do {
+    sent = ::sendfile(s, fileHandle, &position, count);
+  } while (sent == -1 && errno == EINTR);
+  Checked(sent);
+  offset = static_cast<std::int64_t>(position);
+  return sent;
 }
 
 // Built on poll: select's fixed descriptor set would overflow once a descriptor number passes

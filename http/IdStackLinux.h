@@ -13,6 +13,8 @@ public:
   TIdStackSocketHandle SockAccept(TIdStackSocketHandle s, std::string& ip, int& port) override;
   std::int64_t SockRecv(TIdStackSocketHandle s, void* buffer, std::size_t length, int flags) override;
   std::int64_t SockSend(TIdStackSocketHandle s, const void* buffer, std::size_t length, int flags) override;
+  std::int64_t SockSendFile(TIdStackSocketHandle s, int fileHandle, std::int64_t& offset,
+                            std::size_t count) override;
   int SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
                  int timeoutMs) override;
   int SockShutdown(TIdStackSocketHandle s, int how) override;

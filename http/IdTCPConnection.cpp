@@ -99,8 +99,11 @@ std::int64_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout, 
       return -1;
     }
     if (FIOHandler != nullptr) {
-      FReceiveBlock.SetSize(static_cast<std::size_t>(RecvBufferSize));
-      n = FIOHandler->Recv(FReceiveBlock.WritableMemory(), FReceiveBlock.Size());
+      if (FReceiveBlockSize != static_cast<std::size_t>(RecvBufferSize)) {
+        FReceiveBlockSize = static_cast<std::size_t>(RecvBufferSize);
+        FReceiveBlock = std::make_unique_for_overwrite<char[]>(FReceiveBlockSize);
+      }
+      n = FIOHandler->Recv(FReceiveBlock.get(), FReceiveBlockSize);
     } else {
       n = 0;
       if (raiseIfClosed) throw EIdNotConnected();
@@ -115,7 +118,7 @@ std::int64_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout, 
       n = 0;
     }
     if (n > 0) {
-      char* bytes = FReceiveBlock.WritableMemory();
+      char* bytes = FReceiveBlock.get();
       if (ASCIIFilter) {
         for (std::int64_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(bytes[i] & 0x7F);
       }

@@ -89,14 +89,13 @@ public:
   /// blocks of SendBufferSize. Throws EIdNoDataToRead when the stream ends early.
   virtual void WriteFromStream(TIdStream& stream, bool fromStart = false, bool writeCountFirst = false,
                                std::int64_t size = 0);
-  /// Sends the whole file fileName from its first byte, in blocks of SendBufferSize, each read
-  /// just before it is sent; returns the bytes sent, the file's size when it was opened.
-  /// usePlatformTransfer asks for the platform's whole-file transmit call; Linux offers none
-  /// that is safe here (sendfile(2) raises SIGPIPE at a peer that has gone), so the blocks are
-  /// always sent by this connection. Throws EIdFileNotFound ("File \"<name>\" not found") when
-  /// no file of that name exists (a folder does not count), EFOpenError when it cannot be opened
-  /// or is not a regular file, EIdNoDataToRead when it shrinks while being sent, and the write
-  /// errors of WriteBytes.
+  /// Sends the whole file fileName from its first byte and returns the bytes sent: the file's
+  /// size when it was opened (a file that grows is cut there). Without usePlatformTransfer, in
+  /// blocks of SendBufferSize, each read just before it is sent; with it, on a socket, through
+  /// the platform's file transmit call (sendfile(2)), which holds no block in memory. Throws
+  /// EIdFileNotFound ("File \"<name>\" not found") when no file of that name exists (a folder
+  /// does not count), EFOpenError when it cannot be opened or is not a regular file,
+  /// EIdNoDataToRead when it shrinks while being sent, and the write errors of WriteBytes.
   virtual std::int64_t WriteFromFile(const std::string& fileName, bool usePlatformTransfer = false);
   void WriteInt32(std::int32_t value);
   /// Writes a reply that has a code or text; an empty one writes nothing.
@@ -134,6 +133,10 @@ private:
   std::int64_t CaptureLinesInto(const std::function<void(const std::string&)>& add, const std::string& delimiter,
                                 bool dotUnstuff);
   void SendBytes(const char* buffer, std::int64_t count);
+  /// Throws the socket error of the send that just failed (closing the socket first for
+  /// 10053, 10054 and 10058).
+  [[noreturn]] void RaiseSendError();
+  void TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t size);
   void ReleaseIOHandler();
 
   std::mutex FLock;                  // guards changes of FIOHandler/FOwnedIOHandler and the socket close
@@ -141,7 +144,10 @@ private:
   std::unique_ptr<TIdIOHandler> FOwnedIOHandler;
   std::atomic<bool> FPeerClosed{false};  // also set by a close from another thread
   TIdManagedBuffer FInputQueue;          // received, not yet consumed
-  TIdSimpleBuffer FReceiveBlock;         // one receive
+  // One receive. Left uninitialised and made on the first receive: an idle connection holds
+  // only the pages its few bytes touched.
+  std::unique_ptr<char[]> FReceiveBlock;
+  std::size_t FReceiveBlockSize = 0;
   std::unique_ptr<TIdSimpleBuffer> FPendingWrites;  // while buffered writing is on
   std::int64_t FFlushThreshold = -1;
   bool FLineWasSplit = false;

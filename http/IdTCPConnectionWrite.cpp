@@ -10,6 +10,14 @@
 
 #include <algorithm>
 
+namespace {
+
+// The bytes one call of the platform's file transmit call is given: the work events come
+// between calls, and a client that has gone is noticed between them too.
+constexpr std::int64_t kTransmitStep = 4 << 20;
+
+}  // namespace
+
 void TIdTCPConnection::WriteBytes(const void* buffer, std::int64_t count, bool sendNow) {
   if (count <= 0 || buffer == nullptr) return;
   CheckClosed(true, true);
@@ -29,17 +37,19 @@ void TIdTCPConnection::SendBytes(const char* buffer, std::int64_t count) {
   while (position < count) {
     const std::int64_t sent = FIOHandler->Send(buffer + position, static_cast<std::size_t>(count - position));
     FPeerClosed = sent == 0;
-    if (sent == -1) {
-      // Taken before anything else runs: the close below may leave its own error behind.
-      const int error = GStack()->LastPlatformError();
-      CheckClosed(true);
-      if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED || error == Id_WSAECONNRESET) CloseSocketOnly();
-      GStack()->RaiseSocketErrorFor(error);
-    }
+    if (sent == -1) RaiseSendError();
     CheckClosed(true);
     DoWork(wmWrite, sent);
     position += sent;
   }
+}
+
+void TIdTCPConnection::RaiseSendError() {
+  // Taken before anything else runs: the close below may leave its own error behind.
+  const int error = GStack()->LastPlatformError();
+  CheckClosed(true);
+  if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED || error == Id_WSAECONNRESET) CloseSocketOnly();
+  GStack()->RaiseSocketErrorFor(error);
 }
 
 void TIdTCPConnection::WriteText(const std::string& text) {
@@ -72,12 +82,33 @@ void TIdTCPConnection::WriteFromStream(TIdStream& stream, bool fromStart, bool w
   }
 }
 
-std::int64_t TIdTCPConnection::WriteFromFile(const std::string& fileName, bool) {
+std::int64_t TIdTCPConnection::WriteFromFile(const std::string& fileName, bool usePlatformTransfer) {
   if (!platform::FileExists(fileName)) throw EIdFileNotFound("File \"" + fileName + "\" not found");
   TIdReadOnlyFileStream file(fileName);
-  const std::int64_t size = file.Size();
-  WriteFromStream(file, true, false, size);
+  const std::int64_t size = file.SizeAtOpen();
+  // Writes being collected must go out first, so they take the block by block path.
+  const TIdStackSocketHandle socket =
+      usePlatformTransfer && !BufferedWriting() ? SocketHandle() : Id_INVALID_SOCKET;
+  if (socket != Id_INVALID_SOCKET) {
+    TransmitFile(socket, file.Handle(), size);
+  } else {
+    WriteFromStream(file, true, false, size);
+  }
   return size;
+}
+
+void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t size) {
+  TIdWorkScope work(*this, wmWrite, size);
+  std::int64_t offset = 0;
+  while (offset < size) {
+    CheckClosed(true, true);
+    if (!IsConnected()) throw EIdNotConnected();
+    const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size - offset, kTransmitStep));
+    const std::int64_t sent = GStack()->SockSendFile(socket, fileHandle, offset, wanted);
+    if (sent == -1) RaiseSendError();
+    if (sent == 0) throw EIdNoDataToRead();  // the file shrank while it was sent
+    DoWork(wmWrite, sent);
+  }
 }
 
 void TIdTCPConnection::BeginBufferedWrite(std::int64_t threshold) {

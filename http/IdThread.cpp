@@ -2,13 +2,18 @@
 
 #include "http/IdException.h"
 
+#include <signal.h>
+
+#include <system_error>
+
 TIdThread::~TIdThread() {
   FFreeOnTerminate = false;
   if (IsCurrentThread()) {
-    FThread.detach();
-  } else if (FThread.joinable()) {
+    if (FJoinable) pthread_detach(FThread);
+    FJoinable = false;
+  } else if (FJoinable) {
     RequestTerminate();
-    FThread.join();
+    WaitFor();
   }
 }
 
@@ -16,7 +21,18 @@ void TIdThread::StartThread() {
   std::lock_guard<std::mutex> lock(FLock);
   if (!FStopped) return;
   FStopped = false;
-  if (!FThread.joinable()) FThread = std::thread(&TIdThread::ThreadEntry, this);
+  if (FJoinable) return;
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, StackSize);
+  const int error = pthread_create(&FThread, &attributes, &TIdThread::ThreadFunction, this);
+  pthread_attr_destroy(&attributes);
+  if (error != 0) {
+    FStopped = true;
+    throw std::system_error(error, std::generic_category(), "pthread_create");
+  }
+  FStarted = true;
+  FJoinable = true;
 }
 
 void TIdThread::StopThread() {
@@ -36,10 +52,13 @@ void TIdThread::TerminateAndWaitFor() {
 }
 
 void TIdThread::WaitFor() {
-  if (FThread.joinable() && !IsCurrentThread()) FThread.join();
+  if (FJoinable && !IsCurrentThread()) {
+    pthread_join(FThread, nullptr);
+    FJoinable = false;
+  }
 }
 
-bool TIdThread::IsCurrentThread() const { return FThread.get_id() == std::this_thread::get_id(); }
+bool TIdThread::IsCurrentThread() const { return FStarted && pthread_equal(FThread, pthread_self()) != 0; }
 
 void TIdThread::NotifyException(const std::exception& error) {
   if (OnException) OnException(*this, error);
@@ -49,7 +68,18 @@ void TIdThread::NotifyStopped() {
   if (OnStopped) OnStopped(*this);
 }
 
+void* TIdThread::ThreadFunction(void* self) {
+  static_cast<TIdThread*>(self)->ThreadEntry();
+  return nullptr;
+}
+
 void TIdThread::ThreadEntry() {
+  // A peer that has gone shows as an error of the call that wrote to it, also for the calls
+  // that cannot be told not to raise SIGPIPE (sendfile); threads started here inherit this.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   {
     // StartThread holds the lock until FThread is assigned; the body must not see it earlier.
     std::lock_guard<std::mutex> lock(FLock);
@@ -60,7 +90,12 @@ void TIdThread::ThreadEntry() {
     // A failing exception handler of our own must not end the process either.
     RequestTerminate();
   }
-  if (FFreeOnTerminate) delete this;
+  if (FFreeOnTerminate) {
+    // Nobody joins a thread that frees itself.
+    pthread_detach(FThread);
+    FJoinable = false;
+    delete this;
+  }
 }
 
 void TIdThread::Execute() {

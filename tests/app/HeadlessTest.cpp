@@ -244,4 +244,21 @@ TEST_F(HeadlessTest, PasswordFromAFileGuardsEveryRequest) {
   EXPECT_EQ(server.Stop(), 0);
 }
 
+TEST_F(HeadlessTest, IndexOfTheDeepestFolderAPathCanNameFitsAConnectionThread) {
+  // The index walk goes one frame deeper per folder level, on the connection thread's stack.
+  QString deepest = Root() + "/deep";
+  int levels = 0;
+  for (; deepest.size() + 4 < 4095 - 2; ++levels) deepest += "/d";
+  ASSERT_TRUE(QDir().mkpath(deepest));
+  WriteFile(deepest + "/f", "x");
+  THeadlessProcess server;
+  StartServing(server);
+  const std::string index = Exchange("GET /deep/index.xml HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(index.rfind("HTTP/1.1 200 OK(&O)\r\n", 0), 0u) << index.substr(0, 200);
+  std::string deepestName;
+  for (int i = 0; i < levels; ++i) deepestName += "\\d";
+  EXPECT_NE(index.find("xmlns:Name=\"" + deepestName + "\\f\""), std::string::npos);
+  EXPECT_EQ(server.Stop(), 0);
+}
+
 }  // namespace

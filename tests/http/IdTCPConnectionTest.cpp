@@ -1,7 +1,5 @@
+#include "http/AcceptedConnection.h"
 #include "http/IdException.h"
-#include "http/IdIOHandlerSocket.h"
-#include "http/IdTCPConnection.h"
-#include "http/TestSockets.h"
 
 #include <fcntl.h>
 #include <future>
@@ -9,20 +7,10 @@
 
 namespace {
 
-// A server-side connection accepted from a plain client, both in the test's thread.
-class TIdTCPConnectionTest : public ::testing::Test {
+class TIdTCPConnectionTest : public TAcceptedConnectionTest<> {
 protected:
   void SetUp() override {
-    FListener.IP = "127.0.0.1";
-    FListener.AllocateHandle();
-    FListener.BindHandle();
-    FListener.ListenOn(1);
-    Client = std::make_unique<testsock::TClient>(FListener.Port);
-    ASSERT_TRUE(Client->Connected());
-    auto handler = std::make_unique<TIdIOHandlerSocket>();
-    handler->Open();
-    ASSERT_TRUE(handler->Endpoint()->AcceptFrom(FListener.Handle()));
-    Connection.SetIOHandler(std::move(handler));
+    TAcceptedConnectionTest::SetUp();
     Connection.ReadTimeout = testsock::kTimeoutSeconds * 1000;  // a fault fails instead of hanging
   }
 
@@ -31,11 +19,6 @@ protected:
     ASSERT_TRUE(Client->Send(data));
     if (close) Client->ShutdownSend();
   }
-
-  TIdComponent FUse;  // keeps the stack for the listening handle
-  TIdSocketHandle FListener;
-  std::unique_ptr<testsock::TClient> Client;
-  TIdTCPConnection Connection;
 };
 
 bool DescriptorOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
