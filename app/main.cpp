@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
   // One thread per connection: the C library would give each new thread a memory arena of its
   // own (up to eight per core), each keeping freed memory for itself. Two are plenty here.
   mallopt(M_ARENA_MAX, 2);
+  // Pages and indexes are built whole in memory. A fixed threshold sends every large buffer to
+  // its own mapping, returned when it is freed; the C library's sliding threshold would instead
+  // keep the memory of the largest index ever built in the heap for the rest of the run.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   platform::SetSystemCodePage(platform::DetectSystemCodePage());
   if (argc > 1 && std::strcmp(argv[1], "--headless") == 0)
     return RunHeadless(argc, argv);
