@@ -129,6 +129,9 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
     response.ServerSoftware = ServerSoftware;
     response.Server = ServerSoftware;
   }
+  // The response leaves in as few segments as its size allows; a connection that closes next
+  // sends the rest with its FIN, one that stays open sends it once the response is written.
+  connection.HoldPartialSends(true);
   try {
     HandleCommandGet(thread, request, response);
   } catch (const std::exception& error) {
@@ -140,6 +143,7 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   if (!response.HeaderWritten) response.WriteHead();
   if (!response.BodyText.empty() || response.BodyStream() != nullptr) response.WriteBody();
   closeFlag = response.CloseAfterResponse();
+  if (!closeFlag) connection.HoldPartialSends(false);
 }
 
 void TIdCustomHTTPServer::ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection,

@@ -60,6 +60,11 @@ public:
   /// -1 on error. Throws EIdStackSetSizeExceeded for a list of more than 64 sockets.
   virtual int SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
                          int timeoutMs) = 0;
+  /// While hold is set, sends that do not fill a whole segment wait in the socket until more
+  /// bytes come, the hold is released or the socket is shut down, so that a response leaves in as
+  /// few segments as possible (the shutdown's FIN rides on the last one). Only a hint: a stack
+  /// without it sends at once.
+  virtual void SockHoldPartialSends(TIdStackSocketHandle, bool /*hold*/) {}
   virtual int SockShutdown(TIdStackSocketHandle s, int how) = 0;
   virtual int SockClose(TIdStackSocketHandle s) = 0;
   virtual int SockSetOption(TIdStackSocketHandle s, int level, int option, const void* value, int length) = 0;

@@ -188,6 +188,12 @@ int TIdStackLinux::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
   return result > 0 ? count : result;
 }
 
+void TIdStackLinux::SockHoldPartialSends(TIdStackSocketHandle s, bool hold) {
+  // A failure only costs segments, so it is not reported.
+  const int on = hold ? 1 : 0;
+  ::setsockopt(s, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+}
+
 int TIdStackLinux::SockShutdown(TIdStackSocketHandle s, int how) { return Checked(::shutdown(s, how)); }
 
 int TIdStackLinux::SockClose(TIdStackSocketHandle s) { return Checked(::close(s)); }

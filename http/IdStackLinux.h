@@ -19,6 +19,7 @@ public:
                  int timeoutMs) override;
   int SockShutdown(TIdStackSocketHandle s, int how) override;
   int SockClose(TIdStackSocketHandle s) override;
+  void SockHoldPartialSends(TIdStackSocketHandle s, bool hold) override;
   int SockSetOption(TIdStackSocketHandle s, int level, int option, const void* value, int length) override;
   int SockGetOption(TIdStackSocketHandle s, int level, int option, void* value, int& length) override;
   void SocketName(TIdStackSocketHandle s, std::string& ip, int& port) override;

@@ -43,6 +43,11 @@ TIdStackSocketHandle TIdTCPConnection::SocketHandle() const {
   return socketHandler->Endpoint()->Handle();
 }
 
+void TIdTCPConnection::HoldPartialSends(bool hold) {
+  const TIdStackSocketHandle socket = SocketHandle();
+  if (socket != Id_INVALID_SOCKET) GStack()->SockHoldPartialSends(socket, hold);
+}
+
 void TIdTCPConnection::DoOnDisconnected() {
   if (OnDisconnected) OnDisconnected(*this);
 }

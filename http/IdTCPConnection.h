@@ -40,6 +40,9 @@ public:
   /// sendfile(2): the number stays valid until this thread closes the connection, because a close
   /// from another thread only shuts the socket down (a blocked send then fails with 10054).
   TIdStackSocketHandle SocketHandle() const;
+  /// Lets partial sends wait for more bytes (see TIdStack::SockHoldPartialSends) or sends what
+  /// waits. Connection thread only; nothing happens without a connected socket.
+  void HoldPartialSends(bool hold);
 
   // --- state
   /// Whether the connection is open. May itself close the socket after a peer close.

@@ -4,6 +4,8 @@
 #include "http/HttpServerFixture.h"
 #include "http/IdFileStream.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,6 +118,35 @@ TEST_F(HttpCycleTest, OneRequestPerConnection) {
   const auto answer = Exchange(Port(), Request("GET", "/a") + Request("GET", "/b"));
   EXPECT_EQ(answer.Body, "one");
   EXPECT_EQ(Seen().size(), 1u);
+}
+
+TEST_F(HttpCycleTest, HandlerSendsAreHeldAndAKeptConnectionGoesOn) {
+  Server.KeepAlive = true;
+  std::atomic<int> held{-1};  // written on the connection thread
+  Handler = [&held](TIdPeerThread& thread, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
+    int cork = 0;
+    socklen_t length = sizeof cork;
+    ::getsockopt(thread.Connection()->SocketHandle(), IPPROTO_TCP, TCP_CORK, &cork, &length);
+    held = cork;
+    response.BodyText = "kept";
+  };
+  Start();
+  TClient client(Port());
+  for (const char* document : {"/a", "/b"}) {
+    SCOPED_TRACE(document);
+    held = -1;
+    ASSERT_TRUE(client.Send(Request("GET", document)));
+    // Byte by byte up to the body: the connection stays open, so nothing marks the end but the body.
+    std::string answer;
+    while (answer.find("\r\n\r\nkept") == std::string::npos) {
+      const std::string next = client.Receive(1);
+      if (next.empty()) break;
+      answer += next;
+    }
+    EXPECT_NE(answer.find("Connection: keep-alive\r\n"), std::string::npos) << answer;
+    EXPECT_TRUE(answer.ends_with("\r\n\r\nkept")) << answer;
+    EXPECT_EQ(held, 1);
+  }
 }
 
 // Bodies

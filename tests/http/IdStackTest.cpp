@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 namespace {
@@ -109,6 +111,27 @@ TEST(TIdStack, SelectPollsAndLimitsTheSetSize) {
   EXPECT_THROW(GStack()->SockSelect(&tooMany, nullptr, nullptr, 0), EIdStackSetSizeExceeded);
   ::close(pair[0]);
   ::close(pair[1]);
+}
+
+// Sending
+int CorkOf(int socket) {
+  int cork = -1;
+  socklen_t length = sizeof cork;
+  ::getsockopt(socket, IPPROTO_TCP, TCP_CORK, &cork, &length);
+  return cork;
+}
+
+TEST(TIdStackLinux, HoldsPartialSendsUntilReleased) {
+  TIdComponent use;
+  const int socket = GStack()->SockCreate(Id_PF_INET, Id_SOCK_STREAM, 0);
+  ASSERT_NE(socket, Id_INVALID_SOCKET);
+  EXPECT_EQ(CorkOf(socket), 0);
+  GStack()->SockHoldPartialSends(socket, true);
+  EXPECT_EQ(CorkOf(socket), 1);
+  GStack()->SockHoldPartialSends(socket, false);
+  EXPECT_EQ(CorkOf(socket), 0);
+  GStack()->SockClose(socket);
+  GStack()->SockHoldPartialSends(socket, true);  // a hint only: a closed socket is no error
 }
 
 // Lifetime
