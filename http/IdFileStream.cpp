@@ -39,8 +39,8 @@ int OpenRegularFile(const std::string& fileName, std::int64_t& size) {
 
 TIdReadOnlyFileStream::TIdReadOnlyFileStream(const std::string& fileName) {
   FHandle = OpenRegularFile(fileName, FSizeAtOpen);
-  const int flags = ::fcntl(FHandle, F_GETFL);
-  if (flags == -1 || ::fcntl(FHandle, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+  // The status flags are exactly those OpenRegularFile gave, so clearing them all clears O_NONBLOCK.
+  if (::fcntl(FHandle, F_SETFL, 0) == -1) {
     const std::string reason = std::strerror(errno);
     ::close(FHandle);
     FHandle = -1;

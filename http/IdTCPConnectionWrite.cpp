@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -83,8 +84,16 @@ void TIdTCPConnection::WriteFromStream(TIdStream& stream, bool fromStart, bool w
 }
 
 std::int64_t TIdTCPConnection::WriteFromFile(const std::string& fileName, bool usePlatformTransfer) {
-  if (!platform::FileExists(fileName)) throw EIdFileNotFound("File \"" + fileName + "\" not found");
-  TIdReadOnlyFileStream file(fileName);
+  // Opened first and looked up only when that fails: a missing file (or a folder) is then told
+  // apart from one that exists but cannot be opened, without a look-up for every file sent.
+  std::optional<TIdReadOnlyFileStream> opened;
+  try {
+    opened.emplace(fileName);
+  } catch (const EFOpenError&) {
+    if (!platform::FileExists(fileName)) throw EIdFileNotFound("File \"" + fileName + "\" not found");
+    throw;
+  }
+  TIdReadOnlyFileStream& file = *opened;
   const std::int64_t size = file.SizeAtOpen();
   // Writes being collected must go out first, so they take the block by block path.
   const TIdStackSocketHandle socket =

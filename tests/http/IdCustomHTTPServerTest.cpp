@@ -251,13 +251,21 @@ TEST(TIdReadOnlyFileStream, RefusesSpecialFilesWithoutBlocking) {
 }
 
 TEST(TIdTCPConnection, WriteFromFileNeedsAFile) {
+  const std::string folder = std::filesystem::temp_directory_path().string();
   TIdTCPConnection connection;
-  try {
-    connection.WriteFromFile(std::filesystem::temp_directory_path().string());
-    FAIL() << "a folder was sent";
-  } catch (const EIdFileNotFound& error) {
-    EXPECT_EQ(std::string(error.what()), "File \"" + std::filesystem::temp_directory_path().string() + "\" not found");
+  for (const std::string& name : {folder, folder + "/velmora-never-made"}) {
+    try {
+      connection.WriteFromFile(name);
+      FAIL() << name << " was sent";
+    } catch (const EIdFileNotFound& error) {
+      EXPECT_EQ(std::string(error.what()), "File \"" + name + "\" not found");
+    }
   }
+  // One that exists but cannot be opened for sending is not reported as missing.
+  const std::string fifo = folder + "/velmora-fifo-send-" + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_THROW(connection.WriteFromFile(fifo), EFOpenError);
+  std::remove(fifo.c_str());
 }
 
 // Clients that go away, and many at once
