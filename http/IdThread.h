@@ -80,7 +80,6 @@ private:
 
   std::mutex FLock;                    // guards StartThread/StopThread and FThread
   pthread_t FThread{};                 // launched by the first StartThread
-  bool FStarted = false;               // FThread holds a launched thread
   bool FJoinable = false;              // launched and neither joined nor detached
   std::atomic<bool> FStopped{true};
   std::atomic<bool> FTerminated{false};
