@@ -17,6 +17,8 @@ public:
   /// The first held byte.
   virtual const char* Memory() const { return FData.data(); }
   void Append(const void* data, std::size_t count);
+  /// Makes room for count bytes at once, so that many small appends do not grow it step by step.
+  void Reserve(std::size_t count) { FData.reserve(count); }
   /// Removes count bytes from the front. Throws EIdNotEnoughDataInBuffer when fewer are held.
   virtual void Remove(std::size_t count);
   /// The first count bytes, removed. Throws EIdNotEnoughDataInBuffer when fewer are held.

@@ -3,6 +3,7 @@
 #include "http/IdException.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -164,26 +165,28 @@ int TIdStackLinux::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
                               int timeoutMs) {
   TIdSocketList* lists[3] = {readList, writeList, errorList};
   const short events[3] = {POLLIN, POLLOUT, POLLPRI};
-  std::vector<pollfd> fds;
+  std::array<pollfd, 3 * kMaxSelectSet> fds;  // the set limit bounds it: no allocation per wait
+  std::size_t used = 0;
   for (int i = 0; i < 3; ++i) {
     if (lists[i] == nullptr) continue;
     if (lists[i]->size() > kMaxSelectSet) throw EIdStackSetSizeExceeded();
-    for (TIdStackSocketHandle s : *lists[i]) fds.push_back(pollfd{s, events[i], 0});
+    for (TIdStackSocketHandle s : *lists[i]) fds[used++] = pollfd{s, events[i], 0};
   }
-  const int result = Checked(::poll(fds.data(), fds.size(), timeoutMs == Id_TIMEOUT_INFINITE ? -1 : timeoutMs));
+  const int result = Checked(::poll(fds.data(), used, timeoutMs == Id_TIMEOUT_INFINITE ? -1 : timeoutMs));
   // A closed or shut-down peer counts as readable, as select reports it.
   const short ready[3] = {POLLIN | POLLHUP | POLLERR, POLLOUT | POLLHUP | POLLERR, POLLPRI};
   std::size_t next = 0;
   int count = 0;
   for (int i = 0; i < 3; ++i) {
     if (lists[i] == nullptr) continue;
-    TIdSocketList kept;
-    for (TIdStackSocketHandle s : *lists[i]) {
-      if (result > 0 && (fds[next].revents & ready[i]) != 0) kept.push_back(s);
+    TIdSocketList& list = *lists[i];
+    std::size_t kept = 0;
+    for (TIdStackSocketHandle s : list) {
+      if (result > 0 && (fds[next].revents & ready[i]) != 0) list[kept++] = s;
       ++next;
     }
-    count += static_cast<int>(kept.size());
-    *lists[i] = std::move(kept);
+    list.resize(kept);
+    count += static_cast<int>(kept);
   }
   return result > 0 ? count : result;
 }

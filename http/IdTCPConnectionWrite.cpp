@@ -17,6 +17,9 @@ namespace {
 // between calls, and a client that has gone is noticed between them too.
 constexpr std::int64_t kTransmitStep = 4 << 20;
 
+// Room made up front for collected writes: a response head fits.
+constexpr std::size_t kCollectedWrites = 512;
+
 }  // namespace
 
 void TIdTCPConnection::WriteBytes(const void* buffer, std::int64_t count, bool sendNow) {
@@ -57,7 +60,15 @@ void TIdTCPConnection::WriteText(const std::string& text) {
   if (!text.empty()) WriteBytes(text.data(), static_cast<std::int64_t>(text.size()));
 }
 
-void TIdTCPConnection::WriteLine(const std::string& text) { WriteText(text + "\r\n"); }
+void TIdTCPConnection::WriteLine(const std::string& text) {
+  if (FPendingWrites) {
+    // Collected anyway: the line and its end go in one after the other, without a joined copy.
+    WriteText(text);
+    WriteBytes("\r\n", 2);
+    return;
+  }
+  WriteText(text + "\r\n");
+}
 
 void TIdTCPConnection::WriteInt32(std::int32_t value) {
   const std::uint32_t network = GStack()->HostToNet32(static_cast<std::uint32_t>(value));
@@ -121,7 +132,10 @@ void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle,
 }
 
 void TIdTCPConnection::BeginBufferedWrite(std::int64_t threshold) {
-  if (!FPendingWrites) FPendingWrites = std::make_unique<TIdSimpleBuffer>();
+  if (!FPendingWrites) {
+    FPendingWrites = std::make_unique<TIdSimpleBuffer>();
+    FPendingWrites->Reserve(kCollectedWrites);
+  }
   FFlushThreshold = threshold;
 }
 

@@ -23,6 +23,7 @@ std::string WorkingDirectory() {
 // equal to "\" never separates.
 std::vector<std::string_view> Segments(std::string_view path) {
   std::vector<std::string_view> segments;
+  segments.reserve(16);  // enough for most paths in one allocation
   std::size_t start = 0;
   for (std::size_t i = 0; i <= path.size();) {
     if (i == path.size() || IsPathSeparator(path[i])) {
@@ -53,8 +54,10 @@ std::string ExpandFileName(std::string_view path) {
   std::string absolute;
   if (path.empty() || !IsPathSeparator(path[0])) absolute = WorkingDirectory() + "/";
   absolute += path;
+  const std::vector<std::string_view> segments = Segments(absolute);
   std::vector<std::string_view> kept;
-  for (std::string_view segment : Segments(absolute)) {
+  kept.reserve(segments.size());
+  for (std::string_view segment : segments) {
     if (segment == ".") continue;
     if (segment == "..") {
       if (!kept.empty()) kept.pop_back();
@@ -63,6 +66,7 @@ std::string ExpandFileName(std::string_view path) {
     kept.push_back(segment);
   }
   std::string result;
+  result.reserve(absolute.size() + 1);
   for (std::string_view segment : kept) {
     result += '/';
     result += segment;
