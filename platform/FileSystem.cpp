@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <string_view>
 
@@ -16,18 +17,22 @@ std::string_view LastSegment(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-TFileInfo InfoFromStat(const struct stat& st, std::string_view name) {
+// Only what the attributes, size, time and identity need.
+constexpr unsigned kStatxWanted = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_INO;
+
+TFileInfo InfoFromStatx(const struct statx& st, std::string_view name) {
   TFileInfo info;
   info.Attr = 0;
-  if ((st.st_mode & S_IWUSR) == 0) info.Attr |= faReadOnly;
+  const mode_t mode = st.stx_mode;
+  if ((mode & S_IWUSR) == 0) info.Attr |= faReadOnly;
   if (IsHiddenName(name)) info.Attr |= faHidden;
-  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
-    info.Attr |= faSysFile;
-  if (S_ISDIR(st.st_mode)) info.Attr |= faDirectory;
-  if (S_ISREG(st.st_mode)) info.Attr |= faArchive;
-  info.Size = static_cast<std::int64_t>(st.st_size);
-  info.LastWrite = st.st_mtim.tv_sec;
-  info.Id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  if (S_ISCHR(mode) || S_ISBLK(mode) || S_ISFIFO(mode) || S_ISSOCK(mode)) info.Attr |= faSysFile;
+  if (S_ISDIR(mode)) info.Attr |= faDirectory;
+  if (S_ISREG(mode)) info.Attr |= faArchive;
+  info.Size = static_cast<std::int64_t>(st.stx_size);
+  info.LastWrite = st.stx_mtime.tv_sec;
+  info.Id = {static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)),
+             static_cast<std::uint64_t>(st.stx_ino)};
   return info;
 }
 
@@ -35,15 +40,18 @@ TFileInfo InfoFromStat(const struct stat& st, std::string_view name) {
 // the entry itself when it is there (a dangling link still has one).
 TFileInfo UnreadableInfo(int folderFd, const char* path) {
   TFileInfo info;
-  struct stat st {};
-  if (fstatat(folderFd, path, &st, AT_SYMLINK_NOFOLLOW) == 0) info.LastWrite = st.st_mtim.tv_sec;
+  struct statx st {};
+  if (statx(folderFd, path, AT_SYMLINK_NOFOLLOW, STATX_MTIME, &st) == 0)
+    info.LastWrite = st.stx_mtime.tv_sec;
   return info;
 }
 
+// statx rather than fstatat: it fills only the fields asked for, a little cheaper for each entry
+// of a large listing. Synchronised as stat is: a listing shows what is on disk now.
 TFileInfo InfoAt(int folderFd, const char* path, std::string_view name) {
-  struct stat st {};
-  if (fstatat(folderFd, path, &st, 0) != 0) return UnreadableInfo(folderFd, path);
-  return InfoFromStat(st, name);
+  struct statx st {};
+  if (statx(folderFd, path, AT_STATX_SYNC_AS_STAT, kStatxWanted, &st) != 0) return UnreadableInfo(folderFd, path);
+  return InfoFromStatx(st, name);
 }
 
 }  // namespace

@@ -67,25 +67,45 @@ std::string SortKey(std::string_view name) {
 
 int DotRank(const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
 
-// Sorts small records that point at the entries (rank and key worked out once per entry, not
-// per comparison), then moves every entry once into its place.
+// The key's first eight bytes as one number that orders as the bytes do (a shorter key is
+// padded with zero bytes, which no name contains), so that most comparisons are one compare.
+std::uint64_t KeyPrefix(std::string_view key) {
+  std::uint64_t prefix = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    prefix = prefix << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+  }
+  return prefix;
+}
+
+// Sorts pointers to small records that point at the entries (rank and key worked out once per
+// entry, not per comparison; the sort swaps pointers, not keys), then moves every entry once
+// into its place.
 void SortEntries(std::vector<TSearchRec>& entries) {
   struct TSortItem {
     int Rank;
+    std::uint64_t Prefix;
     std::string Key;
     TSearchRec* Entry;
   };
   std::vector<TSortItem> items;
   items.reserve(entries.size());
-  for (TSearchRec& entry : entries) items.push_back({DotRank(entry.Name), SortKey(entry.Name), &entry});
-  std::sort(items.begin(), items.end(), [](const TSortItem& a, const TSortItem& b) {
-    if (a.Rank != b.Rank) return a.Rank < b.Rank;
-    if (const int order = a.Key.compare(b.Key); order != 0) return order < 0;
-    return a.Entry->Name < b.Entry->Name;
+  for (TSearchRec& entry : entries) {
+    std::string key = SortKey(entry.Name);
+    const std::uint64_t prefix = KeyPrefix(key);
+    items.push_back({DotRank(entry.Name), prefix, std::move(key), &entry});
+  }
+  std::vector<const TSortItem*> order;
+  order.reserve(items.size());
+  for (const TSortItem& item : items) order.push_back(&item);
+  std::sort(order.begin(), order.end(), [](const TSortItem* a, const TSortItem* b) {
+    if (a->Rank != b->Rank) return a->Rank < b->Rank;
+    if (a->Prefix != b->Prefix) return a->Prefix < b->Prefix;
+    if (const int byKey = a->Key.compare(b->Key); byKey != 0) return byKey < 0;
+    return a->Entry->Name < b->Entry->Name;
   });
   std::vector<TSearchRec> sorted;
   sorted.reserve(entries.size());
-  for (const TSortItem& item : items) sorted.push_back(std::move(*item.Entry));
+  for (const TSortItem* item : order) sorted.push_back(std::move(*item->Entry));
   entries = std::move(sorted);
 }
 

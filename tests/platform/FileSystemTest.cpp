@@ -95,6 +95,18 @@ TEST_F(FileSystemTest, EnumeratesDotsFirstThenByNameIgnoringCase) {
   EXPECT_EQ(Names(FindEntries(Tree.Path(), "*", faAnyFile)), expected);
 }
 
+// Long names that share their first eight bytes, a name that is all of another's first eight,
+// names equal but for case, and bytes above 0x7F (after every ASCII byte).
+TEST_F(FileSystemTest, SortsLongNamesPastTheirFirstEightBytes) {
+  for (const char* name : {"zz", "\xe3\x81\x82", "abcdefgha0", "ABCDEFGHZ", "abcdefgh1", "abcdefgh", "abcdefg",
+                           "longnamex1", "LongNameX1", "abcdefghA"}) {
+    Tree.File(name);
+  }
+  const std::vector<std::string> expected = {".",         "..",         "abcdefg",    "abcdefgh",   "abcdefgh1", "abcdefghA",
+                                             "abcdefgha0", "ABCDEFGHZ", "LongNameX1", "longnamex1", "zz",        "\xe3\x81\x82"};
+  EXPECT_EQ(Names(FindEntries(Tree.Path(), "*", faAnyFile)), expected);
+}
+
 // On Shift-JIS a trail byte that looks like an ASCII capital is not folded: 83 42 sorts before
 // 83 61, where it would sort after if its "B" were taken as "b". A lone lead byte at the end is
 // a character of its own.
