@@ -196,6 +196,18 @@ class Server:
                     children.append(int(entry))
         return [self.process.pid] + children
 
+    def cpu_seconds(self):
+        """User and system CPU time of the server's processes so far (ended threads included)."""
+        ticks = 0
+        for pid in self.pids():
+            try:
+                with open(f"/proc/{pid}/stat") as stat:
+                    fields = stat.read().rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            ticks += int(fields[11]) + int(fields[12])  # utime, stime
+        return ticks / os.sysconf("SC_CLK_TCK")
+
 
 def start_velmora(binary, data, temp, processes):
     port = free_port()
@@ -285,6 +297,7 @@ class Wrk:
         if result.returncode != 0 or "Requests/sec" not in out:
             raise Failure(f"wrk {url} failed:\n{out}{result.stderr}")
         self.requests = float(re.search(r"Requests/sec:\s*([\d.]+)", out).group(1))
+        self.count = int(re.search(r"(\d+) requests in", out).group(1))
         value, unit = re.search(r"\s99%\s+([\d.]+)(us|ms|s|m)\b", out).groups()
         self.p99_ms = float(value) * UNIT_MS[unit]
         errors = re.search(r"Socket errors: connect (\d+), read (\d+), write (\d+), timeout (\d+)",
@@ -390,8 +403,10 @@ ROWS = [
     # key, what the row shows, what the ratio (velmora / reference) must reach
     ("small_rps", "small file (1 KiB), requests/s", ">= 1.0"),
     ("small_p99", "small file, p99 latency ms", ""),
+    ("small_cpu", "small file, server CPU us per request", ""),
     ("list_rps", "listing of 1,000 entries, requests/s", ">= 1.5"),
     ("list_p99", "listing, p99 latency ms", ""),
+    ("list_cpu", "listing, server CPU ms per request", ""),
     ("big_mbs", "big file, MB/s", ">= 0.95"),
     ("index_s", "index.xml of the tree, s (vs find)", "<= 1.5"),
     ("idle_rss", "200 idle connections, RSS MB", ""),
@@ -402,8 +417,10 @@ ROWS = [
 def measure(server, data, settings, figures, notes):
     """One round's figures of one server, appended to figures[server.name][row]."""
     mine = figures[server.name]
-    for key, path in (("small", SMALL_FILE), ("list", LISTING_DIR + "/")):
+    for key, path, unit in (("small", SMALL_FILE, 1e6), ("list", LISTING_DIR + "/", 1e3)):
+        cpu_before = server.cpu_seconds()
         run = Wrk(server.url(path), settings.wrk_seconds)
+        mine[f"{key}_cpu"].append((server.cpu_seconds() - cpu_before) * unit / max(run.count, 1))
         mine[f"{key}_rps"].append(run.requests)
         mine[f"{key}_p99"].append(run.p99_ms)
         if run.errors:
@@ -490,7 +507,23 @@ def machine_lines(binary, nginx, only, settings, tree_files):
     ]
 
 
-def print_table(figures, header, notes):
+def floor_lines(binary, data):
+    """What the kernel charges here for work no server of this design can skip, measured by
+    velmora-floor (built next to the program) on the listing's folder."""
+    floor = os.path.join(os.path.dirname(binary), "bench", "velmora-floor")
+    if not os.access(floor, os.X_OK):
+        return []
+    result = subprocess.run([floor, os.path.join(data, LISTING_DIR)], capture_output=True,
+                            text=True, timeout=300)
+    if result.returncode != 0:
+        raise Failure(f"velmora-floor failed: {result.stderr.strip()}")
+    values = dict(line.split() for line in result.stdout.splitlines())
+    return [f"floor: reading the 1,000-entry folder as a listing does (its names, one status call "
+            f"each) takes {float(values['folder_ms']):.2f} ms of CPU; starting and ending one "
+            f"thread {float(values['thread_us']):.1f} us."]
+
+
+def print_table(figures, header, notes, floor):
     lines = header + [""]
     titles = ("", "velmora", "nginx", "ratio", "target")
     rows = []
@@ -507,7 +540,7 @@ def print_table(figures, header, notes):
                      (f"  {row[4]}" if row[4] else ""))
     lines.append("ratio = velmora / nginx; in the index.xml row the nginx column holds "
                  "find -printf over the same tree.")
-    lines += [f"note: {note}" for note in notes]
+    lines += [f"note: {note}" for note in notes] + list(floor)
     print("\n".join(lines), flush=True)
 
 
@@ -555,8 +588,10 @@ def main():
             # find is the index row's reference even without nginx.
             figures["nginx"]["index_s"] = [find_seconds(os.path.join(data, TREE_DIR))
                                            for _ in range(settings.rounds)]
+        floor = floor_lines(os.path.abspath(arguments.binary), data) \
+            if arguments.only != "nginx" else []
         print_table(figures, machine_lines(arguments.binary, nginx, arguments.only, settings,
-                                           tree_files), notes)
+                                           tree_files), notes, floor)
     finally:
         processes.stop_all()
         shutil.rmtree(temp, ignore_errors=True)
