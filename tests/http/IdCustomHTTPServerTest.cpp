@@ -149,6 +149,25 @@ TEST_F(HttpCycleTest, HandlerSendsAreHeldAndAKeptConnectionGoesOn) {
   }
 }
 
+// A small file waits with its head for whole segments; a large one streams as it is read.
+TEST_F(HttpCycleTest, OnlySmallFilesAreHeldBack) {
+  const std::string small = File("small", 64 * 1024);
+  const std::string large = File("large", 64 * 1024 + 1);
+  std::atomic<int> held{-1};  // written on the connection thread
+  Handler = [this, &held](TIdPeerThread& thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+    Server.SendFileResponse(thread, response, PathOf(request.Document.substr(1)));
+    int cork = -1;
+    socklen_t length = sizeof cork;
+    ::getsockopt(thread.Connection()->SocketHandle(), IPPROTO_TCP, TCP_CORK, &cork, &length);
+    held = cork;
+  };
+  Start();
+  EXPECT_EQ(Exchange(Port(), Request("GET", "/small")).Body, small);
+  EXPECT_EQ(held, 1);
+  EXPECT_EQ(Exchange(Port(), Request("GET", "/large")).Body, large);
+  EXPECT_EQ(held, 0);
+}
+
 // Bodies
 TEST_F(HttpCycleTest, PostBodyIsReadByLengthOrToTheClose) {
   Handler = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) { response.BodyText = "ok"; };
