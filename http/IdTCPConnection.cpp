@@ -97,18 +97,18 @@ std::int64_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout, 
     if (raiseIfClosed) throw EIdNotConnected();
     return result;
   }
+  const auto blockSize = static_cast<std::size_t>(RecvBufferSize);
   std::int64_t n = 0;
   do {
     if (!FIOHandler->Readable(timeout)) {
       if (raiseOnTimeout) throw EIdReadTimeout();
       return -1;
     }
+    // The block lives only while there is data to take: a connection waiting for its client
+    // holds none (kept per connection, it often sat on pages made resident by earlier answers).
+    const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
     if (FIOHandler != nullptr) {
-      if (FReceiveBlockSize != static_cast<std::size_t>(RecvBufferSize)) {
-        FReceiveBlockSize = static_cast<std::size_t>(RecvBufferSize);
-        FReceiveBlock = std::make_unique_for_overwrite<char[]>(FReceiveBlockSize);
-      }
-      n = FIOHandler->Recv(FReceiveBlock.get(), FReceiveBlockSize);
+      n = FIOHandler->Recv(block.get(), blockSize);
     } else {
       n = 0;
       if (raiseIfClosed) throw EIdNotConnected();
@@ -123,11 +123,10 @@ std::int64_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout, 
       n = 0;
     }
     if (n > 0) {
-      char* bytes = FReceiveBlock.get();
       if (ASCIIFilter) {
-        for (std::int64_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(bytes[i] & 0x7F);
+        for (std::int64_t i = 0; i < n; ++i) block[i] = static_cast<char>(block[i] & 0x7F);
       }
-      FInputQueue.Append(bytes, static_cast<std::size_t>(n));
+      FInputQueue.Append(block.get(), static_cast<std::size_t>(n));
     }
     CheckClosed(raiseIfClosed);
     result = n;

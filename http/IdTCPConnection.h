@@ -147,10 +147,6 @@ private:
   std::unique_ptr<TIdIOHandler> FOwnedIOHandler;
   std::atomic<bool> FPeerClosed{false};  // also set by a close from another thread
   TIdManagedBuffer FInputQueue;          // received, not yet consumed
-  // One receive. Left uninitialised and made on the first receive: an idle connection holds
-  // only the pages its few bytes touched.
-  std::unique_ptr<char[]> FReceiveBlock;
-  std::size_t FReceiveBlockSize = 0;
   std::unique_ptr<TIdSimpleBuffer> FPendingWrites;  // while buffered writing is on
   std::int64_t FFlushThreshold = -1;
   bool FLineWasSplit = false;
