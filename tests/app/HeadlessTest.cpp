@@ -13,7 +13,7 @@
 #include <regex>
 #include <string>
 
-#include "http/TestSockets.h"
+#include "support/TestSockets.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
-#include "http/TestSockets.h"
+#include "support/TestSockets.h"
 
 namespace {
 

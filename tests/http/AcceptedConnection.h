@@ -3,7 +3,7 @@
 
 #include "http/IdIOHandlerSocket.h"
 #include "http/IdTCPConnection.h"
-#include "http/TestSockets.h"
+#include "support/TestSockets.h"
 
 #include <gtest/gtest.h>
 

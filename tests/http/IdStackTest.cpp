@@ -1,7 +1,7 @@
 #include "http/IdComponent.h"
 #include "http/IdException.h"
 #include "http/IdStackLinux.h"
-#include "http/TestSockets.h"
+#include "support/TestSockets.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "http/IdException.h"
 #include "http/IdPeerThread.h"
 #include "http/IdTCPServer.h"
-#include "http/TestSockets.h"
+#include "support/TestSockets.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

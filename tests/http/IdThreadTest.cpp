@@ -1,6 +1,6 @@
 #include "http/IdException.h"
 #include "http/IdThread.h"
-#include "http/TestSockets.h"
+#include "support/TestSockets.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

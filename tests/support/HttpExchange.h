@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "http/TestSockets.h"
+#include "support/TestSockets.h"
 
 namespace testhttp {
 
