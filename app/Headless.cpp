@@ -12,8 +12,8 @@
 
 #include "app/HeadlessOptions.h"
 #include "app/RootArgument.h"
-#include "http/IdHTTPServer.h"
-#include "http/IdMimeTable.h"
+#include "http/protocol/IdHTTPServer.h"
+#include "http/protocol/IdMimeTable.h"
 #include "platform/RegionalFormats.h"
 #include "platform/Text.h"
 #include "publish/LogLine.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <typeinfo>
 
-#include "http/IdException.h"
+#include "http/net/IdException.h"
 #include "platform/DateTime.h"
 #include "platform/Text.h"
 

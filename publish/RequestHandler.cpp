@@ -1,8 +1,8 @@
 #include "publish/RequestHandler.h"
 
-#include "http/IdFileStream.h"
-#include "http/IdGlobal.h"
-#include "http/IdPeerThread.h"
+#include "http/io/IdFileStream.h"
+#include "http/protocol/IdGlobal.h"
+#include "http/server/IdPeerThread.h"
 #include "platform/CodePage.h"
 #include "platform/FilePath.h"
 #include "platform/FileSystem.h"

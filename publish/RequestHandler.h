@@ -4,7 +4,7 @@
 // writes the activity log's request line. Free of window code: its host supplies the settings,
 // the log and the type table.
 
-#include "http/IdCustomHTTPServer.h"
+#include "http/protocol/IdCustomHTTPServer.h"
 #include "platform/RegionalFormats.h"
 #include "publish/PublishSettings.h"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "http/IdException.h"
+#include "http/net/IdException.h"
 #include "platform/FileDate.h"
 #include "platform/FilePath.h"
 #include "platform/FindEntries.h"

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "http/IdException.h"
+#include "http/net/IdException.h"
 #include "support/ScopedTimeZone.h"
 
 namespace {

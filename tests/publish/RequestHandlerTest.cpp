@@ -10,8 +10,8 @@
 #include <mutex>
 #include <vector>
 
-#include "http/IdHTTPServer.h"
-#include "http/IdPeerThread.h"
+#include "http/protocol/IdHTTPServer.h"
+#include "http/server/IdPeerThread.h"
 #include "platform/TestTree.h"
 #include "publish/ListingPage.h"
 #include "publish/UnitXML.h"

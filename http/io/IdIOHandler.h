@@ -1,0 +1,27 @@
+#pragma once
+// The abstract reading and writing strategy under a connection.
+
+#include "http/net/IdComponent.h"
+
+#include <cstddef>
+#include <cstdint>
+
+/// Moves bytes between a connection and its transport. Used by the connection's thread; Close()
+/// may also come from another thread, under the connection's lock.
+class TIdIOHandler : public TIdComponent {
+public:
+  /// Called once a server has accepted the transport.
+  virtual void AfterAccept() {}
+  /// Closes the transport. Any thread.
+  virtual void Close() = 0;
+  virtual bool Connected() const = 0;
+  /// Prepares the handler for a new transport.
+  virtual void Open() = 0;
+  /// Whether data (or a close) can be read within ms (-2 = no limit).
+  virtual bool Readable(int ms) = 0;
+  /// Bytes received, 0 when the peer closed, -1 on error. Throws EIdClosedSocket when not
+  /// connected.
+  virtual std::int64_t Recv(void* buffer, std::size_t length) = 0;
+  /// Bytes sent or -1. Throws EIdClosedSocket when not connected.
+  virtual std::int64_t Send(const void* buffer, std::size_t length) = 0;
+};

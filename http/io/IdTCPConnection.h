@@ -1,0 +1,154 @@
+#pragma once
+// A connected TCP stream with a buffered input queue: line, counted and stream reads, plain and
+// buffered writes, and the rules by which a closed or broken connection becomes an exception.
+
+#include "http/io/IdBuffer.h"
+#include "http/net/IdComponent.h"
+#include "http/io/IdReply.h"
+#include "http/net/IdStack.h"
+#include "http/io/IdStream.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class TIdIOHandler;
+
+enum TIdMaxLineAction { maException, maSplit };
+
+/// A connected TCP stream. Owns its I/O handler when it was given one by unique_ptr
+/// (OwnsIOHandler()). Used by one connection thread; CloseSocketOnly() may also come from the
+/// thread that stops the server, and is serialised with this thread's release of the I/O handler
+/// by the connection's lock.
+class TIdTCPConnection : public TIdComponent {
+public:
+  TIdTCPConnection();
+  ~TIdTCPConnection() override;
+
+  // --- the I/O handler
+  /// Installs a handler the connection owns; a previously owned one is freed first.
+  void SetIOHandler(std::unique_ptr<TIdIOHandler> handler);
+  /// Installs a handler owned elsewhere; a previously owned one is freed first.
+  void SetIOHandler(TIdIOHandler* handler);
+  TIdIOHandler* IOHandler() const { return FIOHandler; }
+  bool OwnsIOHandler() const { return FOwnedIOHandler != nullptr; }
+  /// The connected socket's descriptor, or Id_INVALID_SOCKET. Connection thread only, e.g. for
+  /// sendfile(2): the number stays valid until this thread closes the connection, because a close
+  /// from another thread only shuts the socket down (a blocked send then fails with 10054).
+  TIdStackSocketHandle SocketHandle() const;
+  /// Lets partial sends wait for more bytes (see TIdStack::SockHoldPartialSends) or sends what
+  /// waits. Connection thread only; nothing happens without a connected socket.
+  void HoldPartialSends(bool hold);
+
+  // --- state
+  /// Whether the connection is open. May itself close the socket after a peer close.
+  virtual bool IsConnected();
+  /// Closes the socket after a peer close; throws EIdConnClosedGracefully when the connection
+  /// is closed and raiseIfClosed is set, unless unread input remains and ignoreBuffer is clear.
+  virtual void CheckClosed(bool raiseIfClosed = true, bool ignoreBuffer = false);
+  /// Marks the connection closed and closes (shuts down) its socket. Any thread.
+  virtual void CloseSocketOnly();
+  /// Closes the socket and frees an owned I/O handler; IsConnected() is false from then on.
+  virtual void CloseConnection();
+
+  // --- reading (connection thread)
+  /// Receives once into the input queue, waiting up to timeout ms (-1 = ReadTimeout, where 0
+  /// means no limit; -2 = no limit). Returns the bytes received, 0 when the peer closed, -1 when
+  /// the wait passed and raiseOnTimeout is clear. Throws EIdReadTimeout, EIdConnClosedGracefully,
+  /// EIdNotConnected (raiseIfClosed), EIdSocketError.
+  virtual std::int64_t FillInputBuffer(bool raiseIfClosed = true, int timeout = -1, bool raiseOnTimeout = true);
+  /// The next line without its terminator (LF when empty; a CR before an LF goes too).
+  /// Longer than maxLength (-1 = MaxLineLength, 0 = no limit): EIdReadLnMaxLineLengthExceeded,
+  /// or with maSplit the first maxLength bytes and LineWasSplit(). A peer close in the middle of
+  /// a line returns "" with LineTimedOut() and leaves the piece queued; a close before its
+  /// first byte throws EIdConnClosedGracefully.
+  virtual std::string ReadLine(const std::string& terminator = "\n", int timeout = -1, int maxLength = -1);
+  /// Exactly count bytes into destination. Throws EIdConnClosedGracefully when the peer closes first.
+  void ReadBytes(void* destination, std::int64_t count);
+  /// count bytes (-1 with readUntilClosed clear: a 32-bit count read first) into stream at its
+  /// position, or everything until the peer closes. The stream ends at its final position.
+  void ReadIntoStream(TIdStream& stream, std::int64_t count = -1, bool readUntilClosed = false);
+  /// Lines up to the one equal to delimiter (not stored); with dotUnstuff a leading ".." loses a
+  /// dot. Returns the number of lines captured.
+  std::int64_t CaptureLines(std::vector<std::string>& lines, const std::string& delimiter, bool dotUnstuff);
+  /// The same, each line written to stream followed by CR LF.
+  std::int64_t CaptureLines(TIdStream& stream, const std::string& delimiter, bool dotUnstuff);
+  std::int32_t ReadInt32();
+
+  // --- writing (connection thread)
+  /// Sends count bytes, or queues them while buffered writing is on and sendNow is clear.
+  /// Throws EIdNotConnected, EIdConnClosedGracefully, EIdSocketError (10053, 10054 and 10058
+  /// also close the socket).
+  void WriteBytes(const void* buffer, std::int64_t count, bool sendNow = false);
+  /// Nothing for an empty text.
+  virtual void WriteText(const std::string& text);
+  /// The text and CR LF (an empty text writes CR LF).
+  virtual void WriteLine(const std::string& text);
+  /// From the position (0 with fromStart) up to size bytes (0 = to the end of the stream), in
+  /// blocks of SendBufferSize. Throws EIdNoDataToRead when the stream ends early.
+  virtual void WriteFromStream(TIdStream& stream, bool fromStart = false, bool writeCountFirst = false,
+                               std::int64_t size = 0);
+  /// Sends the whole file fileName from its first byte and returns the bytes sent: the file's
+  /// size when it was opened (a file that grows is cut there). Without usePlatformTransfer, in
+  /// blocks of SendBufferSize, each read just before it is sent; with it, on a socket, through
+  /// the platform's file transmit call (sendfile(2)), which holds no block in memory. Throws
+  /// EIdFileNotFound ("File \"<name>\" not found") when no file of that name exists (a folder
+  /// does not count), EFOpenError when it cannot be opened or is not a regular file,
+  /// EIdNoDataToRead when it shrinks while being sent, and the write errors of WriteBytes.
+  virtual std::int64_t WriteFromFile(const std::string& fileName, bool usePlatformTransfer = false);
+  void WriteInt32(std::int32_t value);
+  /// Writes a reply that has a code or text; an empty one writes nothing.
+  void WriteReply(const TIdReply& reply);
+
+  // --- buffered writing: the pieces of a response go out in one send
+  /// Queues writes from now on; threshold > 0 sends early whenever that much is queued,
+  /// -1 sends nothing before EndBufferedWrite().
+  void BeginBufferedWrite(std::int64_t threshold = -1);
+  /// Sends the first count queued bytes when at least that many wait, otherwise all of them.
+  void FlushBufferedWrite(std::int64_t count = -1);
+  /// Sends everything queued and turns buffered writing off (also when the send throws).
+  void EndBufferedWrite();
+  void DiscardBufferedWrite();
+  bool BufferedWriting() const { return FPendingWrites != nullptr; }
+
+  // --- results of the last ReadLine
+  bool LineWasSplit() const { return FLineWasSplit; }
+  bool LineTimedOut() const { return FLineTimedOut; }
+  /// Received bytes not yet consumed.
+  TIdManagedBuffer& InputQueue() { return FInputQueue; }
+
+  int ReadTimeout = 0;  // ms; 0 = no limit
+  int RecvBufferSize = 32768;
+  int SendBufferSize = 32768;
+  int MaxLineLength = 16384;  // 0 = no limit
+  TIdMaxLineAction MaxLineAction = maException;
+  bool ASCIIFilter = false;  // clear bit 7 of every received byte
+  std::function<void(TIdTCPConnection&)> OnDisconnected;
+
+protected:
+  virtual void DoOnDisconnected();
+
+private:
+  std::int64_t CaptureLinesInto(const std::function<void(const std::string&)>& add, const std::string& delimiter,
+                                bool dotUnstuff);
+  void SendBytes(const char* buffer, std::int64_t count);
+  /// Throws the socket error of the send that just failed (closing the socket first for
+  /// 10053, 10054 and 10058).
+  [[noreturn]] void RaiseSendError();
+  void TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t size);
+  void ReleaseIOHandler();
+
+  std::mutex FLock;                  // guards changes of FIOHandler/FOwnedIOHandler and the socket close
+  TIdIOHandler* FIOHandler = nullptr;  // written under FLock by the connection thread
+  std::unique_ptr<TIdIOHandler> FOwnedIOHandler;
+  std::atomic<bool> FPeerClosed{false};  // also set by a close from another thread
+  TIdManagedBuffer FInputQueue;          // received, not yet consumed
+  std::unique_ptr<TIdSimpleBuffer> FPendingWrites;  // while buffered writing is on
+  std::int64_t FFlushThreshold = -1;
+  bool FLineWasSplit = false;
+  bool FLineTimedOut = false;
+};

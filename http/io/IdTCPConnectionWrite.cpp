@@ -1,0 +1,162 @@
+// The writing half of TIdTCPConnection: plain, buffered and stream writes.
+
+#include "http/io/IdTCPConnection.h"
+
+#include "http/net/IdException.h"
+#include "http/io/IdFileStream.h"
+#include "http/io/IdIOHandler.h"
+
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// The bytes one call of the platform's file transmit call is given: the work events come
+// between calls, and a client that has gone is noticed between them too.
+constexpr std::int64_t kTransmitStep = 4 << 20;
+
+// Room made up front for collected writes: a response head fits.
+constexpr std::size_t kCollectedWrites = 512;
+
+}  // namespace
+
+void TIdTCPConnection::WriteBytes(const void* buffer, std::int64_t count, bool sendNow) {
+  if (count <= 0 || buffer == nullptr) return;
+  CheckClosed(true, true);
+  if (!IsConnected()) throw EIdNotConnected();
+  if (FPendingWrites && !sendNow) {
+    FPendingWrites->Append(buffer, static_cast<std::size_t>(count));
+    if (FFlushThreshold > 0 && static_cast<std::int64_t>(FPendingWrites->Size()) >= FFlushThreshold) {
+      FlushBufferedWrite(FFlushThreshold);
+    }
+    return;
+  }
+  SendBytes(static_cast<const char*>(buffer), count);
+}
+
+void TIdTCPConnection::SendBytes(const char* buffer, std::int64_t count) {
+  std::int64_t position = 0;
+  while (position < count) {
+    const std::int64_t sent = FIOHandler->Send(buffer + position, static_cast<std::size_t>(count - position));
+    FPeerClosed = sent == 0;
+    if (sent == -1) RaiseSendError();
+    CheckClosed(true);
+    DoWork(wmWrite, sent);
+    position += sent;
+  }
+}
+
+void TIdTCPConnection::RaiseSendError() {
+  // Taken before anything else runs: the close below may leave its own error behind.
+  const int error = GStack()->LastPlatformError();
+  CheckClosed(true);
+  if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED || error == Id_WSAECONNRESET) CloseSocketOnly();
+  GStack()->RaiseSocketErrorFor(error);
+}
+
+void TIdTCPConnection::WriteText(const std::string& text) {
+  if (!text.empty()) WriteBytes(text.data(), static_cast<std::int64_t>(text.size()));
+}
+
+void TIdTCPConnection::WriteLine(const std::string& text) {
+  if (FPendingWrites) {
+    // Collected anyway: the line and its end go in one after the other, without a joined copy.
+    WriteText(text);
+    WriteBytes("\r\n", 2);
+    return;
+  }
+  WriteText(text + "\r\n");
+}
+
+void TIdTCPConnection::WriteInt32(std::int32_t value) {
+  const std::uint32_t network = GStack()->HostToNet32(static_cast<std::uint32_t>(value));
+  WriteBytes(&network, sizeof network);
+}
+
+void TIdTCPConnection::WriteReply(const TIdReply& reply) {
+  if (!reply.IsEmpty()) WriteText(reply.FormattedReply());
+}
+
+void TIdTCPConnection::WriteFromStream(TIdStream& stream, bool fromStart, bool writeCountFirst, std::int64_t size) {
+  if (fromStart) stream.SetPosition(0);
+  const std::int64_t end = size != 0 ? stream.Position() + size : stream.Size();
+  if (writeCountFirst) WriteInt32(static_cast<std::int32_t>(end - stream.Position()));
+  TIdWorkScope work(*this, wmWrite, end - stream.Position());
+  std::string block(static_cast<std::size_t>(SendBufferSize), '\0');
+  for (;;) {
+    const std::int64_t wanted = std::min<std::int64_t>(end - stream.Position(), SendBufferSize);
+    if (wanted <= 0) return;
+    const std::size_t got = stream.Read(block.data(), static_cast<std::size_t>(wanted));
+    if (got == 0) throw EIdNoDataToRead();
+    WriteBytes(block.data(), static_cast<std::int64_t>(got));
+  }
+}
+
+std::int64_t TIdTCPConnection::WriteFromFile(const std::string& fileName, bool usePlatformTransfer) {
+  // Opened first and looked up only when that fails: a missing file (or a folder) is then told
+  // apart from one that exists but cannot be opened, without a look-up for every file sent.
+  std::optional<TIdReadOnlyFileStream> opened;
+  try {
+    opened.emplace(fileName);
+  } catch (const EFOpenError&) {
+    if (!platform::FileExists(fileName)) throw EIdFileNotFound("File \"" + fileName + "\" not found");
+    throw;
+  }
+  TIdReadOnlyFileStream& file = *opened;
+  const std::int64_t size = file.SizeAtOpen();
+  // Writes being collected must go out first, so they take the block by block path.
+  const TIdStackSocketHandle socket =
+      usePlatformTransfer && !BufferedWriting() ? SocketHandle() : Id_INVALID_SOCKET;
+  if (socket != Id_INVALID_SOCKET) {
+    TransmitFile(socket, file.Handle(), size);
+  } else {
+    WriteFromStream(file, true, false, size);
+  }
+  return size;
+}
+
+void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t size) {
+  TIdWorkScope work(*this, wmWrite, size);
+  std::int64_t offset = 0;
+  while (offset < size) {
+    CheckClosed(true, true);
+    if (!IsConnected()) throw EIdNotConnected();
+    const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size - offset, kTransmitStep));
+    const std::int64_t sent = GStack()->SockSendFile(socket, fileHandle, offset, wanted);
+    if (sent == -1) RaiseSendError();
+    if (sent == 0) throw EIdNoDataToRead();  // the file shrank while it was sent
+    DoWork(wmWrite, sent);
+  }
+}
+
+void TIdTCPConnection::BeginBufferedWrite(std::int64_t threshold) {
+  if (!FPendingWrites) {
+    FPendingWrites = std::make_unique<TIdSimpleBuffer>();
+    FPendingWrites->Reserve(kCollectedWrites);
+  }
+  FFlushThreshold = threshold;
+}
+
+void TIdTCPConnection::FlushBufferedWrite(std::int64_t count) {
+  if (!FPendingWrites || FPendingWrites->Size() == 0) return;
+  const auto pending = static_cast<std::int64_t>(FPendingWrites->Size());
+  const std::int64_t now = count != -1 && pending >= count ? count : pending;
+  WriteBytes(FPendingWrites->Memory(), now, true);
+  FPendingWrites->Remove(static_cast<std::size_t>(now));
+}
+
+void TIdTCPConnection::EndBufferedWrite() {
+  try {
+    FlushBufferedWrite();
+  } catch (...) {
+    FPendingWrites.reset();
+    throw;
+  }
+  FPendingWrites.reset();
+}
+
+void TIdTCPConnection::DiscardBufferedWrite() {
+  if (FPendingWrites) FPendingWrites->Clear();
+}

@@ -1,0 +1,123 @@
+#include "http/net/IdSocketHandle.h"
+
+#include "http/net/IdException.h"
+
+namespace {
+
+std::string RangeText(const char* format, int low, int high) {
+  std::string text = format;
+  text.replace(text.find("%d"), 2, std::to_string(low));
+  text.replace(text.find("%d"), 2, std::to_string(high));
+  return text;
+}
+
+}  // namespace
+
+TIdSocketHandle::~TIdSocketHandle() { Reset(); }
+
+void TIdSocketHandle::AllocateHandle(int socketType, int protocol) {
+  Reset(false);
+  const TIdStackSocketHandle s = GStack()->NewSocketHandle(socketType, protocol);
+  std::lock_guard<std::mutex> lock(FLock);
+  FHandle = s;
+  FAllocated.store(true, std::memory_order_release);
+}
+
+void TIdSocketHandle::CloseSocketHandle() {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (!FAllocated.exchange(false)) return;
+  // Both ways: a thread blocked in poll() or recv() on this socket wakes only on a shutdown,
+  // never on a close() made by another thread.
+  GStack()->SockShutdown(FHandle, Id_SD_Both);
+}
+
+void TIdSocketHandle::Reset(bool resetLocal) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FAllocated.store(false, std::memory_order_release);
+    if (FHandle != Id_INVALID_SOCKET) GStack()->SockClose(FHandle);
+    FHandle = Id_INVALID_SOCKET;
+  }
+  FRemoteAddress.clear();
+  FRemotePort = 0;
+  if (resetLocal) {
+    IP.clear();
+    Port = 0;
+  }
+}
+
+bool TIdSocketHandle::TryBind() {
+  if (GStack()->CheckSocketResult(GStack()->SockBind(FHandle, Id_PF_INET, IP, Port), {Id_WSAEADDRINUSE})) {
+    return false;
+  }
+  RefreshLocal();
+  return true;
+}
+
+void TIdSocketHandle::BindHandle() {
+  if (Port != 0 || ClientPortMin == 0 || ClientPortMax == 0) {
+    if (!TryBind()) throw EIdCouldNotBindSocket();
+    return;
+  }
+  if (ClientPortMax < ClientPortMin) {
+    throw EIdInvalidPortRange(RangeText("Invalid Port Range (%d - %d)", ClientPortMin, ClientPortMax));
+  }
+  for (int port = ClientPortMax; port >= ClientPortMin; --port) {
+    Port = port;
+    if (TryBind()) return;
+  }
+  throw EIdCanNotBindPortInRange(RangeText("Can not bind in port range (%d - %d)", ClientPortMin, ClientPortMax));
+}
+
+void TIdSocketHandle::ListenOn(int backlog) { GStack()->CheckSocketResult(GStack()->SockListen(FHandle, backlog)); }
+
+bool TIdSocketHandle::AcceptFrom(TIdStackSocketHandle listeningSocket) {
+  Reset();
+  const TIdStackSocketHandle s = GStack()->SockAccept(listeningSocket, IP, Port);
+  if (GStack()->CheckSocketResult(s, {Id_WSAEINTR, Id_WSAENOTSOCK})) return false;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FHandle = s;
+    FAllocated.store(true, std::memory_order_release);
+  }
+  // accept gave the peer's address already; asking for it again would cost a call per client.
+  FRemoteAddress = std::move(IP);
+  FRemotePort = Port;
+  RefreshLocal();
+  return true;
+}
+
+bool TIdSocketHandle::WaitReadable(int ms) {
+  if (!Allocated()) throw EIdConnClosedGracefully();
+  return WaitOtherReadable(FHandle, ms);
+}
+
+bool TIdSocketHandle::WaitOtherReadable(TIdStackSocketHandle socket, int ms) {
+  TIdSocketList readList{socket};
+  return GStack()->SockSelect(&readList, nullptr, nullptr, ms) == 1;
+}
+
+std::int64_t TIdSocketHandle::Recv(void* buffer, std::size_t length) {
+  return GStack()->SockRecv(FHandle, buffer, length, 0);
+}
+
+std::int64_t TIdSocketHandle::Send(const void* buffer, std::size_t length) {
+  return GStack()->SockSend(FHandle, buffer, length, 0);
+}
+
+void TIdSocketHandle::SetSockOpt(int level, int option, const void* value, int length) {
+  GStack()->CheckSocketResult(GStack()->SockSetOption(FHandle, level, option, value, length));
+}
+
+void TIdSocketHandle::RefreshLocal() { GStack()->SocketName(FHandle, IP, Port); }
+
+void TIdSocketHandle::RefreshPeer() { GStack()->PeerName(FHandle, FRemoteAddress, FRemotePort); }
+
+TIdSocketHandle& TIdSocketHandles::Add() {
+  FItems.push_back(std::make_unique<TIdSocketHandle>(DefaultPort));
+  return *FItems.back();
+}
+
+void TIdSocketHandles::Remove(const TIdSocketHandle& handle) {
+  std::erase_if(FItems, [&](const std::unique_ptr<TIdSocketHandle>& item) { return item.get() == &handle; });
+}

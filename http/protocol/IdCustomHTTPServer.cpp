@@ -1,0 +1,63 @@
+#include "http/protocol/IdCustomHTTPServer.h"
+
+#include "http/net/IdException.h"
+#include "http/io/IdFileStream.h"
+#include "http/server/IdPeerThread.h"
+
+namespace {
+
+// The largest file body that waits in the socket with its head for whole segments.
+constexpr std::int64_t kHeldBodyLimit = 64 * 1024;
+
+}  // namespace
+
+TIdCustomHTTPServer::TIdCustomHTTPServer() { SetDefaultPort(80); }
+
+TIdCustomHTTPServer::~TIdCustomHTTPServer() {
+  // The TCP server's destructor would stop the server only after this part is gone, while
+  // connection threads still run the request cycle: stop here, waiting as long as it takes.
+  for (;;) {
+    try {
+      SetActive(false);
+      return;
+    } catch (const EIdTerminateThreadTimeout&) {
+      // Some connection threads outlived TerminateWaitTime; close their sockets and wait again.
+    }
+  }
+}
+
+void TIdCustomHTTPServer::SetActive(bool value) {
+  if (value && !Active() && SessionTimeOut == 0) FSessionState = false;
+  TIdTCPServer::SetActive(value);
+}
+
+void TIdCustomHTTPServer::SetSessionState(bool value) {
+  if (Active()) throw EIdHTTPCannotSwitchSessionStateWhenActive();
+  FSessionState = value;
+}
+
+void TIdCustomHTTPServer::HandleCommandOther(TIdPeerThread& Thread, const std::string& asCommand,
+                                             const std::string& asData, const std::string& asVersion) {
+  if (OnCommandOther) OnCommandOther(Thread, asCommand, asData, asVersion);
+}
+
+void TIdCustomHTTPServer::HandleCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
+                                           TIdHTTPResponseInfo& AResponseInfo) {
+  if (OnCommandGet) OnCommandGet(AThread, ARequestInfo, AResponseInfo);
+}
+
+void TIdCustomHTTPServer::HandleCreatePostStream(TIdPeerThread& ASender, std::unique_ptr<TIdStream>& VPostStream) {
+  if (OnCreatePostStream) OnCreatePostStream(ASender, VPostStream);
+}
+
+std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
+                                                   const std::string& fileName) {
+  if (AResponseInfo.ContentType.empty()) AResponseInfo.ContentType = FMimeTable.MimeTypeOf(fileName);
+  AResponseInfo.AssignContentLength(FileSizeOf(fileName));
+  AResponseInfo.WriteHead();
+  // Holding sends back only pays for an answer of a few segments; a larger body streams faster
+  // when every segment may leave at once.
+  if (AResponseInfo.ContentLength() > kHeldBodyLimit) AThread.Connection()->HoldPartialSends(false);
+  // The platform's file transmit call: the same bytes, without passing through this process.
+  return AThread.Connection()->WriteFromFile(fileName, true);
+}

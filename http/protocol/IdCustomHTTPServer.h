@@ -1,0 +1,87 @@
+#pragma once
+// The HTTP server: a TCP server whose connections run the HTTP request cycle, with its
+// properties, events, overridable steps and the sending of files.
+
+#include "http/protocol/IdHTTPRequestInfo.h"
+#include "http/protocol/IdHTTPResponseInfo.h"
+#include "http/protocol/IdMimeTable.h"
+#include "http/io/IdStream.h"
+#include "http/server/IdTCPServer.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TIdTCPServerConnection;
+
+/// Answers a "GET", "POST" or "HEAD" request by filling the response record, or by sending the
+/// response itself (SendFileResponse).
+using TIdHTTPGetEvent =
+    std::function<void(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo)>;
+/// Handles any other method; it reads the rest of the request from the thread's connection and
+/// answers by itself.
+using TIdHTTPOtherEvent = std::function<void(TIdPeerThread& Thread, const std::string& asCommand,
+                                             const std::string& asData, const std::string& asVersion)>;
+/// Supplies the stream that receives a request body (left empty: an in-memory one is used).
+using TOnCreatePostStream = std::function<void(TIdPeerThread& ASender, std::unique_ptr<TIdStream>& VPostStream)>;
+
+/// An HTTP/1.1 server. Every connection thread runs HandleExecute(), the request cycle: read a
+/// request, fill a request record and a fresh response record, call HandleCommandGet (which
+/// fires OnCommandGet), write what the response record holds, and close the connection unless
+/// KeepAlive. Owns its MimeTable. The properties and events are set before activation and only
+/// read while the server is active, by any number of connection threads. Sessions are not
+/// built: SessionState is always off while the server runs.
+class TIdCustomHTTPServer : public TIdTCPServer {
+public:
+  /// DefaultPort 80, KeepAlive off, ParseParams on, sessions off, MimeTable filled.
+  TIdCustomHTTPServer();
+  /// Stops the server first: connection threads run this object's request cycle until they end.
+  ~TIdCustomHTTPServer() override;
+
+  /// Activation turns SessionState off when SessionTimeOut is 0. Main thread only.
+  void SetActive(bool value) override;
+
+  bool SessionState() const { return FSessionState; }
+  /// Throws EIdHTTPCannotSwitchSessionStateWhenActive while the server is active.
+  void SetSessionState(bool value);
+
+  /// The server's own type table, used by SendFileResponse when the response has no type.
+  TIdMimeTable& MimeTable() { return FMimeTable; }
+
+  // --- overridable steps (connection thread); each default fires its event when assigned
+  virtual void HandleCommandOther(TIdPeerThread& Thread, const std::string& asCommand, const std::string& asData,
+                                  const std::string& asVersion);
+  virtual void HandleCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
+                                TIdHTTPResponseInfo& AResponseInfo);
+  virtual void HandleCreatePostStream(TIdPeerThread& ASender, std::unique_ptr<TIdStream>& VPostStream);
+  /// Completes the record (the type from MimeTable when it has none, the length from the file's
+  /// size), writes the head and then the file through the thread's connection; returns the bytes
+  /// of the file sent. Throws EFOpenError before the head when the file cannot be opened for its
+  /// size; EIdFileNotFound, EFOpenError, EIdNoDataToRead and write errors after it.
+  virtual std::int64_t SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
+                                        const std::string& fileName);
+  /// The request cycle for the thread's connection; the connection is closed when it returns or
+  /// throws. A reset by the client and a closed socket end it quietly; every other error passes
+  /// on after the close. Returns true.
+  bool HandleExecute(TIdPeerThread& thread) override;
+
+  bool KeepAlive = false;
+  bool ParseParams = true;
+  std::string ServerSoftware;  // when non-blank, the "Server" of every response
+  int SessionTimeOut = 0;      // ms; 0 keeps sessions off at activation
+  bool AutoStartSession = false;
+
+  TIdHTTPGetEvent OnCommandGet;
+  TIdHTTPOtherEvent OnCommandOther;
+  TOnCreatePostStream OnCreatePostStream;
+
+private:
+  // One request of the cycle; closeFlag keeps its value for a method that goes to
+  // HandleCommandOther.
+  void ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag);
+  void ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection, TIdHTTPRequestInfo& request);
+
+  bool FSessionState = false;
+  TIdMimeTable FMimeTable;
+};

@@ -1,0 +1,262 @@
+#include "http/protocol/IdGlobal.h"
+
+#include "http/net/IdException.h"
+#include "platform/CodePage.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <optional>
+
+using platform::TDateTime;
+
+namespace {
+
+const char* const kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+char UpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+// The 1-based number of text among the three-letter names, 0 when it is none of them.
+int NameNumber(std::string_view text, const char* const* names, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (SameText(text, names[i])) return i + 1;
+  }
+  return 0;
+}
+
+// The token before a delimiter found at the 1-based pos (0: none), cut off text when remove.
+std::string CutToken(std::string& text, int pos, std::size_t delimiterLength, bool remove) {
+  if (pos == 0) {
+    std::string result = text;
+    if (remove) text.clear();
+    return result;
+  }
+  std::string result = text.substr(0, pos - 1);
+  if (remove) text.erase(0, pos - 1 + delimiterLength);
+  return result;
+}
+
+// The date and time at the front of text, or nothing when a part is impossible.
+std::optional<TDateTime> ReadDateAndTime(std::string& text) {
+  if (DayNumber(std::string_view(text).substr(0, 3)) > 0) {
+    TakeToken(text, " ");
+    text = TrimLeft(text);
+  }
+  const int dashPos = TextPos("-", text);
+  const std::string delimiter = dashPos > 1 && dashPos < TextPos(" ", text) ? "-" : " ";
+
+  int day = 0, month = 0;
+  auto readDay = [&] {
+    day = StrToIntDef(TakeToken(text, delimiter), 1);
+    text = TrimLeft(text);
+  };
+  auto readMonth = [&] {
+    month = MonthNumber(TakeToken(text, delimiter));
+    text = TrimLeft(text);
+  };
+  std::string ahead = text;
+  if (MonthNumber(TakeToken(ahead, delimiter, false)) > 0) {
+    readMonth();
+    readDay();
+  } else {
+    readDay();
+    readMonth();
+  }
+
+  // A form such as asctime puts the time before the year: the year is then the rest.
+  std::string token = TakeToken(text, " ");
+  int year = StrToIntDef(token, 1900);
+  if (year == 1900) {
+    year = StrToIntDef(text, 1900);
+    text = token;
+  }
+  if (year < 80) {
+    year += 2000;
+  } else if (year < 100) {
+    year += 1900;
+  }
+
+  TDateTime result = 0;
+  if (!platform::TryEncodeDate(year, month, day, result)) return std::nullopt;
+  if (TextPos(":", text) > 0) {
+    std::string clock = TakeToken(text, " ");
+    const int hour = StrToIntDef(TakeToken(clock, ":"), 0);
+    const int minute = StrToIntDef(TakeToken(clock, ":"), 0);
+    const int second = StrToIntDef(TakeToken(clock, " "), 0);
+    TDateTime time = 0;
+    if (!platform::TryEncodeTime(hour, minute, second, 0, time)) return std::nullopt;
+    result += time;
+  }
+  text = TrimLeft(text);
+  return result;
+}
+
+}  // namespace
+
+// Header dates
+
+std::string InternetDateText(TDateTime value, bool isGMT) {
+  const platform::TDateParts parts = platform::DecodeDateTime(value);
+  const std::string zone = OffsetText(LocalUtcOffset(), isGMT);
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer, "%s, %d %s %d %02d:%02d:%02d %s",
+                kDayNames[platform::DayOfWeek(value) - 1], parts.Day, kMonthNames[parts.Month - 1],
+                parts.Year, parts.Hour, parts.Minute, parts.Second, zone.c_str());
+  return buffer;
+}
+
+TDateTime LocalUtcOffset() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &local) == nullptr)
+    throw EIdFailedToRetreiveTimeZoneInfo();
+  // The bias counts minutes west of Greenwich, as the offset of local time from UTC negated.
+  const long bias = -std::lround(static_cast<double>(local.tm_gmtoff) / 60.0);
+  const long magnitude = std::labs(bias);
+  TDateTime result = 0;
+  if (!platform::TryEncodeTime(static_cast<int>(magnitude / 60), static_cast<int>(magnitude % 60), 0,
+                               0, result))
+    throw EIdFailedToRetreiveTimeZoneInfo();
+  return bias > 0 ? -result : result;
+}
+
+std::string OffsetText(TDateTime offset, bool isGMT) {
+  if (offset == 0 && isGMT) return "GMT";
+  const platform::TDateParts parts = platform::DecodeDateTime(std::fabs(offset));
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%c%02d%02d", offset >= 0 ? '+' : '-', parts.Hour,
+                parts.Minute);
+  return buffer;
+}
+
+TDateTime ParseInternetDate(std::string& text) {
+  text = Trim(text);
+  if (text.empty()) return 0;
+  return ReadDateAndTime(text).value_or(0);
+}
+
+TDateTime OffsetTextToDateTime(const std::string& text) {
+  const std::string zone = Trim(text).substr(0, 5);
+  if (zone.empty() || (zone[0] != '+' && zone[0] != '-')) return 0;
+  std::int64_t hours = 0, minutes = 0;
+  TDateTime result = 0;
+  if (zone.size() < 5 || !TryStrToInt64(zone.substr(1, 2), hours) ||
+      !TryStrToInt64(zone.substr(3, 2), minutes) ||
+      !platform::TryEncodeTime(static_cast<int>(hours), static_cast<int>(minutes), 0, 0, result))
+    return 0;
+  return zone[0] == '-' ? -result : result;
+}
+
+TDateTime HeaderDateToLocal(std::string text) {
+  const TDateTime value = ParseInternetDate(text);
+  if (value == 0) return 0;
+  const TDateTime zone = text.size() > 4 ? OffsetTextToDateTime(text) : 0;
+  return value - zone + LocalUtcOffset();
+}
+
+int DayNumber(std::string_view text) { return NameNumber(text, kDayNames, 7); }
+
+int MonthNumber(std::string_view text) { return NameNumber(text, kMonthNames, 12); }
+
+// Tokens and searches
+
+std::string TakeToken(std::string& text, const std::string& delimiter, bool remove, bool caseSensitive) {
+  if (!caseSensitive) return TakeTokenNoCase(text, delimiter, remove);
+  // TextPos steps over double-byte characters; a NUL delimiter is a plain byte.
+  int pos = 0;
+  if (delimiter.size() == 1 && delimiter[0] == '\0') {
+    const std::size_t found = text.find('\0');
+    pos = found == std::string::npos ? 0 : static_cast<int>(found) + 1;
+  } else {
+    pos = TextPos(delimiter, text);
+  }
+  return CutToken(text, pos, delimiter.size(), remove);
+}
+
+std::string TakeTokenNoCase(std::string& text, const std::string& delimiter, bool remove) {
+  const int pos = TextPos(UpperCase(delimiter), UpperCase(text));
+  return CutToken(text, pos, delimiter.size(), remove);
+}
+
+int LastPos(const std::string& sub, const std::string& text, int start) {
+  if (sub.empty() || sub.size() > text.size()) return 0;
+  const int length = static_cast<int>(text.size());
+  const int lastStart = length - static_cast<int>(sub.size()) + 1;
+  if (start == -1) start = length;
+  if (start >= lastStart) start = lastStart;
+  for (int i = start; i >= 1; --i) {
+    if (SameText(std::string_view(text).substr(i - 1, sub.size()), sub)) return i;
+  }
+  return 0;
+}
+
+int TextPos(const std::string& sub, const std::string& text) {
+  if (sub.empty()) return 0;
+  const std::size_t found = platform::FindText(text, sub);
+  return found == std::string_view::npos ? 0 : static_cast<int>(found) + 1;
+}
+
+// Text conversions
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) c = UpperChar(c);
+  return text;
+}
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) c = LowerChar(c);
+  return text;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperChar(a[i]) != UpperChar(b[i])) return false;
+  }
+  return true;
+}
+
+std::string Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
+
+std::string TrimLeft(std::string_view text) {
+  std::size_t first = 0;
+  while (first < text.size() && IsBlankOrControl(text[first])) ++first;
+  return std::string(text.substr(first));
+}
+
+std::string TrimRight(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0 && IsBlankOrControl(text[end - 1])) --end;
+  return std::string(text.substr(0, end));
+}
+
+bool TryStrToInt64(std::string_view text, std::int64_t& value) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+') return false;
+  const char* end = text.data() + text.size();
+  std::int64_t parsed = 0;
+  const auto [ptr, error] = std::from_chars(text.data(), end, parsed);
+  if (error != std::errc() || ptr != end) return false;
+  value = parsed;
+  return true;
+}
+
+int StrToIntDef(std::string_view text, int fallback) {
+  std::int64_t value = 0;
+  if (!TryStrToInt64(text, value) || value < std::numeric_limits<int>::min() ||
+      value > std::numeric_limits<int>::max())
+    return fallback;
+  return static_cast<int>(value);
+}
+
+std::int64_t StrToInt64Def(std::string_view text, std::int64_t fallback) {
+  std::int64_t value = 0;
+  return TryStrToInt64(text, value) ? value : fallback;
+}

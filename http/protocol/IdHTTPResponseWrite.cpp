@@ -1,0 +1,81 @@
+// The writing half of TIdHTTPResponseInfo: the header lines of a response, its head and body.
+
+#include "http/protocol/IdHTTPResponseInfo.h"
+
+#include "http/net/IdException.h"
+#include "http/protocol/IdGlobal.h"
+#include "http/io/IdTCPConnection.h"
+#include "platform/Text.h"
+
+namespace {
+
+// The page sent for a status when there is no body of its own.
+std::string StatusPage(int code, const std::string& text) {
+  return "<HTML><BODY><B>" + std::to_string(code) + " " + text + "</B></BODY></HTML>";
+}
+
+}  // namespace
+
+void TIdHTTPResponseInfo::BuildHeaderLines() {
+  TIdResponseHeaderInfo::BuildHeaderLines();
+  auto putText = [this](const char* name, const std::string& value) {
+    if (!value.empty()) HeaderLines.PutValue(name, value);
+  };
+  putText("Server", Server);
+  putText("Content-Type", ContentType);
+  putText("Location", Location);
+  if (ContentLength() >= 0) HeaderLines.PutValue("Content-Length", std::to_string(ContentLength()));
+  if (LastModified > 0) HeaderLines.PutValue("Last-Modified", InternetDateText(LastModified));
+  if (!BasicRealm.empty()) {
+    SetStatusCode(401);
+    HeaderLines.PutValue("WWW-Authenticate", "Basic realm=\"" + BasicRealm + "\"");
+    // The challenge page replaces the handler's text, and the length describes what is sent.
+    BodyText = StatusPage(StatusCode(), "Unauthorized");
+    AssignContentLength(static_cast<std::int64_t>(BodyText.size()));
+    HeaderLines.PutValue("Content-Length", std::to_string(ContentLength()));
+  }
+}
+
+void TIdHTTPResponseInfo::WriteHead() {
+  if (HeaderWritten) throw EIdHTTPHeaderAlreadyWritten();
+  if (ClientConnection == nullptr) throw EIdNotConnected();
+  HeaderWritten = true;
+  if (ContentLength() == -1) {
+    if (!BodyText.empty()) {
+      AssignContentLength(static_cast<std::int64_t>(BodyText.size()));
+    } else if (BodyStream() != nullptr) {
+      AssignContentLength(BodyStream()->Size());
+    }
+  }
+  BuildHeaderLines();
+  TIdTCPConnection& connection = *ClientConnection;
+  connection.BeginBufferedWrite(-1);
+  try {
+    // The table holds the reason phrases as UTF-8; the wire gets them in the system code page.
+    connection.WriteLine("HTTP/1.1 " + std::to_string(StatusCode()) + " " + platform::Utf8ToCodePage(StatusText()));
+    for (const std::string& line : HeaderLines.Lines()) connection.WriteLine(line);
+    for (int i = 0; i < Cookies.Count(); ++i) connection.WriteLine("Set-Cookie: " + Cookies[i].ServerCookie());
+    connection.WriteLine("");
+  } catch (...) {
+    // What was collected still goes out; the first failure is the one reported.
+    try {
+      connection.EndBufferedWrite();
+    } catch (...) {
+    }
+    throw;
+  }
+  connection.EndBufferedWrite();
+}
+
+void TIdHTTPResponseInfo::WriteBody() {
+  if (!HeaderWritten) WriteHead();
+  if (!BodyText.empty()) {
+    ClientConnection->WriteText(BodyText);
+  } else if (BodyStream() != nullptr) {
+    ClientConnection->WriteFromStream(*BodyStream(), true);
+  } else {
+    ClientConnection->WriteLine(StatusPage(StatusCode(), platform::Utf8ToCodePage(StatusText())));
+  }
+  BodyText.clear();
+  ReleaseBodyStream();
+}

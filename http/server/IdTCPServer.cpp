@@ -1,0 +1,163 @@
+#include "http/server/IdTCPServer.h"
+
+#include "http/net/IdException.h"
+#include "http/server/IdListenerThread.h"
+#include "http/server/IdPeerThread.h"
+#include "http/server/IdServerIOHandlerSocket.h"
+#include "http/server/IdThreadMgrDefault.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+constexpr int kStopCheckMs = 250;
+}
+
+TIdTCPServer::TIdTCPServer() {
+  PeerThreadClass = [] { return std::make_unique<TIdPeerThread>(); };
+}
+
+TIdTCPServer::~TIdTCPServer() {
+  try {
+    SetActive(false);
+  } catch (...) {
+    // Threads that outlived TerminateWaitTime still run in this object: it cannot go first.
+    do {
+      CloseConnections();
+    } while (!WaitForPeerThreads(1));
+  }
+}
+
+void TIdTCPServer::SetThreadMgr(TIdThreadMgr* manager) {
+  FImplicitThreadMgr.reset();
+  FThreadMgr = manager;
+}
+
+void TIdTCPServer::SetIOHandler(TIdServerIOHandler* handler) {
+  FImplicitIOHandler.reset();
+  FIOHandler = handler;
+}
+
+void TIdTCPServer::SetActive(bool value) {
+  if (value == FActive) return;
+  if (value) {
+    Activate();
+  } else {
+    Deactivate();
+  }
+}
+
+void TIdTCPServer::Activate() {
+  try {
+    if (!FCommandHandlersInitialized) {
+      FCommandHandlersInitialized = true;
+      InitCommandHandlers();
+    }
+    if (FBindings.Count() == 0) {
+      FDefaultBinding = &FBindings.Add();
+    }
+    if (FThreadMgr == nullptr) {
+      FImplicitThreadMgr = std::make_unique<TIdThreadMgrDefault>();
+      FThreadMgr = FImplicitThreadMgr.get();
+    }
+    FThreadMgr->PeerThreadClass = PeerThreadClass;
+    if (FIOHandler == nullptr) {
+      FImplicitIOHandler = std::make_unique<TIdServerIOHandlerSocket>();
+      FIOHandler = FImplicitIOHandler.get();
+    }
+    FIOHandler->Init();
+    for (std::size_t i = 0; i < FBindings.Count(); ++i) {
+      TIdSocketHandle& binding = FBindings[i];
+      binding.AllocateHandle(Id_SOCK_STREAM, 0);
+      // Linux keeps the port of every connection the server closed in TIME_WAIT for a minute;
+      // without the reuse option a stop and a start on the same port would fail that long. On
+      // Linux the option never lets a listener take a port that another one holds, so the
+      // system's default behaves as Windows does without it.
+      if (ReuseSocket != rsFalse) {
+        const std::int32_t on = 1;
+        binding.SetSockOpt(Id_SOL_SOCKET, Id_SO_REUSEADDR, &on, sizeof on);
+      }
+      binding.BindHandle();
+      binding.ListenOn(ListenQueue);
+      std::lock_guard<std::mutex> lock(FListenersLock);
+      FListeners.push_back(std::make_unique<TIdListenerThread>(*this, binding));
+      FListeners.back()->StartThread();
+    }
+  } catch (...) {
+    // Listeners of bindings that did bind are stopped too: nothing runs while Active is false.
+    StopListeners();
+    RemoveDefaultBinding();
+    throw;
+  }
+  FActive = true;
+}
+
+void TIdTCPServer::Deactivate() {
+  StopListeners();
+  CloseConnections();
+  const bool ended = WaitForPeerThreads(TerminateWaitTime / kStopCheckMs);
+  if (FImplicitThreadMgr && FPeerThreads.IsEmpty()) {
+    FImplicitThreadMgr.reset();
+    FThreadMgr = nullptr;
+  }
+  if (!ended) throw EIdTerminateThreadTimeout();
+  RemoveDefaultBinding();
+  FActive = false;
+}
+
+void TIdTCPServer::StopListeners() {
+  std::vector<std::unique_ptr<TIdListenerThread>> listeners;
+  {
+    // Taken off the list first: no lock is held while waiting for a thread.
+    std::lock_guard<std::mutex> lock(FListenersLock);
+    listeners.swap(FListeners);
+  }
+  for (std::unique_ptr<TIdListenerThread>& listener : listeners) {
+    listener->RequestTerminate();
+    listener->Binding().CloseSocketHandle();  // wakes a listener blocked in accept
+    listener->WaitFor();
+  }
+}
+
+void TIdTCPServer::CloseConnections() {
+  FPeerThreads.ForEach([](TIdPeerThread& thread) {
+    if (thread.Connection() != nullptr) thread.Connection()->CloseSocketOnly();
+  });
+}
+
+bool TIdTCPServer::WaitForPeerThreads(int checks) {
+  for (int i = 0; i < checks; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStopCheckMs));
+    if (FPeerThreads.IsEmpty()) return true;
+  }
+  return false;
+}
+
+void TIdTCPServer::RemoveDefaultBinding() {
+  if (FDefaultBinding == nullptr) return;
+  FBindings.Remove(*FDefaultBinding);
+  FDefaultBinding = nullptr;
+}
+
+void TIdTCPServer::HandleConnect(TIdPeerThread& thread) {
+  thread.Connection()->WriteReply(Greeting);
+  if (OnConnect) OnConnect(thread);
+}
+
+bool TIdTCPServer::HandleExecute(TIdPeerThread& thread) {
+  if (!OnExecute) return false;
+  OnExecute(thread);
+  return true;
+}
+
+void TIdTCPServer::HandleDisconnect(TIdPeerThread& thread) {
+  if (OnDisconnect) OnDisconnect(thread);
+}
+
+void TIdTCPServer::DoException(TIdPeerThread& thread, const std::exception& error) {
+  if (OnException) OnException(thread, error);
+}
+
+void TIdTCPServer::DoListenException(TIdListenerThread& thread, const std::exception& error) {
+  if (OnListenException) OnListenException(thread, error);
+}

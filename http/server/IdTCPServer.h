@@ -1,0 +1,111 @@
+#pragma once
+// The TCP server: listening sockets opened by setting Active, a listener thread per binding and a
+// thread per client connection.
+
+#include "http/net/IdComponent.h"
+#include "http/io/IdReply.h"
+#include "http/net/IdSocketHandle.h"
+#include "http/server/IdThreadList.h"
+#include "http/server/IdThreadMgr.h"
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class TIdListenerThread;
+class TIdPeerThread;
+class TIdServerIOHandler;
+
+enum TIdReuseSocket { rsOSDependent, rsTrue, rsFalse };
+
+using TIdServerThreadEvent = std::function<void(TIdPeerThread& thread)>;
+using TIdServerThreadExceptionEvent = std::function<void(TIdPeerThread& thread, const std::exception& error)>;
+using TIdListenExceptionEvent = std::function<void(TIdListenerThread& thread, const std::exception& error)>;
+
+/// A TCP server. Active is set from one thread (the main thread) only; the listener and the
+/// connection threads read the server's settings, which must not change while it is active.
+/// Serving a connection is HandleExecute(), which fires OnExecute; a descendant may replace it
+/// (the HTTP server runs its request cycle there) and must then stop the server in its own
+/// destructor, because connection threads call the step until they end.
+/// Owns its bindings, an implicitly created thread manager and server I/O handler.
+class TIdTCPServer : public TIdComponent {
+public:
+  TIdTCPServer();
+  /// Stops the server; waits until every connection thread has left, however long that takes,
+  /// because they use this object.
+  ~TIdTCPServer() override;
+
+  bool Active() const { return FActive; }
+  /// true: binds and listens on every binding (one on every local address at DefaultPort when
+  /// none is configured) and starts a listener per binding. Throws EIdCouldNotBindSocket when an
+  /// address is in use, EIdInvalidSocket, EIdSocketError; Active then stays false.
+  /// false: stops the listeners, closes every connection and waits up to TerminateWaitTime
+  /// for the connection threads, in 250 ms checks; throws EIdTerminateThreadTimeout when some
+  /// remain (Active then stays true, and a later call waits again).
+  /// Setting the value the server already has does nothing. Main thread only.
+  virtual void SetActive(bool value);
+
+  TIdSocketHandles& Bindings() { return FBindings; }
+  int DefaultPort() const { return FBindings.DefaultPort; }
+  /// Takes effect at the next activation.
+  void SetDefaultPort(int port) { FBindings.DefaultPort = port; }
+
+  /// The thread manager; an implicit TIdThreadMgrDefault exists from the first activation.
+  TIdThreadMgr* ThreadMgr() const { return FThreadMgr; }
+  /// A manager owned by the caller, which must outlive every connection thread.
+  void SetThreadMgr(TIdThreadMgr* manager);
+  TIdServerIOHandler* IOHandler() const { return FIOHandler; }
+  /// A server I/O handler owned by the caller; none = a TIdServerIOHandlerSocket at activation.
+  void SetIOHandler(TIdServerIOHandler* handler);
+  /// The running connection threads.
+  TIdThreadList<TIdPeerThread>& PeerThreads() { return FPeerThreads; }
+
+  // --- the steps of a connection thread (connection thread)
+  /// Writes Greeting when it has a code or text, then fires OnConnect.
+  virtual void HandleConnect(TIdPeerThread& thread);
+  /// Serves the connection once; returns whether anything handled it (OnExecute assigned).
+  virtual bool HandleExecute(TIdPeerThread& thread);
+  /// Fires OnDisconnect.
+  virtual void HandleDisconnect(TIdPeerThread& thread);
+  void DoException(TIdPeerThread& thread, const std::exception& error);
+  void DoListenException(TIdListenerThread& thread, const std::exception& error);
+
+  int ListenQueue = 15;
+  int MaxConnections = 0;  // 0 = no limit
+  TIdReply MaxConnectionReply;
+  TIdReply Greeting;
+  int TerminateWaitTime = 5000;  // ms
+  TIdReuseSocket ReuseSocket = rsOSDependent;  // reuse-address option unless rsFalse
+  TIdPeerThreadClass PeerThreadClass;  // TIdPeerThread by default
+
+  TIdServerThreadEvent OnConnect;
+  TIdServerThreadEvent OnExecute;
+  TIdServerThreadEvent OnDisconnect;
+  TIdServerThreadExceptionEvent OnException;
+  TIdListenExceptionEvent OnListenException;
+
+protected:
+  virtual void InitCommandHandlers() {}
+
+private:
+  void Activate();
+  void Deactivate();
+  void StopListeners();
+  void CloseConnections();
+  bool WaitForPeerThreads(int checks);
+  void RemoveDefaultBinding();
+
+  bool FActive = false;
+  bool FCommandHandlersInitialized = false;
+  TIdSocketHandles FBindings;
+  TIdSocketHandle* FDefaultBinding = nullptr;  // added by the running activation
+  TIdThreadMgr* FThreadMgr = nullptr;
+  std::unique_ptr<TIdThreadMgr> FImplicitThreadMgr;
+  TIdServerIOHandler* FIOHandler = nullptr;
+  std::unique_ptr<TIdServerIOHandler> FImplicitIOHandler;
+  TIdThreadList<TIdPeerThread> FPeerThreads;
+  std::mutex FListenersLock;
+  std::vector<std::unique_ptr<TIdListenerThread>> FListeners;  // guarded by FListenersLock
+};

@@ -1,0 +1,161 @@
+#include "http/server/IdThread.h"
+
+#include "http/net/IdException.h"
+
+#include <signal.h>
+
+#include <system_error>
+
+namespace {
+
+// The object whose thread function runs on this thread, so that a thread knows itself without
+// reading what its creator writes after starting it.
+thread_local const TIdThread* tRunningThread = nullptr;
+
+}  // namespace
+
+TIdThread::~TIdThread() {
+  FFreeOnTerminate = false;
+  if (IsCurrentThread()) {
+    if (FJoinable) pthread_detach(FThread);
+    FJoinable = false;
+  } else if (FJoinable) {
+    RequestTerminate();
+    WaitFor();
+  }
+}
+
+void TIdThread::StartThread() {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (!FStopped) return;
+  FStopped = false;
+  if (FJoinable) return;
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, StackSize);
+  const int error = pthread_create(&FThread, &attributes, &TIdThread::ThreadFunction, this);
+  pthread_attr_destroy(&attributes);
+  if (error != 0) {
+    FStopped = true;
+    throw std::system_error(error, std::generic_category(), "pthread_create");
+  }
+  FJoinable = true;
+}
+
+void TIdThread::StopThread() {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (!FStopped) RequestTerminate();
+}
+
+void TIdThread::RequestTerminate() {
+  FStopped = true;
+  FTerminated = true;
+}
+
+void TIdThread::TerminateAndWaitFor() {
+  if (FreeOnTerminate()) throw EIdThreadTerminateAndWaitFor();
+  RequestTerminate();
+  WaitFor();
+}
+
+void TIdThread::WaitFor() {
+  if (FJoinable && !IsCurrentThread()) {
+    pthread_join(FThread, nullptr);
+    FJoinable = false;
+  }
+}
+
+bool TIdThread::IsCurrentThread() const { return tRunningThread == this; }
+
+void TIdThread::NotifyException(const std::exception& error) {
+  if (OnException) OnException(*this, error);
+}
+
+void TIdThread::NotifyStopped() {
+  if (OnStopped) OnStopped(*this);
+}
+
+void* TIdThread::ThreadFunction(void* self) {
+  static_cast<TIdThread*>(self)->ThreadEntry();
+  return nullptr;
+}
+
+void TIdThread::ThreadEntry() {
+  // A peer that has gone shows as an error of the call that wrote to it, also for the calls
+  // that cannot be told not to raise SIGPIPE (sendfile); threads started here inherit this.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+  tRunningThread = this;
+  try {
+    Execute();
+  } catch (...) {
+    // A failing exception handler of our own must not end the process either.
+    RequestTerminate();
+  }
+  {
+    // StartThread may still be finishing (it holds the lock until FThread and FJoinable are
+    // set); only what comes next reads them. Waiting here, not before the body, spares each
+    // connection a sleep and a wake-up: by now the creator has long let go.
+    std::lock_guard<std::mutex> lock(FLock);
+  }
+  if (FFreeOnTerminate) {
+    // Nobody joins a thread that frees itself.
+    pthread_detach(FThread);
+    FJoinable = false;
+    delete this;
+  }
+}
+
+void TIdThread::Execute() {
+  try {
+    try {
+      PrepareExecute();
+      while (!Terminated()) {
+        if (IsStopped()) {
+          NotifyStopped();
+          if (IsStopped()) break;  // there is no suspended stop: a stopped thread ends
+        }
+        RunOnce();
+      }
+    } catch (...) {
+      FinishExecute();
+      throw;
+    }
+    FinishExecute();
+  } catch (const EIdException& error) {
+    RecordTerminatingError(error.ClassName(), error.what());
+    NotifyException(error);
+  } catch (const std::exception& error) {
+    RecordTerminatingError("Exception", error.what());
+    NotifyException(error);
+  } catch (...) {
+    RecordTerminatingError("Exception", "");
+  }
+}
+
+// One run: PrepareRun, the steps, then FinishRun and CleanupRun whatever happened, so that a
+// thread that failed to start its run still leaves every list it is in.
+void TIdThread::RunOnce() {
+  try {
+    try {
+      PrepareRun();
+      while (!IsStopped()) RunStep();
+    } catch (...) {
+      FinishRun();
+      throw;
+    }
+    FinishRun();
+  } catch (...) {
+    CleanupRun();
+    throw;
+  }
+  CleanupRun();
+}
+
+void TIdThread::RecordTerminatingError(const char* className, const char* message) {
+  FTerminatingErrorClass = className;
+  FTerminatingErrorMessage = message;
+  RequestTerminate();
+}

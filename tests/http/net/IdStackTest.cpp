@@ -1,0 +1,154 @@
+#include "http/net/IdComponent.h"
+#include "http/net/IdException.h"
+#include "http/net/IdStackLinux.h"
+#include "support/TestSockets.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace {
+
+// A stack whose host look-up is recorded instead of asking the resolver.
+class TRecordingStack : public TIdStackLinux {
+public:
+  std::string HostByName(const std::string& name) override {
+    LookedUp = name;
+    return "10.1.2.3";
+  }
+  std::string LookedUp;
+};
+
+// Error messages
+TEST(TIdStack, ErrorMessageForKnownNumberHasNumberLineAndText) {
+  TIdComponent use;
+  EXPECT_EQ(GStack()->ErrorMessageFor(10048), "Socket Error # 10048\r\nAddress already in use.");
+  EXPECT_EQ(GStack()->ErrorMessageFor(11001), "Socket Error # 11001\r\nHost not found.");
+  EXPECT_EQ(GStack()->ErrorMessageFor(10035), "Socket Error # 10035\r\nOperation would block. ");
+  EXPECT_EQ(GStack()->ErrorMessageFor(10066), "Socket Error # 10066\r\nDirectory not empty");
+}
+
+TEST(TIdStack, ErrorMessageForNumberWithoutTextEndsInCrLf) {
+  TIdComponent use;
+  EXPECT_EQ(GStack()->ErrorMessageFor(10005), "Socket Error # 10005\r\n");
+}
+
+// Native errors become Windows sockets numbers
+TEST(TIdStackLinux, TranslatesNativeErrors) {
+  const struct {
+    int native, windows;
+  } cases[] = {{EINTR, 10004},      {EBADF, 10009},      {EAGAIN, 10035},      {ENOTSOCK, 10038},
+               {EADDRINUSE, 10048}, {ECONNABORTED, 10053}, {ECONNRESET, 10054}, {EPIPE, 10054},
+               {ESHUTDOWN, 10058},  {ENOTEMPTY, 10066}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.native);
+    EXPECT_EQ(TIdStackLinux::TranslateErrno(c.native), c.windows);
+  }
+}
+
+TEST(TIdStack, CheckSocketResultAcceptsListedErrorsAndRaisesOthers) {
+  TIdComponent use;
+  TIdStack& stack = *GStack();
+  EXPECT_FALSE(stack.CheckSocketResult(0));
+  EXPECT_TRUE(stack.CheckSocketResult(stack.SockClose(-1), {10053, 10009}));
+  EXPECT_EQ(stack.LastError(), 10009);
+  try {
+    stack.CheckSocketResult(stack.SockClose(-1), {10053, 10054});
+    FAIL() << "no exception";
+  } catch (const EIdSocketError& error) {
+    EXPECT_EQ(error.LastError, 10009);
+    EXPECT_STREQ(error.what(), "Socket Error # 10009\r\nBad file number.");
+  }
+}
+
+// Addresses
+TEST(TIdStack, IsDottedQuad) {
+  const struct {
+    const char* text;
+    bool dotted;
+  } cases[] = {{"192.168.0.10", true}, {"0.0.0.0", true},   {"255.255.255.255", true}, {"1.2.3", false},
+               {"1.2.3.4.5", false},   {"a.b.c.d", false},  {"1.2.3.256", false},      {"1..3.4", false},
+               {"", false},            {"1.2.3.", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(TIdStack::IsDottedQuad(c.text), c.dotted);
+  }
+}
+
+TEST(TIdStack, ResolveHostNameAsksTheResolverOnlyForNames) {
+  TRecordingStack stack;
+  EXPECT_EQ(stack.ResolveHostName("localhost"), "127.0.0.1");
+  EXPECT_EQ(stack.ResolveHostName("LocalHost"), "127.0.0.1");
+  EXPECT_EQ(stack.ResolveHostName("192.168.0.10"), "192.168.0.10");
+  EXPECT_EQ(stack.LookedUp, "");
+  EXPECT_EQ(stack.ResolveHostName("1.2.3.256"), "10.1.2.3");
+  EXPECT_EQ(stack.LookedUp, "1.2.3.256");
+}
+
+TEST(TIdStack, AddressTextRoundTrip) {
+  const std::uint8_t bytes[4] = {192, 168, 0, 1};
+  EXPECT_EQ(TIdStack::AddressToText(bytes), "192.168.0.1");
+  std::uint8_t back[4];
+  TIdStack::TextToAddress("10.20.30.40", back);
+  EXPECT_EQ(TIdStack::AddressToText(back), "10.20.30.40");
+}
+
+// Waiting
+TEST(TIdStack, SelectPollsAndLimitsTheSetSize) {
+  TIdComponent use;
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  TIdSocketList readList{pair[0]};
+  EXPECT_EQ(GStack()->SockSelect(&readList, nullptr, nullptr, 0), 0);
+  EXPECT_TRUE(readList.empty());
+  ASSERT_EQ(::send(pair[1], "x", 1, 0), 1);
+  readList = {pair[0]};
+  EXPECT_EQ(GStack()->SockSelect(&readList, nullptr, nullptr, Id_TIMEOUT_INFINITE), 1);
+  EXPECT_EQ(readList, TIdSocketList{pair[0]});
+  TIdSocketList tooMany(65, pair[0]);
+  EXPECT_THROW(GStack()->SockSelect(&tooMany, nullptr, nullptr, 0), EIdStackSetSizeExceeded);
+  ::close(pair[0]);
+  ::close(pair[1]);
+}
+
+// Sending
+int CorkOf(int socket) {
+  int cork = -1;
+  socklen_t length = sizeof cork;
+  ::getsockopt(socket, IPPROTO_TCP, TCP_CORK, &cork, &length);
+  return cork;
+}
+
+TEST(TIdStackLinux, HoldsPartialSendsUntilReleased) {
+  TIdComponent use;
+  const int socket = GStack()->SockCreate(Id_PF_INET, Id_SOCK_STREAM, 0);
+  ASSERT_NE(socket, Id_INVALID_SOCKET);
+  EXPECT_EQ(CorkOf(socket), 0);
+  GStack()->SockHoldPartialSends(socket, true);
+  EXPECT_EQ(CorkOf(socket), 1);
+  GStack()->SockHoldPartialSends(socket, false);
+  EXPECT_EQ(CorkOf(socket), 0);
+  GStack()->SockClose(socket);
+  GStack()->SockHoldPartialSends(socket, true);  // a hint only: a closed socket is no error
+}
+
+// Lifetime
+TEST(TIdStack, ExistsWhileAComponentLives) {
+  // Connection threads of earlier tests may still be freeing their last objects.
+  ASSERT_TRUE(testsock::Eventually([] { return GStack() == nullptr; }));
+  {
+    TIdComponent first;
+    TIdStack* stack = GStack();
+    ASSERT_NE(stack, nullptr);
+    {
+      TIdComponent second;
+      EXPECT_EQ(GStack(), stack);
+    }
+    EXPECT_EQ(GStack(), stack);
+  }
+  EXPECT_EQ(GStack(), nullptr);
+}
+
+}  // namespace

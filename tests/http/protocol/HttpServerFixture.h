@@ -1,0 +1,67 @@
+#pragma once
+// An HTTP server on 127.0.0.1 at a port the system chooses, whose OnCommandGet runs the test's
+// handler and keeps a copy of every request record the handler saw.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "http/net/IdException.h"
+#include "http/protocol/IdHTTPServer.h"
+#include "http/server/IdPeerThread.h"
+#include "support/HttpExchange.h"
+
+struct TSeenRequest {
+  std::string Command, Document, Version, QueryText, PostText, AuthUser, AuthPassword, Host, RemoteIP;
+  bool AuthPresent = false;
+};
+
+class THttpServerFixture : public ::testing::Test {
+protected:
+  THttpServerFixture() {
+    TIdSocketHandle& binding = Server.Bindings().Add();
+    binding.IP = "127.0.0.1";
+    binding.Port = 0;  // the system chooses; the server's default would be 80
+    Server.OnCommandGet = [this](TIdPeerThread& thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+      {
+        std::lock_guard<std::mutex> lock(FLock);
+        FSeen.push_back({request.Command, request.Document, request.Version, request.QueryText, request.PostText,
+                         request.AuthUser, request.AuthPassword, request.Host, request.RemoteIP,
+                         request.AuthPresent});
+      }
+      if (Handler) Handler(thread, request, response);
+    };
+    Server.OnException = [this](TIdPeerThread&, const std::exception& error) {
+      const auto* engineError = dynamic_cast<const EIdException*>(&error);
+      std::lock_guard<std::mutex> lock(FLock);
+      FErrors.push_back(engineError != nullptr ? engineError->ClassName() : "other");
+    };
+  }
+  ~THttpServerFixture() override { Server.SetActive(false); }
+
+  // Set Handler before calling Start.
+  void Start() {
+    Server.SetActive(true);
+    ASSERT_TRUE(Server.Active());
+  }
+  int Port() { return Server.Bindings()[0].Port; }
+
+  std::vector<TSeenRequest> Seen() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FSeen;
+  }
+  std::vector<std::string> Errors() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FErrors;
+  }
+
+  TIdHTTPServer Server;
+  TIdHTTPGetEvent Handler;
+
+private:
+  std::mutex FLock;
+  std::vector<TSeenRequest> FSeen;   // guarded by FLock
+  std::vector<std::string> FErrors;  // guarded by FLock
+};

@@ -1,0 +1,250 @@
+#include "http/net/IdException.h"
+#include "http/server/IdPeerThread.h"
+#include "http/server/IdTCPServer.h"
+#include "support/TestSockets.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using testsock::Eventually;
+using testsock::TClient;
+
+// Reads one line and answers "echo <line>", then closes.
+void Echo(TIdPeerThread& thread) {
+  TIdTCPServerConnection& connection = *thread.Connection();
+  const std::string line = connection.ReadLine();
+  connection.WriteLine("echo " + line);
+  connection.CloseConnection();
+}
+
+bool Served(int port, const std::string& text) {
+  TClient client(port);
+  return client.Connected() && client.Send(text + "\r\n") && client.ReceiveAll() == "echo " + text + "\r\n";
+}
+
+// A server on 127.0.0.1 at a port the system chooses.
+class TIdTCPServerTest : public ::testing::Test {
+protected:
+  TIdTCPServerTest() {
+    TIdSocketHandle& binding = Server.Bindings().Add();
+    binding.IP = "127.0.0.1";
+    Server.OnExecute = Echo;
+    Server.OnException = [this](TIdPeerThread&, const std::exception& error) {
+      const auto* engineError = dynamic_cast<const EIdException*>(&error);
+      std::lock_guard<std::mutex> lock(FLock);
+      FExceptions.push_back(engineError ? engineError->ClassName() : "other");
+    };
+  }
+  ~TIdTCPServerTest() override {
+    Release = true;
+    Server.SetActive(false);
+  }
+
+  int Port() { return Server.Bindings()[0].Port; }
+  std::vector<std::string> Exceptions() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FExceptions;
+  }
+
+  TIdTCPServer Server;
+  std::atomic<bool> Release{false};
+
+private:
+  std::mutex FLock;
+  std::vector<std::string> FExceptions;  // guarded by FLock
+};
+
+// Serving
+TEST_F(TIdTCPServerTest, ServesAClientThroughOnExecute) {
+  Server.SetActive(true);
+  ASSERT_TRUE(Server.Active());
+  ASSERT_NE(Port(), 0);
+  EXPECT_TRUE(Served(Port(), "hello"));
+  EXPECT_TRUE(Served(Port(), "again"));
+}
+
+TEST_F(TIdTCPServerTest, ClientThatLeavesEndsItsThreadQuietly) {
+  std::atomic<int> disconnects{0};
+  Server.OnDisconnect = [&](TIdPeerThread&) { ++disconnects; };
+  Server.SetActive(true);
+  {
+    TClient client(Port());
+    ASSERT_TRUE(client.Connected());
+  }
+  ASSERT_TRUE(Eventually([&] { return disconnects == 1 && Server.PeerThreads().IsEmpty(); }));
+  EXPECT_TRUE(Server.ThreadMgr()->LiveThreads().IsEmpty());
+  EXPECT_EQ(Exceptions(), std::vector<std::string>{"EIdConnClosedGracefully"});
+}
+
+TEST_F(TIdTCPServerTest, MissingExecuteHandlerEndsTheConnection) {
+  Server.OnExecute = nullptr;
+  Server.SetActive(true);
+  TClient client(Port());
+  EXPECT_EQ(client.ReceiveAll(), "");
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().IsEmpty(); }));
+  EXPECT_EQ(Exceptions(), std::vector<std::string>{"EIdNoExecuteSpecified"});
+}
+
+TEST_F(TIdTCPServerTest, MaxConnectionsRefusesASecondClientAndKeepsAccepting) {
+  Server.MaxConnections = 1;
+  Server.MaxConnectionReply.Text = {"busy"};
+  Server.SetActive(true);
+  TClient first(Port());
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().Count() == 1; }));
+  TClient second(Port());
+  EXPECT_EQ(second.ReceiveAll(), "busy\r\n");
+  ASSERT_TRUE(first.Send("one\r\n"));
+  EXPECT_EQ(first.ReceiveAll(), "echo one\r\n");
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().IsEmpty(); }));
+  EXPECT_TRUE(Served(Port(), "three"));
+}
+
+// Activation and deactivation
+TEST_F(TIdTCPServerTest, ReactivationListensOnTheNewDefaultPortOnly) {
+  TIdTCPServer server;  // no configured binding: every local address at DefaultPort
+  server.OnExecute = Echo;
+  const int firstPort = testsock::FreePort();
+  server.SetDefaultPort(firstPort);
+  server.SetActive(true);
+  EXPECT_TRUE(Served(firstPort, "first"));
+  server.SetActive(false);
+  EXPECT_EQ(server.Bindings().Count(), 0u);
+  EXPECT_EQ(server.ThreadMgr(), nullptr);  // the implicit manager goes with the threads
+  EXPECT_FALSE(TClient(firstPort).Connected());
+
+  const int secondPort = testsock::FreePort();
+  server.SetDefaultPort(secondPort);
+  server.SetActive(true);
+  server.SetActive(true);  // already active: nothing happens
+  EXPECT_EQ(server.Bindings().Count(), 1u);
+  EXPECT_TRUE(Served(secondPort, "second"));
+  EXPECT_FALSE(TClient(firstPort).Connected());
+  server.SetActive(false);
+}
+
+TEST_F(TIdTCPServerTest, TakenPortRaisesCouldNotBindAndStaysInactive) {
+  TIdComponent use;
+  TIdSocketHandle taken;
+  taken.IP = "127.0.0.1";
+  taken.AllocateHandle();
+  taken.BindHandle();
+  taken.ListenOn(1);
+  TIdTCPServer server;
+  server.OnExecute = Echo;
+  server.SetDefaultPort(taken.Port);
+  try {
+    server.SetActive(true);
+    FAIL() << "no exception";
+  } catch (const EIdCouldNotBindSocket& error) {
+    EXPECT_STREQ(error.what(), "Could not bind socket. Address and port are already in use.");
+  }
+  EXPECT_FALSE(server.Active());
+  EXPECT_EQ(server.Bindings().Count(), 0u);
+
+  const int port = taken.Port;
+  taken.Reset();
+  server.SetActive(true);
+  EXPECT_TRUE(Served(port, "free again"));
+  server.SetActive(false);
+}
+
+// Regression: the server closes first, so the port sat in TIME_WAIT and a stop followed by a
+// start on the same port failed for a minute.
+TEST_F(TIdTCPServerTest, RestartsOnTheSamePortRightAfterServing) {
+  TIdTCPServer server;
+  server.OnExecute = Echo;
+  server.SetDefaultPort(testsock::FreePort());
+  server.SetActive(true);
+  ASSERT_TRUE(Served(server.DefaultPort(), "first"));
+  server.SetActive(false);
+  server.SetActive(true);
+  EXPECT_TRUE(Served(server.DefaultPort(), "again"));
+  server.SetActive(false);
+}
+
+TEST_F(TIdTCPServerTest, DeactivationClosesIdleAndMidRequestClients) {
+  Server.SetActive(true);
+  TClient idle(Port());
+  TClient midRequest(Port());
+  ASSERT_TRUE(midRequest.Send("GET /"));
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().Count() == 2; }));
+  Server.SetActive(false);  // no EIdTerminateThreadTimeout
+  EXPECT_FALSE(Server.Active());
+  EXPECT_EQ(idle.ReceiveAll(), "");
+  EXPECT_EQ(midRequest.ReceiveAll(), "");
+  EXPECT_FALSE(TClient(Port()).Connected());
+}
+
+TEST_F(TIdTCPServerTest, DeactivationGivesUpAfterTerminateWaitTime) {
+  // A handler that ignores its connection keeps its thread past the wait.
+  Server.OnExecute = [this](TIdPeerThread& thread) {
+    while (!Release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    thread.Connection()->CloseConnection();
+  };
+  Server.TerminateWaitTime = 500;
+  Server.SetActive(true);
+  TClient client(Port());
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().Count() == 1; }));
+  try {
+    Server.SetActive(false);
+    FAIL() << "no exception";
+  } catch (const EIdTerminateThreadTimeout& error) {
+    EXPECT_STREQ(error.what(), "Terminate Thread Timeout");
+  }
+  EXPECT_TRUE(Server.Active());
+  EXPECT_NE(Server.ThreadMgr(), nullptr);  // still used by the running thread
+  Release = true;
+  Server.SetActive(false);
+  EXPECT_FALSE(Server.Active());
+}
+
+// Load
+TEST_F(TIdTCPServerTest, ManyClientsAtOnceAreServedThenStoppedCleanly) {
+  Server.SetActive(true);
+  constexpr int kClients = 80;
+  std::atomic<int> served{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&, i] {
+      if (Served(Port(), "client " + std::to_string(i))) ++served;
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(served, kClients);
+  Server.SetActive(false);
+  EXPECT_TRUE(Server.PeerThreads().IsEmpty());
+}
+
+TEST_F(TIdTCPServerTest, RepeatedActivationUnderLoad) {
+  Server.ReuseSocket = rsTrue;  // connections the server closed keep the port in TIME_WAIT
+  Server.SetActive(true);
+  const int port = Port();
+  std::atomic<bool> stop{false};
+  std::atomic<int> served{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 8; ++i) {
+    clients.emplace_back([&] {
+      while (!stop) {
+        TClient client(port);
+        if (client.Connected() && client.Send("load\r\n") && client.ReceiveAll() == "echo load\r\n") ++served;
+      }
+    });
+  }
+  for (int cycle = 0; cycle < 5; ++cycle) {
+    SCOPED_TRACE(cycle);
+    ASSERT_TRUE(Eventually([&] { return served > cycle * 5; }));
+    Server.SetActive(false);
+    EXPECT_TRUE(Server.PeerThreads().IsEmpty());
+    Server.SetActive(true);
+  }
+  stop = true;
+  for (std::thread& client : clients) client.join();
+  Server.SetActive(false);
+}
+
+}  // namespace
