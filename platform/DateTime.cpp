@@ -52,6 +52,15 @@ void SplitDateTime(TDateTime value, std::int64_t& days, std::int64_t& msec) {
   if (msec >= kMSecPerDay) msec = kMSecPerDay - 1;
 }
 
+// The days since 1899-12-30 on a line without the day-towards-zero rule of negative values.
+double ToLinearDays(TDateTime value) { return value >= 0 ? value : 2 * std::trunc(value) - value; }
+
+TDateTime FromLinearDays(double days) {
+  if (days >= 0) return days;
+  const double day = std::floor(days);
+  return day - (days - day);
+}
+
 }  // namespace
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
@@ -86,6 +95,14 @@ int DayOfWeek(TDateTime value) {
   SplitDateTime(value, days, msec);
   // 1899-12-30 was a Saturday (7).
   return static_cast<int>(((days % 7) + 7 + 6) % 7) + 1;
+}
+
+TDateTime IncDateTime(TDateTime value, TDateTime delta) { return FromLinearDays(ToLinearDays(value) + delta); }
+
+std::int64_t DateTimeToSeconds(TDateTime value) { return std::llround(ToLinearDays(value) * (kMSecPerDay / 1000)); }
+
+TDateTime UtcDateTime(std::time_t moment) {
+  return FromLinearDays(static_cast<double>(kDaysFrom1970To1899) + static_cast<double>(moment) / (kMSecPerDay / 1000));
 }
 
 TDateTime DateTimeFromTm(const std::tm& local) {

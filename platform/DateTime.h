@@ -2,6 +2,7 @@
 // The date-time value shared by the whole system: days since 1899-12-30 with the time of day
 // as the fraction, in local time; 0 means "no date".
 
+#include <cstdint>
 #include <ctime>
 
 namespace platform {
@@ -25,6 +26,18 @@ TDateParts DecodeDateTime(TDateTime value);
 
 /// The weekday of value, 1 = Sunday to 7 = Saturday.
 int DayOfWeek(TDateTime value);
+
+/// value moved by delta days (a fraction is part of a day). Before 1899-12-30 a date-time counts
+/// its day towards zero and its time of day forwards (-1.25 is 1899-12-29 06:00); the move
+/// keeps to that on both sides, so a date plus a time of day composes a date-time there too.
+TDateTime IncDateTime(TDateTime value, TDateTime delta);
+
+/// The whole seconds from 1899-12-30 00:00 to value (negative before it), to the nearest one:
+/// date-times compare in their true order this way on both sides of that day.
+std::int64_t DateTimeToSeconds(TDateTime value);
+
+/// The date-time of a moment in UTC.
+TDateTime UtcDateTime(std::time_t moment);
 
 /// The date-time of a broken-down local time (tm_year from 1900, tm_mon from 0).
 TDateTime DateTimeFromTm(const std::tm& local);

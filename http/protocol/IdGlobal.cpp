@@ -69,13 +69,15 @@ std::optional<TDateTime> ReadDateAndTime(std::string& text) {
     readMonth();
   }
 
-  // A form such as asctime puts the time before the year: the year is then the rest.
+  // A form such as asctime puts the time before the year: the year is then the rest. A token that
+  // is a number is the year, 1900 included.
   std::string token = TakeToken(text, " ");
-  int year = StrToIntDef(token, 1900);
-  if (year == 1900) {
+  std::int64_t year = 0;
+  if (!TryStrToInt64(token, year)) {
     year = StrToIntDef(text, 1900);
     text = token;
   }
+  if (year < 0 || year > 9999) return std::nullopt;
   if (year < 80) {
     year += 2000;
   } else if (year < 100) {
@@ -83,7 +85,7 @@ std::optional<TDateTime> ReadDateAndTime(std::string& text) {
   }
 
   TDateTime result = 0;
-  if (!platform::TryEncodeDate(year, month, day, result)) return std::nullopt;
+  if (!platform::TryEncodeDate(static_cast<int>(year), month, day, result)) return std::nullopt;
   if (TextPos(":", text) > 0) {
     std::string clock = TakeToken(text, " ");
     const int hour = StrToIntDef(TakeToken(clock, ":"), 0);
@@ -91,7 +93,7 @@ std::optional<TDateTime> ReadDateAndTime(std::string& text) {
     const int second = StrToIntDef(TakeToken(clock, " "), 0);
     TDateTime time = 0;
     if (!platform::TryEncodeTime(hour, minute, second, 0, time)) return std::nullopt;
-    result += time;
+    result = platform::IncDateTime(result, time);
   }
   text = TrimLeft(text);
   return result;
@@ -157,7 +159,7 @@ TDateTime HeaderDateToLocal(std::string text) {
   const TDateTime value = ParseInternetDate(text);
   if (value == 0) return 0;
   const TDateTime zone = text.size() > 4 ? OffsetTextToDateTime(text) : 0;
-  return value - zone + LocalUtcOffset();
+  return platform::IncDateTime(value, LocalUtcOffset() - zone);
 }
 
 int DayNumber(std::string_view text) { return NameNumber(text, kDayNames, 7); }

@@ -71,4 +71,22 @@ TEST(DateTime, BrokenDownTimeRoundTrips) {
   EXPECT_EQ(back.tm_wday, 6);  // a Saturday
 }
 
+// Before 1899-12-30 a date-time counts its day towards zero and its time of day forwards.
+TEST(DateTime, MovesAndComparesAlikeOnBothSidesOfTheFirstDay) {
+  EXPECT_DOUBLE_EQ(platform::IncDateTime(-1, 0.25), -1.25);  // 1899-12-29 06:00
+  EXPECT_DOUBLE_EQ(platform::IncDateTime(-1.25, 1), 0.25);   // a day later: 1899-12-30 06:00
+  EXPECT_DOUBLE_EQ(platform::IncDateTime(0.25, -0.5), -1.75);  // twelve hours earlier: 12-29 18:00
+  EXPECT_DOUBLE_EQ(platform::IncDateTime(38157.5, 0.25), 38157.75);
+  EXPECT_EQ(platform::DateTimeToSeconds(-1.25), -64800);
+  EXPECT_EQ(platform::DateTimeToSeconds(-1.75), -21600);
+  EXPECT_LT(platform::DateTimeToSeconds(-1.25), platform::DateTimeToSeconds(-1.75));
+  EXPECT_EQ(platform::DateTimeToSeconds(1.5), 129600);
+}
+
+TEST(DateTime, UtcDateTimeCountsFromTheEpoch) {
+  EXPECT_DOUBLE_EQ(platform::UtcDateTime(0), 25569);
+  EXPECT_DOUBLE_EQ(platform::UtcDateTime(86400 + 21600), 25570.25);
+  EXPECT_DOUBLE_EQ(platform::UtcDateTime(-2209226400), -1.25);  // 1899-12-29 06:00
+}
+
 }  // namespace

@@ -100,6 +100,8 @@ const ParseCase kParse[] = {
     {"", 0, 0, 0, 0, 0, 0, nullptr},
     {" \t ", 0, 0, 0, 0, 0, 0, nullptr},
     {"yesterday", 0, 0, 0, 0, 0, 0, nullptr},
+    {"Tue, 6 Nov 1900 00:04:00 GMT", 1900, 11, 6, 0, 4, 0, "GMT"},        // 1900 is a year too
+    {"Mon Jan  1 12:30:00 1900", 1900, 1, 1, 12, 30, 0, ""},
 };
 
 TEST(ParseInternetDate, ReadsTheCommonFormsAndRejectsImpossibleDates) {
@@ -206,6 +208,31 @@ TEST(StrToIntDef, DecimalNumbersOnly) {
   }
   EXPECT_EQ(StrToInt64Def("4294967296", -1), 4294967296LL);
   EXPECT_EQ(Trim(" \t\r\nx y\x01 "), "x y");
+}
+
+// Regression: the year 1900 was taken for "no year here", so a date of 1900 lost its time and
+// zone; dates before 1899-12-30 lost their time of day to the day-towards-zero rule.
+TEST_F(TimeZone, DatesBefore1901KeepTheirTimeAndZone) {
+  Use("JST-9");
+  struct OldCase {
+    const char* text;
+    int year, month, day, hour, minute;
+  };
+  const OldCase cases[] = {
+      {"Tue, 6 Nov 1900 00:04:00 GMT", 1900, 11, 6, 9, 4},
+      {"Wed, 06 Nov 1850 20:30:00 GMT", 1850, 11, 7, 5, 30},   // the zone moves it to the next day
+      {"Fri, 29 Dec 1899 18:00:00 +0900", 1899, 12, 29, 18, 0},
+      {"Fri, 29 Dec 1899 18:00:00 GMT", 1899, 12, 30, 3, 0},   // across the day the count starts at
+  };
+  for (const OldCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    const platform::TDateParts parts = platform::DecodeDateTime(HeaderDateToLocal(c.text));
+    EXPECT_EQ(parts.Year, c.year);
+    EXPECT_EQ(parts.Month, c.month);
+    EXPECT_EQ(parts.Day, c.day);
+    EXPECT_EQ(parts.Hour, c.hour);
+    EXPECT_EQ(parts.Minute, c.minute);
+  }
 }
 
 }  // namespace
