@@ -16,8 +16,20 @@ constexpr std::size_t kLineExtra = 80;
 // The page's Japanese texts, held in UTF-8 here and given out in the system code page.
 std::string InCodePage(std::string_view utf8) { return platform::Utf8ToCodePage(utf8); }
 
-std::string Pattern(const TPublishSettings& settings) {
-  return settings.ExtensionFilter ? "*." + settings.Extension : "*.*";
+bool IsFolder(const platform::TSearchRec& entry) {
+  return entry.Readable() && (entry.Attr & platform::faDirectory) != 0;
+}
+
+// The link of an entry, as the bytes a browser sends back for it: the name in UTF-8, which the
+// request handler converts back to the code page; a name that the code page cannot read (its
+// UTF-8 form would name another entry) as its own bytes, which the handler takes as they are.
+void AppendLinkTarget(std::string& page, const std::string& name) {
+  if (platform::SystemCodePage() == platform::TCodePage::Utf8) {
+    AppendPercentEncoded(page, name);
+    return;
+  }
+  const std::string utf8 = platform::CodePageToUtf8(name);
+  AppendPercentEncoded(page, platform::Utf8ToCodePage(utf8) == name ? utf8 : name);
 }
 
 // Writes the line of ListingLine straight onto the end of page; folderWord is the folder word
@@ -26,14 +38,14 @@ void AppendLine(std::string& page, const platform::TSearchRec& entry, const plat
                 std::string_view folderWord) {
   const bool isFolder = (entry.Attr & platform::faDirectory) != 0;
   page += "<A HREF=\"./";
-  // Browsers send a link's path back as UTF-8, which is what the request handler expects.
-  AppendPercentEncoded(page, platform::CodePageToUtf8(entry.Name));
+  AppendLinkTarget(page, entry.Name);
   if (isFolder) page += '/';
   page += "\">";
   AppendHtmlEscaped(page, entry.Name);
   page += "</A>";
+  // A long name keeps one blank before the date, so that the two never run together.
   const std::size_t width = platform::DisplayWidth(entry.Name);
-  if (width < kNameColumns) page.append(kNameColumns - width, ' ');
+  page.append(width + 1 < kNameColumns ? kNameColumns - width : 1, ' ');
 
   const std::tm local = platform::LocalTm(entry.LastWrite);
   page += formats.FormatDate(local);
@@ -55,8 +67,15 @@ void AppendLine(std::string& page, const platform::TSearchRec& entry, const plat
 
 std::string ListingPage(const std::string& folder, const TPublishSettings& settings,
                         const platform::TRegionalFormats& formats) {
-  const std::vector<platform::TSearchRec> entries =
-      platform::FindEntries(folder, Pattern(settings), platform::faAnyFile & ~WithheldMask(settings));
+  std::vector<platform::TSearchRec> entries =
+      platform::FindEntries(folder, "*.*", platform::faAnyFile & ~WithheldMask(settings));
+  if (settings.ExtensionFilter) {
+    // The filter picks files only: the folders stay, or nothing below the root could be reached.
+    const std::string pattern = "*." + settings.Extension;
+    std::erase_if(entries, [&pattern](const platform::TSearchRec& entry) {
+      return !IsFolder(entry) && !platform::MatchesMask(entry.Name, pattern);
+    });
+  }
   // One allocation for the whole page in the usual case, instead of a copy at every doubling.
   std::size_t expected = 256;
   for (const platform::TSearchRec& entry : entries) expected += 2 * entry.Name.size() + kLineExtra;

@@ -11,15 +11,16 @@
 
 /// The page for folder (a full path, with or without a trailing "/"), listing the entries the
 /// settings do not withhold: hidden and system entries as the exclusions say (read-only files
-/// are always listed), and with the extension filter on only names ending in "." and the
-/// extension. A folder that cannot be read gives a page without entry lines. Reads nothing
-/// shared but the system code page; any thread, several at once.
+/// are always listed), and with the extension filter on only the files whose names end in "."
+/// and the extension, besides every folder ("." and ".." included). A folder that cannot be
+/// read gives a page without entry lines. Reads nothing shared but the system code page; any
+/// thread, several at once.
 std::string ListingPage(const std::string& folder, const TPublishSettings& settings,
                         const platform::TRegionalFormats& formats);
 
 /// One entry line, ending in CR LF: the link (target percent-encoded from the name's UTF-8
-/// form, "/" appended for a folder; the name shown HTML-escaped), blanks up to column 41
-/// counted on the unescaped name's display width (at least one, none from 41 columns on), the
-/// local last-write date, a blank and the time unless it is exactly midnight, three blanks and
-/// the size or the folder word.
+/// form, or from its own bytes when the code page cannot read it; "/" appended for a folder;
+/// the name shown HTML-escaped), blanks up to column 41 counted on the unescaped name's display
+/// width (one from 40 columns on), the local last-write date, a blank and the time unless it is
+/// exactly midnight, three blanks and the size or the folder word.
 std::string ListingLine(const platform::TSearchRec& entry, const platform::TRegionalFormats& formats);

@@ -78,8 +78,9 @@ TEST_F(ListingPageTest, FillsToColumnFortyOne) {
     std::size_t blanks;
   };
   const Case cases[] = {
-      {std::string(40, 'n'), 1}, {std::string(41, 'n'), 0}, {std::string(60, 'n'), 0},
-      {"a", 40},                 {wide10, 21},              {"a&<b", 37},  // escaping adds no column
+      {std::string(39, 'n'), 2}, {std::string(40, 'n'), 1},       {std::string(41, 'n'), 1},
+      {std::string(60, 'n'), 1}, {wide10 + wide10, 1},  // 40 columns
+      {"a", 40},                 {wide10, 21},                     {"a&<b", 37},  // escaping adds no column
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -99,6 +100,22 @@ TEST_F(ListingPageTest, CountsShiftJisDoubleByteCharactersAsTwoColumns) {
   for (int i = 0; i < 10; ++i) target += "%E3%81%82";
   EXPECT_EQ(line, "<A HREF=\"./" + target + "/\">" + name + "</A>" + std::string(21, ' ') +
                       "2004/06/19   \x83\x74\x83\x48\x83\x8B\x83\x5F\r\n");
+}
+
+// Regression: a name that the code page cannot read was linked as U+FFFD (%EF%BF%BD), which
+// names no entry, so the link got 404 and wget -r missed the file.
+TEST_F(ListingPageTest, LinksANameTheCodePageCannotReadByItsOwnBytes) {
+  const auto target = [this](const std::string& name) {
+    const std::string line = ListingLine(Entry(name, 1, LocalMoment(2004, 6, 19, 1, 2, 3)), Formats);
+    const std::size_t start = line.find("./") + 2;
+    return line.substr(start, line.find('"', start) - start);
+  };
+  EXPECT_EQ(target("a\xFF" "b.txt"), "a%FFb.txt");
+  EXPECT_EQ(target("\xE3\x81\x82"), "%E3%81%82");
+  const testing_tree::TScopedCodePage shiftJis(platform::TCodePage::ShiftJis);
+  EXPECT_EQ(target("\x82\xA0"), "%E3%81%82");  // あ: its UTF-8 form, which the handler converts back
+  EXPECT_EQ(target("a\x82"), "a%82");          // a lead byte without its trail byte
+  EXPECT_EQ(target("\xFD.bin"), "%FD.bin");    // no character of code page 932
 }
 
 // Date and time column
@@ -162,8 +179,9 @@ TEST_F(ListingPageTest, ListsWhatTheSettingsDoNotWithhold) {
        {".", "..", ".hidden.txt", "docs.txt", "noext", "normal.txt", "pipe", "readonly.txt", "sub", "UPPER.TXT"}},
       {"read-only excluded, still listed", readOnlyOut,
        {".", "..", "docs.txt", "noext", "normal.txt", "readonly.txt", "sub", "UPPER.TXT"}},
-      {"extension txt", txt, {"docs.txt", "normal.txt", "readonly.txt", "UPPER.TXT"}},
-      {"empty extension", noExtension, {"noext", "sub"}},
+      // The filter picks files: folders stay reachable, "." and ".." included.
+      {"extension txt", txt, {".", "..", "docs.txt", "normal.txt", "readonly.txt", "sub", "UPPER.TXT"}},
+      {"empty extension", noExtension, {".", "..", "docs.txt", "noext", "sub"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
