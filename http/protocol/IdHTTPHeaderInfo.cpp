@@ -134,6 +134,8 @@ void TIdResponseHeaderInfo::ResetFields() {
   TIdEntityHeaderInfo::ResetFields();
   Location.clear();
   Server.clear();
+  AcceptRanges.clear();
+  ContentRange.clear();
   ProxyAuthenticate.Clear();
   WWWAuthenticate.Clear();
 }
@@ -142,8 +144,10 @@ void TIdResponseHeaderInfo::ParseHeaderLines() {
   Location = HeaderLines.ValueOf("Location");
   Server = HeaderLines.ValueOf("Server");
   ProxyConnection = HeaderLines.ValueOf("Proxy-Connection");
+  AcceptRanges = HeaderLines.ValueOf("Accept-Ranges");
   // "bytes first-last/length"
-  std::string range = HeaderLines.ValueOf("Content-Range");
+  ContentRange = HeaderLines.ValueOf("Content-Range");
+  std::string range = ContentRange;
   if (!range.empty()) {
     TakeToken(range, " ");
     ContentRangeStart = RangeBound(TakeToken(range, "-"));

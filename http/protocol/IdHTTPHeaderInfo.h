@@ -89,6 +89,8 @@ public:
 
   std::string Location;
   std::string Server;
+  std::string AcceptRanges;  // "Accept-Ranges" value: the range unit a file answer takes ("bytes")
+  std::string ContentRange;  // "Content-Range" value: "bytes first-last/size" or "bytes */size"
   std::string ProxyConnection;
   TIdHeaderList ProxyAuthenticate;  // every "Proxy-Authenticate" value
   TIdHeaderList WWWAuthenticate;    // every "WWW-Authenticate" value

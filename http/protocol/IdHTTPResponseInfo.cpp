@@ -37,6 +37,7 @@ const StatusEntry kStatusTexts[] = {
     {413, "Request Entity To Long"},
     {414, "Request-URI Too Long. 256 Chars max"},
     {415, "Unsupported Media Type"},
+    {416, "Range Not Satisfiable"},
     {500, "Internal Server Error"},
     {501, "実装されていません。"},
     {502, "Bad Gateway"},

@@ -45,7 +45,9 @@ public:
   /// Frees the body stream when OwnsBodyStream, else only forgets it; none afterwards.
   void ReleaseBodyStream();
 
-  /// The entity lines, then Server, Content-Type, Location, Content-Length and Last-Modified.
+  /// The entity lines, then Server, Content-Type, Location, Accept-Ranges, Content-Range,
+  /// Content-Length and Last-Modified; lines already present keep their place, the others follow
+  /// Server in that order.
   /// With a BasicRealm the response becomes a 401 challenge: status 401, "WWW-Authenticate:
   /// Basic realm="<realm>"", and the 49-byte 401 page in place of BodyText.
   void BuildHeaderLines() override;

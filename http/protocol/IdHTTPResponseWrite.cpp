@@ -20,6 +20,8 @@ void TIdHTTPResponseInfo::BuildHeaderLines() {
   putText("Server", Server);
   putText("Content-Type", ContentType);
   putText("Location", Location);
+  putText("Accept-Ranges", AcceptRanges);
+  putText("Content-Range", ContentRange);
   if (ContentLength() >= 0) HeaderLines.PutValue("Content-Length", std::to_string(ContentLength()));
   if (LastModified > 0) HeaderLines.PutValue("Last-Modified", InternetDateText(LastModified));
   if (!BasicRealm.empty()) {

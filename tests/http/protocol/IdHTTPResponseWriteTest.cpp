@@ -1,6 +1,7 @@
 // The heads and bodies that response records put on a real loopback connection.
 
 #include "http/protocol/HttpServerFixture.h"
+#include "http/protocol/IdGlobal.h"
 #include "platform/TestTree.h"
 
 #include <atomic>
@@ -47,6 +48,22 @@ TEST_F(ResponseWriteTest, RealmTurnsAnyAnswerIntoTheChallengeWithItsOwnPage) {
   EXPECT_EQ(answer.Head, Head("HTTP/1.1 401 Unauthorized", "text/html", 49,
                               "WWW-Authenticate: Basic realm=\"Velmora User Authentication.\"\r\n"));
   EXPECT_EQ(answer.Body, "<HTML><BODY><B>401 Unauthorized</B></BODY></HTML>");
+}
+
+// The lines that the answers of old clients carry keep their order; the new ones follow Server.
+TEST_F(ResponseWriteTest, NewLinesComeAfterServer) {
+  const auto answer = Answer([](TIdHTTPResponseInfo& r) {
+    r.SetStatusCode(206);
+    r.ContentType = "video/webm";
+    r.LastModified = 38157.5;
+    r.ContentRange = "bytes 0-1/9";
+    r.AcceptRanges = "bytes";
+    r.Location = "/x/";
+    r.BodyText = "ab";
+  });
+  EXPECT_EQ(answer.Head, "HTTP/1.1 206 Partial Content\r\nConnection: close\r\nContent-Type: video/webm\r\n"
+                         "Content-Length: 2\r\nServer: Velmora/1.0\r\nLocation: /x/\r\nAccept-Ranges: bytes\r\n"
+                         "Content-Range: bytes 0-1/9\r\nLast-Modified: " + InternetDateText(38157.5) + "\r\n\r\n");
 }
 
 TEST_F(ResponseWriteTest, CodesOutsideTheTableAreUnknown) {
