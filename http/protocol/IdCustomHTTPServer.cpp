@@ -2,12 +2,29 @@
 
 #include "http/net/IdException.h"
 #include "http/io/IdFileStream.h"
+#include "http/protocol/IdGlobal.h"
 #include "http/server/IdPeerThread.h"
 
 namespace {
 
 // The largest file body that waits in the socket with its head for whole segments.
 constexpr std::int64_t kHeldBodyLimit = 64 * 1024;
+// How much of a text file decides whether it is labelled as UTF-8.
+constexpr std::size_t kTextSniffSize = 4096;
+
+// A text type without parameters: one that a character set label may be added to.
+bool IsPlainTextType(const std::string& type) {
+  return SameText(std::string_view(type).substr(0, 5), "text/") && type.find(';') == std::string::npos;
+}
+
+// Whether the file begins with UTF-8 text beyond ASCII, which browsers would otherwise take for
+// their own default encoding.
+bool StartsAsUtf8Text(TIdReadOnlyFileStream& file) {
+  char start[kTextSniffSize];
+  file.SetPosition(0);
+  const std::size_t read = file.Read(start, sizeof start);
+  return IsUtf8Text(std::string_view(start, read), static_cast<std::int64_t>(read) >= file.SizeAtOpen());
+}
 
 }  // namespace
 
@@ -58,15 +75,52 @@ void TIdCustomHTTPServer::HandleCreatePostStream(TIdPeerThread& ASender, std::un
 
 std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
                                                    const std::string& fileName) {
+  return SendFileResponse(AThread, TIdHTTPRequestInfo(), AResponseInfo, fileName);
+}
+
+std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, const TIdHTTPRequestInfo& ARequestInfo,
+                                                   TIdHTTPResponseInfo& AResponseInfo, const std::string& fileName) {
   // Opened once, before anything is written: the length announced is the length sent, and a
   // file that cannot be read is refused while the answer can still say so.
   TIdReadOnlyFileStream file(fileName);
-  if (AResponseInfo.ContentType.empty()) AResponseInfo.ContentType = FMimeTable.MimeTypeOf(fileName);
-  AResponseInfo.AssignContentLength(file.SizeAtOpen());
+  const TIdFileAnswer answer = DescribeFileAnswer(ARequestInfo, AResponseInfo, file, fileName);
+  if (answer.StatusCode != 200 && answer.StatusCode != 206) return 0;
   AResponseInfo.WriteHead();
+  if (ARequestInfo.Command == "HEAD") return 0;
   // Holding sends back only pays for an answer of a few segments; a larger body streams faster
   // when every segment may leave at once.
-  if (AResponseInfo.ContentLength() > kHeldBodyLimit) AThread.Connection()->HoldPartialSends(false);
+  if (answer.Count > kHeldBodyLimit) AThread.Connection()->HoldPartialSends(false);
   // The platform's file transmit call: the same bytes, without passing through this process.
-  return AThread.Connection()->WriteFileRange(file, 0, file.SizeAtOpen(), true);
+  return AThread.Connection()->WriteFileRange(file, answer.Offset, answer.Count, true);
+}
+
+TIdFileAnswer TIdCustomHTTPServer::DescribeFileAnswer(const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response,
+                                                      TIdReadOnlyFileStream& file, const std::string& fileName) {
+  if (response.ContentType.empty()) response.ContentType = FMimeTable.MimeTypeOf(fileName);
+  if (IsPlainTextType(response.ContentType) && StartsAsUtf8Text(file)) response.ContentType += "; charset=UTF-8";
+  const std::int64_t size = file.SizeAtOpen();
+  response.AcceptRanges = "bytes";
+  response.LastModified = LastModifiedOf(file.LastWriteAtOpen());
+  const TIdFileAnswer answer = PlanFileAnswer(request, size, response.LastModified);
+  response.SetStatusCode(answer.StatusCode);
+  const std::string sizeText = std::to_string(size);
+  switch (answer.StatusCode) {
+    case 206:
+      response.ContentRange = "bytes " + std::to_string(answer.Offset) + "-" +
+                              std::to_string(answer.Offset + answer.Count - 1) + "/" + sizeText;
+      response.AssignContentLength(answer.Count);
+      break;
+    case 304:
+      response.AssignContentLength(-1);
+      break;
+    case 416:
+      response.ContentRange = "bytes */" + sizeText;
+      response.ContentType = "text/html";
+      response.BodyText = response.StatusPage();
+      response.AssignContentLength(-1);
+      break;
+    default:
+      response.AssignContentLength(size);
+  }
+  return answer;
 }

@@ -2,6 +2,7 @@
 // The HTTP server: a TCP server whose connections run the HTTP request cycle, with its
 // properties, events, overridable steps and the sending of files.
 
+#include "http/protocol/IdHTTPFileAnswer.h"
 #include "http/protocol/IdHTTPRequestInfo.h"
 #include "http/protocol/IdHTTPResponseInfo.h"
 #include "http/protocol/IdMimeTable.h"
@@ -13,6 +14,7 @@
 #include <memory>
 #include <string>
 
+class TIdReadOnlyFileStream;
 class TIdTCPServerConnection;
 
 /// Answers a "GET", "POST" or "HEAD" request by filling the response record, or by sending the
@@ -28,8 +30,8 @@ using TOnCreatePostStream = std::function<void(TIdPeerThread& ASender, std::uniq
 
 /// An HTTP/1.1 server. Every connection thread runs HandleExecute(), the request cycle: read a
 /// request, fill a request record and a fresh response record, call HandleCommandGet (which
-/// fires OnCommandGet), write what the response record holds, and close the connection unless
-/// KeepAlive. Owns its MimeTable. The properties and events are set before activation and only
+/// fires OnCommandGet), write what the response record holds (its head alone for a HEAD), and
+/// close the connection unless KeepAlive. Owns its MimeTable. The properties and events are set before activation and only
 /// read while the server is active, by any number of connection threads. Sessions are not
 /// built: SessionState is always off while the server runs.
 class TIdCustomHTTPServer : public TIdTCPServer {
@@ -55,13 +57,21 @@ public:
   virtual void HandleCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
                                 TIdHTTPResponseInfo& AResponseInfo);
   virtual void HandleCreatePostStream(TIdPeerThread& ASender, std::unique_ptr<TIdStream>& VPostStream);
-  /// Opens the file, completes the record (the type from MimeTable when it has none, the length
-  /// from the open file's size), writes the head and then the file through the thread's
-  /// connection; returns the bytes of the file sent. Throws EFOpenError before anything is
-  /// written when the file cannot be opened or is no regular file; EIdNoDataToRead (the file
-  /// shrank) and write errors after the head.
-  virtual std::int64_t SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
-                                        const std::string& fileName);
+  /// Answers ARequestInfo with the file: opens it, completes the record and writes the head and
+  /// then the bytes asked for through the thread's connection; returns the bytes of the file
+  /// sent. The record gets the type from MimeTable when it has none ("; charset=UTF-8" added to a
+  /// text type when the file's first 4 KiB read as UTF-8 text), "Accept-Ranges: bytes", the
+  /// file's Last-Modified and the status of PlanFileAnswer: 200 with the whole file, 206 with
+  /// its Content-Range and the part asked for. A 304 (no body) or a 416 (Content-Range
+  /// "bytes */size" and the status page) is left in the record for the request cycle to write.
+  /// A HEAD gets the head alone. Throws EFOpenError before anything is written when the file
+  /// cannot be opened or is no regular file; EIdNoDataToRead (the file shrank) and write errors
+  /// after the head.
+  virtual std::int64_t SendFileResponse(TIdPeerThread& AThread, const TIdHTTPRequestInfo& ARequestInfo,
+                                        TIdHTTPResponseInfo& AResponseInfo, const std::string& fileName);
+  /// The whole file as the answer to a plain GET.
+  std::int64_t SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
+                                const std::string& fileName);
   /// The request cycle for the thread's connection; the connection is closed when it returns or
   /// throws. A reset by the client and a closed socket end it quietly; every other error passes
   /// on after the close. Returns true.
@@ -93,6 +103,9 @@ private:
   void ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag);
   void ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection, TIdHTTPRequestInfo& request);
   void ReadParamsAndCookies(TIdHTTPRequestInfo& request) const;
+  // Completes the record of a file answer from the open file; returns the plan it follows.
+  TIdFileAnswer DescribeFileAnswer(const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response,
+                                   TIdReadOnlyFileStream& file, const std::string& fileName);
 
   bool FSessionState = false;
   TIdMimeTable FMimeTable;

@@ -196,7 +196,8 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
     response.BodyText = response.StatusPage();
   }
   if (!response.HeaderWritten) response.WriteHead();
-  if (!response.BodyText.empty() || response.BodyStream() != nullptr) response.WriteBody();
+  // A HEAD answer is the head that the GET of the same target would carry, length included.
+  if (command != "HEAD" && (!response.BodyText.empty() || response.BodyStream() != nullptr)) response.WriteBody();
   closeFlag = response.CloseAfterResponse();
   if (!closeFlag) connection.HoldPartialSends(false);
 }

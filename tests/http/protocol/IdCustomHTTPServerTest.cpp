@@ -3,10 +3,12 @@
 
 #include "http/protocol/HttpServerFixture.h"
 #include "http/io/IdFileStream.h"
+#include "support/ScopedTimeZone.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,8 +27,13 @@ using testhttp::Head;
 using testhttp::Request;
 using testsock::TClient;
 
+constexpr std::time_t kFileTime = 1087651337;  // 2004-06-19 13:22:17 UTC
+// The lines every file answer adds after Server, at UTC+9.
+const char kFileLines[] = "Accept-Ranges: bytes\r\nLast-Modified: Sat, 19 Jun 2004 22:22:17 +0900\r\n";
+
 class HttpCycleTest : public THttpServerFixture {
 protected:
+  TScopedTimeZone Zone{"JST-9"};
   HttpCycleTest() {
     FFolder = std::filesystem::temp_directory_path() / ("velmora-cycle-" + std::to_string(::getpid()));
     std::filesystem::create_directories(FFolder);
@@ -36,11 +43,13 @@ protected:
     std::filesystem::remove_all(FFolder, ignored);
   }
 
-  // A file of size bytes with a pattern that shows misplaced blocks.
+  // A file of size bytes with a pattern that shows misplaced blocks, last written at kFileTime.
   std::string File(const std::string& name, std::size_t size) {
     std::string content(size, '\0');
     for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>('a' + (i * 7 + i / 32768) % 26);
     std::ofstream(FFolder / name, std::ios::binary) << content;
+    const timespec times[2] = {{kFileTime, 0}, {kFileTime, 0}};
+    ::utimensat(AT_FDCWD, PathOf(name).c_str(), times, 0);
     return content;
   }
   std::string PathOf(const std::string& name) const { return (FFolder / name).string(); }
@@ -78,7 +87,7 @@ TEST_F(HttpCycleTest, SplitsTheRequestLine) {
   Start();
   for (const LineCase& c : kLines) {
     SCOPED_TRACE(c.request);
-    EXPECT_EQ(Exchange(Port(), c.request).Body, "ok");
+    EXPECT_EQ(Exchange(Port(), c.request).Body, std::string_view(c.command) == "HEAD" ? "" : "ok");
     const TSeenRequest seen = Seen().back();
     EXPECT_EQ(seen.Command, c.command);
     EXPECT_EQ(seen.Document, c.document);
@@ -326,7 +335,7 @@ TEST_F(HttpCycleTest, FilesGoOutWholeAtTheBlockEdges) {
     const std::string name = "f" + std::to_string(size);
     const std::string content = File(name, size);
     const auto answer = Exchange(Port(), Request("GET", "/" + name));
-    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", static_cast<long long>(size)));
+    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", static_cast<long long>(size), kFileLines));
     EXPECT_EQ(answer.Body, content);
   }
 }
@@ -338,7 +347,8 @@ TEST_F(HttpCycleTest, FileWithoutTypeTakesTheServersTable) {
     Server.SendFileResponse(thread, response, PathOf("blob"));
   };
   Start();
-  EXPECT_EQ(Exchange(Port(), Request("GET", "/")).Head, Head("HTTP/1.1 200 OK(&O)", "application/octet-stream", 3));
+  EXPECT_EQ(Exchange(Port(), Request("GET", "/")).Head,
+            Head("HTTP/1.1 200 OK(&O)", "application/octet-stream", 3, kFileLines));
 }
 
 TEST_F(HttpCycleTest, FileThatCannotBeOpenedLeavesTheRecordUnwritten) {

@@ -1,0 +1,121 @@
+#include "http/protocol/IdHTTPFileAnswer.h"
+
+#include "http/protocol/IdGlobal.h"
+#include "platform/Text.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+namespace {
+
+constexpr std::int64_t kNoNumber = -1;
+
+// The decimal digits of text as a number that stops growing at the largest one: a start or end
+// beyond any file still reads as beyond it. kNoNumber for anything else, the empty text included.
+std::int64_t RangeNumber(std::string_view text) {
+  if (text.empty()) return kNoNumber;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return kNoNumber;
+    const int digit = c - '0';
+    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+  }
+  return value;
+}
+
+TIdByteRange Part(std::int64_t first, std::int64_t last) { return {TIdByteRange::rkPart, first, last}; }
+TIdByteRange Whole() { return {}; }
+TIdByteRange Unsatisfiable() { return {TIdByteRange::rkUnsatisfiable, 0, -1}; }
+
+// The whole seconds of a request's date header, none when it is absent or cannot be read.
+std::optional<std::int64_t> HeaderSeconds(const TIdHTTPRequestInfo& request, const char* name) {
+  const platform::TDateTime value = HeaderDateToLocal(request.HeaderLines.ValueOf(name));
+  if (value == 0) return std::nullopt;
+  return platform::DateTimeToSeconds(value);
+}
+
+// The length of the UTF-8 sequence that lead begins, 0 for a byte that begins none.
+std::size_t SequenceLength(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+}  // namespace
+
+TIdByteRange ParseByteRange(std::string_view value, std::int64_t size) {
+  const std::size_t equals = value.find('=');
+  if (equals == std::string_view::npos || !SameText(TrimView(value.substr(0, equals)), "bytes")) return Whole();
+  const std::string_view spec = value.substr(equals + 1);
+  const std::size_t dash = spec.find('-');
+  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return Whole();
+  const std::string_view firstText = TrimView(spec.substr(0, dash));
+  const std::string_view lastText = TrimView(spec.substr(dash + 1));
+  const std::int64_t first = RangeNumber(firstText);
+  const std::int64_t last = RangeNumber(lastText);
+
+  if (firstText.empty()) {
+    // "-n": the last n bytes.
+    if (last == kNoNumber) return Whole();
+    if (last == 0 || size == 0) return Unsatisfiable();
+    return Part(size - std::min(last, size), size - 1);
+  }
+  if (first == kNoNumber) return Whole();
+  if (lastText.empty()) {
+    // "a-": from a to the end.
+    return first < size ? Part(first, size - 1) : Unsatisfiable();
+  }
+  if (last == kNoNumber || last < first) return Whole();
+  return first < size ? Part(first, std::min(last, size - 1)) : Unsatisfiable();
+}
+
+TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime lastModified) {
+  const TIdFileAnswer whole{200, 0, size};
+  if (request.Command != "GET" && request.Command != "HEAD") return whole;
+  const bool validated = lastModified > 0;
+  const std::int64_t modified = validated ? platform::DateTimeToSeconds(lastModified) : 0;
+
+  if (validated) {
+    const std::optional<std::int64_t> since = HeaderSeconds(request, "If-Modified-Since");
+    if (since && *since >= modified) return {304, 0, 0};
+  }
+  const std::string range = request.HeaderLines.ValueOf("Range");
+  if (range.empty()) return whole;
+  if (!request.HeaderLines.ValueOf("If-Range").empty()) {
+    // Only the Last-Modified this server gave keeps the range; an entity tag never matches.
+    const std::optional<std::int64_t> date = HeaderSeconds(request, "If-Range");
+    if (!validated || !date || *date != modified) return whole;
+  }
+  const TIdByteRange asked = ParseByteRange(range, size);
+  switch (asked.Kind) {
+    case TIdByteRange::rkPart:
+      return {206, asked.First, asked.Last - asked.First + 1};
+    case TIdByteRange::rkUnsatisfiable:
+      return {416, 0, 0};
+    case TIdByteRange::rkWhole:
+      break;
+  }
+  return whole;
+}
+
+platform::TDateTime LastModifiedOf(std::time_t moment) {
+  return platform::IncDateTime(platform::UtcDateTime(moment), LocalUtcOffset());
+}
+
+bool IsUtf8Text(std::string_view start, bool wholeFile) {
+  if (!wholeFile) {
+    // A character that the cut at the end of start split in two is taken as whole.
+    for (std::size_t back = 1; back <= 3 && back <= start.size(); ++back) {
+      const auto byte = static_cast<unsigned char>(start[start.size() - back]);
+      if ((byte & 0xC0) == 0x80) continue;
+      if (SequenceLength(byte) > back) start.remove_suffix(back);
+      break;
+    }
+  }
+  const bool beyondAscii =
+      std::any_of(start.begin(), start.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
+  return beyondAscii && platform::IsValidUtf8(start);
+}

@@ -1,0 +1,53 @@
+#pragma once
+// How a file is answered: the byte range a request asks for, whether the client's copy is still
+// good, and what a file answer says about the file.
+
+#include "http/protocol/IdHTTPRequestInfo.h"
+#include "platform/DateTime.h"
+
+#include <cstdint>
+#include <ctime>
+#include <string_view>
+
+/// What a "Range" value asks of a file.
+struct TIdByteRange {
+  enum TKind { rkWhole, rkPart, rkUnsatisfiable };
+  TKind Kind = rkWhole;
+  std::int64_t First = 0;  // for rkPart: the first and the last byte asked for
+  std::int64_t Last = -1;
+};
+
+/// The range that value asks of a file of size bytes. One "bytes=a-b", "bytes=a-" or "bytes=-n"
+/// (the unit in any case, blanks around the parts allowed) is a part when it names at least one
+/// byte of the file: an end past the file is its last byte, a suffix longer than the file is all
+/// of it. One that names no byte is unsatisfiable: a start at or past the end, "-0", any range of
+/// an empty file. Anything else (no value, several ranges, another unit, an end before the start,
+/// something that is no number) is the whole file. Any thread.
+TIdByteRange ParseByteRange(std::string_view value, std::int64_t size);
+
+/// How a file answer goes out.
+struct TIdFileAnswer {
+  int StatusCode = 200;     // 200, 206, 304 or 416
+  std::int64_t Offset = 0;  // the first byte of the file sent
+  std::int64_t Count = 0;   // the bytes of the file sent: none for 304 and 416
+};
+
+/// The answer to request for a file of size bytes whose Last-Modified is lastModified (as
+/// LastModifiedOf gives it; 0 or less: none). Only GET and HEAD are conditional or partial:
+/// 304 when If-Modified-Since names a moment at or after lastModified (compared in whole
+/// seconds); else 206 or 416 as the Range asks, when there is no If-Range or it names exactly
+/// lastModified; else 200 with the whole file. A date that cannot be read counts as absent.
+/// Throws EIdFailedToRetreiveTimeZoneInfo when a date is read and the local offset cannot be
+/// had. Any thread.
+TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime lastModified);
+
+/// The date-time a "Last-Modified" line gives for a file last written at moment: the moment in
+/// UTC shifted by the local offset of now, which is the offset the line's zone states, so that
+/// value and zone together name the moment exactly whatever daylight time did since. Throws
+/// EIdFailedToRetreiveTimeZoneInfo when the local offset cannot be had. Any thread.
+platform::TDateTime LastModifiedOf(std::time_t moment);
+
+/// Whether start, the first bytes of a file, reads as UTF-8 text: well-formed, with at least one
+/// byte above 0x7F. Unless start is the whole file, a character cut off at its end counts as
+/// well-formed. Any thread.
+bool IsUtf8Text(std::string_view start, bool wholeFile);
