@@ -18,20 +18,38 @@ void AppendHtmlEscaped(std::string& out, std::string_view text) {
   out.append(text, plain);
 }
 
-void AppendPercentEncoded(std::string& out, std::string_view bytes) {
+namespace {
+
+bool IsUnreserved(unsigned char b) {
+  return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '.' ||
+         b == '_' || b == '~';
+}
+
+// bytes appended to out with every byte that kept() refuses written as "%XX".
+template <typename Kept>
+void AppendEncoded(std::string& out, std::string_view bytes, Kept kept) {
   static const char kHex[] = "0123456789ABCDEF";
   std::size_t plain = 0;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     const auto b = static_cast<unsigned char>(bytes[i]);
-    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
-                            b == '-' || b == '.' || b == '_' || b == '~';
-    if (unreserved) continue;
+    if (kept(b)) continue;
     out.append(bytes, plain, i - plain);
     const char escape[] = {'%', kHex[b >> 4], kHex[b & 0x0F]};
     out.append(escape, sizeof escape);
     plain = i + 1;
   }
   out.append(bytes, plain);
+}
+
+}  // namespace
+
+void AppendPercentEncoded(std::string& out, std::string_view bytes) { AppendEncoded(out, bytes, IsUnreserved); }
+
+void AppendQueryEncoded(std::string& out, std::string_view query) {
+  static constexpr std::string_view kAlsoKept = "!$&'()*+,;=:@/?%";
+  AppendEncoded(out, query, [](unsigned char b) {
+    return IsUnreserved(b) || (b != 0 && kAlsoKept.find(static_cast<char>(b)) != std::string_view::npos);
+  });
 }
 
 std::string HtmlEscape(std::string_view text) {

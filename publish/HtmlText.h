@@ -18,3 +18,8 @@ void AppendHtmlEscaped(std::string& out, std::string_view text);
 
 /// PercentEncode(bytes) appended to out, with no string of its own in between.
 void AppendPercentEncoded(std::string& out, std::string_view bytes);
+
+/// query (a request's query text, undecoded) appended to out as a URI may carry it: its escapes
+/// and delimiters as they are, every other byte outside the query characters of a URI (blanks,
+/// quotes, bytes above 0x7F) written as "%XX".
+void AppendQueryEncoded(std::string& out, std::string_view query);

@@ -8,6 +8,7 @@
 #include "platform/FilePath.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "publish/HtmlText.h"
 #include "publish/ListingPage.h"
 #include "publish/LogLine.h"
 #include "publish/UnitXML.h"
@@ -66,6 +67,25 @@ bool HasWithheldFolder(const std::string& path, const std::string& root, std::ui
   return false;
 }
 
+std::string FolderLocation(const std::string& document, const std::string& queryText) {
+  std::string location;
+  location.reserve(document.size() * 3 + queryText.size() + 2);
+  // Each segment as the listing writes a link; "/" stays the separator.
+  std::size_t start = 0;
+  for (std::size_t slash = document.find('/'); slash != std::string::npos; slash = document.find('/', start)) {
+    AppendPercentEncoded(location, std::string_view(document).substr(start, slash - start));
+    location += '/';
+    start = slash + 1;
+  }
+  AppendPercentEncoded(location, std::string_view(document).substr(start));
+  location += '/';
+  if (!queryText.empty()) {
+    location += '?';
+    AppendQueryEncoded(location, queryText);
+  }
+  return location;
+}
+
 bool SameSecret(std::string_view a, std::string_view b) {
   // Every byte of the longer text is looked at, whatever differs first.
   std::size_t difference = a.size() ^ b.size();
@@ -112,27 +132,27 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   const bool isFolder = info.Readable() && (info.Attr & platform::faDirectory) != 0;
   const bool isFile = info.Readable() && !isFolder;
 
-  if (!isFile && !isFolder) {
-    AnswerNotFound(AResponseInfo);
-  } else if (isFolder) {
-    AResponseInfo.BodyText = ListingPage(path, settings, FFormats);
-    AResponseInfo.ContentType = PageContentType();
-    if (SameText(ARequestInfo.Command, "HEAD"))
-      AResponseInfo.AssignContentLength(static_cast<std::int64_t>(AResponseInfo.BodyText.size()));
-  } else if ((info.Attr & mask) != 0 || (info.Attr & platform::faArchive) == 0) {
-    // Withheld, or a special file that would block or never end when read.
-    AnswerNotFound(AResponseInfo);
-  } else if (SameText(ARequestInfo.Command, "HEAD")) {
-    AnswerHead(AResponseInfo, path);
-  } else {
-    SendFile(AThread, AResponseInfo, path);
-  }
-
   const std::size_t slash = path.rfind('/');
   if (!isFile && path.compare(slash + 1, std::string::npos, kIndexName) == 0) {
     AResponseInfo.SetStatusCode(200);
-    AResponseInfo.ContentType = "text/html";  // the index keeps the record's default type
+    AResponseInfo.ContentType = "application/xml";
     AResponseInfo.BodyText = BuildFileIndex(path.substr(0, slash + 1), mask);
+  } else if (!isFile && !isFolder) {
+    AnswerNotFound(AResponseInfo);
+  } else if (isFolder && !ARequestInfo.Document.empty() && !ARequestInfo.Document.ends_with('/')) {
+    // The listing's links are relative to the folder: a browser must stand in it to follow them.
+    AResponseInfo.SetStatusCode(301);
+    AResponseInfo.Location = FolderLocation(ARequestInfo.Document, ARequestInfo.QueryText);
+    AResponseInfo.BodyText = AResponseInfo.StatusPage();
+    AResponseInfo.ContentType = "text/html";
+  } else if (isFolder) {
+    AResponseInfo.BodyText = ListingPage(path, settings, FFormats);
+    AResponseInfo.ContentType = PageContentType();
+  } else if ((info.Attr & mask) != 0 || (info.Attr & platform::faArchive) == 0) {
+    // Withheld, or a special file that would block or never end when read.
+    AnswerNotFound(AResponseInfo);
+  } else {
+    SendFile(AThread, ARequestInfo, AResponseInfo, path);
   }
 }
 
@@ -153,24 +173,12 @@ void TRequestHandler::AnswerUnopenable(TIdHTTPResponseInfo& AResponseInfo, const
   AResponseInfo.ContentType = "text/html";
 }
 
-void TRequestHandler::AnswerHead(TIdHTTPResponseInfo& AResponseInfo, const std::string& path) const {
-  std::int64_t size = 0;
-  try {
-    size = FileSizeOf(path);
-  } catch (const EFOpenError&) {
-    AnswerUnopenable(AResponseInfo, path);
-    return;
-  }
-  AResponseInfo.ContentType = FMimeTypes.MimeTypeOf(path);
-  AResponseInfo.SetStatusCode(200);
-  AResponseInfo.AssignContentLength(size);
-}
-
-void TRequestHandler::SendFile(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo, const std::string& path) {
+void TRequestHandler::SendFile(TIdPeerThread& AThread, const TIdHTTPRequestInfo& ARequestInfo,
+                               TIdHTTPResponseInfo& AResponseInfo, const std::string& path) {
   try {
     AResponseInfo.ContentType = FMimeTypes.MimeTypeOf(path);
     AResponseInfo.SetStatusCode(200);
-    FServer.SendFileResponse(AThread, AResponseInfo, path);
+    FServer.SendFileResponse(AThread, ARequestInfo, AResponseInfo, path);
   } catch (const EFOpenError&) {
     // Nothing was written yet: the client learns why, instead of a success with no body.
     AnswerUnopenable(AResponseInfo, path);

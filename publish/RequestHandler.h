@@ -22,9 +22,9 @@ public:
                   TIdMimeTable& mimeTypes, platform::TRegionalFormats formats);
 
   /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
-  /// Errors of a file being sent are logged as "exception : <class>"; other errors (a HEAD of
-  /// a file that cannot be opened, a failing listing or index) leave the handler, and the
-  /// request cycle answers them with status 500.
+  /// A folder requested without its trailing "/" is redirected to it (301). Errors of a file
+  /// being sent are logged as "exception : <class>"; other errors (a failing listing or index)
+  /// leave the handler, and the request cycle answers them with status 500.
   void httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo);
 
 private:
@@ -33,11 +33,11 @@ private:
   // The answer for a file that could not be opened: status 403 and its fixed page while it is
   // still a regular file, else the not-found answer.
   void AnswerUnopenable(TIdHTTPResponseInfo& AResponseInfo, const std::string& path) const;
-  // The head of a file: its type and length, or the 403 answer.
-  void AnswerHead(TIdHTTPResponseInfo& AResponseInfo, const std::string& path) const;
-  // Sends the file path, or the 403 answer when it cannot be opened; a failure after the head
-  // becomes a log line.
-  void SendFile(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo, const std::string& path);
+  // Answers the request with the file path (the whole file, a part of it, or that the client's
+  // copy is still good), or with the 403 answer when it cannot be opened; a failure after the
+  // head becomes a log line.
+  void SendFile(TIdPeerThread& AThread, const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
+                const std::string& path);
 
   TIdCustomHTTPServer& FServer;
   const ISettingsSource& FSettings;
@@ -55,6 +55,12 @@ bool IsInsideRoot(const std::string& path, const std::string& root);
 /// entries are withheld (faHidden in withheldMask): its own name or a folder on the way down
 /// from root begins with ".". The root's own path does not count. Any thread.
 bool HasWithheldFolder(const std::string& path, const std::string& root, std::uint32_t withheldMask);
+
+/// The Location of the redirect for a folder requested without its trailing "/": document (the
+/// decoded request path) with "/" appended, each segment percent-encoded as the listing encodes
+/// links, then "?" and queryText when there is one (bytes a header cannot carry percent-encoded).
+/// Any thread.
+std::string FolderLocation(const std::string& document, const std::string& queryText);
 
 /// Whether a and b hold the same bytes, compared in a time that does not depend on where they
 /// first differ. Any thread.

@@ -201,9 +201,11 @@ TEST_F(HeadlessTest, AnswersListingsAndFilesAndLogsEveryRequest) {
   EXPECT_NE(listing.find("%E6%97%A5%E6%9C%AC%E8%AA%9E.txt"), std::string::npos);  // 日本語.txt
   EXPECT_EQ(listing.find(".secret"), std::string::npos);
 
-  EXPECT_EQ(Exchange("GET /a.txt HTTP/1.1\r\n\r\n"),
-            "HTTP/1.1 200 OK(&O)\r\nConnection: close\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n"
-            "Server: Velmora/1.0\r\n\r\nhello");
+  EXPECT_TRUE(std::regex_match(Exchange("GET /a.txt HTTP/1.1\r\n\r\n"),
+                               std::regex("HTTP/1\\.1 200 OK\\(&O\\)\r\nConnection: close\r\nContent-Type: text/plain\r\n"
+                                          "Content-Length: 5\r\nServer: Velmora/1\\.0\r\nAccept-Ranges: bytes\r\n"
+                                          "Last-Modified: [A-Z][a-z]{2}, \\d+ [A-Z][a-z]{2} \\d{4} \\d\\d:\\d\\d:\\d\\d \\+0000\r\n"
+                                          "\r\nhello")));
   EXPECT_EQ(Exchange("GET /.secret HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
 
   ASSERT_TRUE(server.WaitForOutput(" /.secret 127.0.0.1\n"));

@@ -66,10 +66,11 @@ private:
 class TTestServer : public TIdHTTPServer {
 public:
   std::function<void(const std::string&)> BeforeSend;
-  std::int64_t SendFileResponse(TIdPeerThread& thread, TIdHTTPResponseInfo& response,
+  using TIdHTTPServer::SendFileResponse;
+  std::int64_t SendFileResponse(TIdPeerThread& thread, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response,
                                 const std::string& fileName) override {
     if (BeforeSend) BeforeSend(fileName);
-    return TIdHTTPServer::SendFileResponse(thread, response, fileName);
+    return TIdHTTPServer::SendFileResponse(thread, request, response, fileName);
   }
 };
 
@@ -101,10 +102,20 @@ protected:
   testhttp::TAnswer Get(const std::string& target, const std::string& headers = "") {
     return Exchange(Port, Request("GET", target, headers));
   }
-  testhttp::TAnswer HeadOf(const std::string& target) { return Exchange(Port, Request("HEAD", target)); }
+  testhttp::TAnswer HeadOf(const std::string& target, const std::string& headers = "") {
+    return Exchange(Port, Request("HEAD", target, headers));
+  }
   bool NotFound(const testhttp::TAnswer& answer) {
     return answer.Head == Head("HTTP/1.1 404 Not Found", kPageType, sizeof kNotFoundPage - 1) &&
            answer.Body == kNotFoundPage;
+  }
+  // Whether the HEAD of target gets exactly the head of its GET, and no body.
+  bool HeadIsGetsHead(const std::string& target, const std::string& headers = "") {
+    const auto get = Get(target, headers);
+    const auto head = HeadOf(target, headers);
+    EXPECT_EQ(head.Head, get.Head);
+    EXPECT_EQ(head.Body, "");
+    return !get.Head.empty() && head.Head == get.Head && head.Body.empty();
   }
 
   TScopedTimeZone Zone{"UTC"};
@@ -124,14 +135,62 @@ TEST_F(RequestHandlerTest, ListsFoldersWithTheirCharacterSet) {
   Tree.Folder("pub/sub");
   Tree.File("pub/sub/a.txt", "abc");
   const std::string page = ListingPage(Root + "/sub/", Settings.Snapshot(), {});
-  for (const char* target : {"/sub/", "/sub", "/sub/../sub/"}) {
+  for (const char* target : {"/sub/", "/sub/../sub/", "/sub/?x=1"}) {
     SCOPED_TRACE(target);
     const auto answer = Get(target);
     EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", kPageType, static_cast<long long>(page.size())));
     EXPECT_EQ(answer.Body, page);
   }
-  // The folder's HEAD carries the page and its length.
-  EXPECT_EQ(HeadOf("/sub/").Body, page);
+  // A listing is built afresh every time: it has no range and no date to revalidate.
+  EXPECT_EQ(Get("/sub/", "Range: bytes=0-9\r\nIf-Modified-Since: Fri, 1 Jan 2100 00:00:00 GMT\r\n").Body, page);
+}
+
+// Regression: a folder requested without its "/" was listed under that URL, so browsers resolved
+// its links one folder too high and fetched the wrong file or a 404.
+TEST_F(RequestHandlerTest, AFolderWithoutItsSlashIsRedirectedToIt) {
+  const std::string japanese = "\xE5\x86\x99\xE7\x9C\x9F & <#%+;>";  // 写真 and characters URLs reserve
+  Tree.Folder("pub/sub/deeper");
+  Tree.Folder("pub/" + japanese);
+  Tree.Folder("pub/\xFF");
+  struct Case {
+    const char* target;
+    std::string location;
+  };
+  const Case cases[] = {
+      {"/sub", "/sub/"},
+      {"/sub/deeper", "/sub/deeper/"},
+      {"/sub?a=1&b=%41", "/sub/?a=1&b=%41"},  // the query as it came
+      {"/%E5%86%99%E7%9C%9F%20%26%20%3C%23%25%2B%3B%3E", "/%E5%86%99%E7%9C%9F%20%26%20%3C%23%25%2B%3B%3E/"},
+      {"/%E5%86%99%E7%9C%9F+&+<%23%25%2B;>?q=\"x y\"", "/%E5%86%99%E7%9C%9F%20%26%20%3C%23%25%2B%3B%3E/?q=%22x%20y%22"},
+      {"/%FF", "/%FF/"},
+  };
+  const std::string page = "<HTML><BODY><B>301 Moved Permanently</B></BODY></HTML>";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    const auto answer = Get(c.target);
+    EXPECT_EQ(answer.Head, Head("HTTP/1.1 301 Moved Permanently", "text/html", static_cast<long long>(page.size()),
+                                "Location: " + c.location + "\r\n"));
+    EXPECT_EQ(answer.Body, page);
+    // The place it points to is the folder's listing.
+    EXPECT_EQ(Get(c.location).Head.rfind("HTTP/1.1 200 OK(&O)\r\n", 0), 0u) << c.location;
+  }
+  // The root, the index and files are not redirected; withheld folders stay not found.
+  Tree.File("pub/sub/f", "F");
+  Tree.Folder("pub/.git");
+  EXPECT_EQ(Get("/").Head.rfind("HTTP/1.1 200", 0), 0u);
+  EXPECT_EQ(Get("/sub/index.xml").Head.rfind("HTTP/1.1 200", 0), 0u);
+  EXPECT_EQ(Get("/sub/f").Body, "F");
+  EXPECT_TRUE(NotFound(Get("/.git")));
+  EXPECT_EQ(Log.Lines().size(), 2 * std::size(cases) + 4);  // every request logged once
+}
+
+TEST(RequestHandler, FolderLocationEncodesAsTheListingLinks) {
+  EXPECT_EQ(FolderLocation("/a b/c", ""), "/a%20b/c/");
+  EXPECT_EQ(FolderLocation("/a#b?c/%d", ""), "/a%23b%3Fc/%25d/");
+  EXPECT_EQ(FolderLocation("/\xE6\x97\xA5", "x=1"), "/%E6%97%A5/?x=1");
+  EXPECT_EQ(FolderLocation("/\xFF", ""), "/%FF/");
+  EXPECT_EQ(FolderLocation("//a", ""), "//a/");
+  EXPECT_EQ(FolderLocation("/a", "q=a b\"\xC3\xA9<%2F>"), "/a/?q=a%20b%22%C3%A9%3C%2F%3E");
 }
 
 TEST_F(RequestHandlerTest, ShiftJisSystemLabelsItsPages) {
@@ -141,15 +200,46 @@ TEST_F(RequestHandlerTest, ShiftJisSystemLabelsItsPages) {
 }
 
 // Files
-TEST_F(RequestHandlerTest, FilesAreSentWholeWithTheirType) {
+TEST_F(RequestHandlerTest, FilesAreSentWholeWithTheirTypeDateAndRangeUnit) {
   const std::string content(32769, 'z');
-  Tree.File("pub/f.txt", content);
+  Tree.File("pub/f.txt", content, 1087651337);
   const auto answer = Get("/f.txt");
-  EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", 32769));
+  EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", 32769,
+                              "Accept-Ranges: bytes\r\nLast-Modified: Sat, 19 Jun 2004 13:22:17 +0000\r\n"));
   EXPECT_EQ(answer.Body, content);
-  const auto head = HeadOf("/f.txt");
-  EXPECT_EQ(head.Head, answer.Head);
-  EXPECT_EQ(head.Body, "");
+  EXPECT_EQ(Get("/f.txt", "Range: bytes=-2\r\n").Body, "zz");
+}
+
+// Regression: a HEAD got the listing or the not-found page as a body after its head.
+TEST_F(RequestHandlerTest, HeadCarriesTheHeadOfGetForEveryAnswer) {
+  Tree.Folder("pub/sub");
+  Tree.File("pub/f.txt", "content", 1087651337);
+  Tree.File("pub/.hidden", "h");
+  struct Case {
+    const char* target;
+    const char* headers;
+  };
+  const Case cases[] = {
+      {"/", ""},                                                                   // listing
+      {"/index.xml", ""},                                                          // index
+      {"/nosuch", ""},                                                             // not found
+      {"/.hidden", "Range: bytes=0-0\r\n"},                                        // withheld first
+      {"/sub", ""},                                                                // redirect
+      {"/f.txt", ""},                                                              // file
+      {"/f.txt", "Range: bytes=1-3\r\n"},                                          // part
+      {"/f.txt", "Range: bytes=50-\r\n"},                                          // unsatisfiable
+      {"/f.txt", "If-Modified-Since: Sat, 19 Jun 2004 13:22:17 GMT\r\n"},         // unchanged
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.target) + " " + c.headers);
+    EXPECT_TRUE(HeadIsGetsHead(c.target, c.headers));
+  }
+  Change([](TPublishSettings& s) {
+    s.UserName = "u";
+    s.Password = "p";
+  });
+  EXPECT_TRUE(HeadIsGetsHead("/f.txt", "Range: bytes=1-3\r\n"));  // the challenge comes first
+  EXPECT_EQ(Get("/f.txt", "Range: bytes=1-3\r\n").Head.rfind("HTTP/1.1 401 Unauthorized", 0), 0u);
 }
 
 TEST_F(RequestHandlerTest, WithheldAndSpecialFilesAreNotFound) {
@@ -158,7 +248,6 @@ TEST_F(RequestHandlerTest, WithheldAndSpecialFilesAreNotFound) {
   ::chmod(readOnly.c_str(), 0444);
   ASSERT_EQ(::mkfifo(Tree.At("pub/fifo").c_str(), 0600), 0);
   EXPECT_TRUE(NotFound(Get("/.hidden")));
-  EXPECT_TRUE(NotFound(HeadOf("/.hidden")));
   EXPECT_EQ(Get("/ro.txt").Body, "r");
   EXPECT_TRUE(NotFound(Get("/fifo")));
   Change([](TPublishSettings& s) {
@@ -170,7 +259,7 @@ TEST_F(RequestHandlerTest, WithheldAndSpecialFilesAreNotFound) {
   EXPECT_EQ(Get("/.hidden").Body, "h");
   // Reading a FIFO would hold the connection thread: never opened, whatever the settings.
   EXPECT_TRUE(NotFound(Get("/fifo")));
-  EXPECT_TRUE(NotFound(HeadOf("/fifo")));
+  EXPECT_TRUE(HeadIsGetsHead("/fifo"));
 }
 
 TEST_F(RequestHandlerTest, AFileGoneBeforeSendingIsNotFound) {
@@ -198,10 +287,10 @@ TEST_F(RequestHandlerTest, AFileThatCannotBeReadIsForbidden) {
   testfiles::RunBoundByPermissions([this] { Server.SetActive(true); });
   Port = Server.Bindings()[0].Port;
   const std::string page = "<HTML><BODY><B>403 Forbidden</B></BODY></HTML>";
-  for (const auto& answer : {Get("/locked.txt"), HeadOf("/locked.txt")}) {
-    EXPECT_EQ(answer.Head, Head("HTTP/1.1 403 Forbidden", "text/html", static_cast<long long>(page.size())));
-    EXPECT_EQ(answer.Body, page);
-  }
+  const auto answer = Get("/locked.txt");
+  EXPECT_EQ(answer.Head, Head("HTTP/1.1 403 Forbidden", "text/html", static_cast<long long>(page.size())));
+  EXPECT_EQ(answer.Body, page);
+  EXPECT_TRUE(HeadIsGetsHead("/locked.txt"));
 }
 
 // Regression: only the last segment of a path was tested, and folders never, so /.ssh/id_rsa and
@@ -217,7 +306,6 @@ TEST_F(RequestHandlerTest, HiddenFoldersAreWithheldWithEverythingInThem) {
                              "/a/.hidden/", "/.git/index.xml", "/a/.hidden/index.xml", "/.ssh/../.ssh/id_rsa"}) {
     SCOPED_TRACE(target);
     EXPECT_TRUE(NotFound(Get(target)));
-    EXPECT_TRUE(NotFound(HeadOf(target)));
   }
   const std::string index = Get("/index.xml").Body;
   EXPECT_EQ(index.find("ssh"), std::string::npos);
@@ -239,6 +327,8 @@ TEST_F(RequestHandlerTest, ARootInsideADotFolderIsPublished) {
 // Regression: a target that was not well-formed UTF-8 was answered with the root's listing.
 TEST_F(RequestHandlerTest, ATargetThatIsNoUtf8NamesTheEntryOfThoseBytes) {
   Tree.File("pub/\xFF.bin", "raw");
+  // The listing links the name by its bytes, and the link serves the file.
+  ASSERT_NE(Get("/").Body.find("<A HREF=\"./%FF.bin\">"), std::string::npos);
   EXPECT_EQ(Get("/%FF.bin").Body, "raw");
   EXPECT_TRUE(NotFound(Get("/%FE")));
   EXPECT_TRUE(NotFound(Get("/%C3")));
@@ -248,7 +338,7 @@ TEST_F(RequestHandlerTest, ATargetThatIsNoUtf8NamesTheEntryOfThoseBytes) {
 TEST_F(RequestHandlerTest, IndexOfAFolderThatHasNoIndexFile) {
   Tree.File("pub/a.txt", "a");
   auto answer = Get("/index.xml");
-  EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "text/html", static_cast<long long>(answer.Body.size())));
+  EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/xml", static_cast<long long>(answer.Body.size())));
   EXPECT_EQ(answer.Body, BuildFileIndex(Root + "/", 0));
   EXPECT_EQ(Get("/nosuch/index.xml").Body, BuildFileIndex(Root + "/nosuch/", 0));
   EXPECT_TRUE(NotFound(Get("/INDEX.XML")));  // the name is compared with case
