@@ -183,6 +183,9 @@ void TRequestHandler::SendFile(TIdPeerThread& AThread, const TIdHTTPRequestInfo&
     // Nothing was written yet: the client learns why, instead of a success with no body.
     AnswerUnopenable(AResponseInfo, path);
   } catch (const std::exception& error) {
+    // Before the head, the request cycle's 500 says that nothing is coming; after it, the
+    // client sees the short body and the log says why.
+    if (!AResponseInfo.HeaderWritten) throw;
     FLog.AppendLine(ExceptionLogLine(error));
   }
 }

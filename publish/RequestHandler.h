@@ -23,8 +23,9 @@ public:
 
   /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
   /// A folder requested without its trailing "/" is redirected to it (301). Errors of a file
-  /// being sent are logged as "exception : <class>"; other errors (a failing listing or index)
-  /// leave the handler, and the request cycle answers them with status 500.
+  /// being sent after its head are logged as "exception : <class>"; other errors (before a
+  /// file's head, a failing listing or index) leave the handler, and the request cycle answers
+  /// them with status 500.
   void httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo);
 
 private:

@@ -96,12 +96,15 @@ std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, const
 
 TIdFileAnswer TIdCustomHTTPServer::DescribeFileAnswer(const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response,
                                                       TIdReadOnlyFileStream& file, const std::string& fileName) {
+  const std::int64_t size = file.SizeAtOpen();
+  const platform::TDateTime lastModified = LastModifiedOf(file.LastWriteAtOpen());
+  const TIdFileAnswer answer = PlanFileAnswer(request, size, lastModified);
+  // The record is completed only once the dates are read: an error above leaves nothing of the
+  // file in it for the 500 that follows.
   if (response.ContentType.empty()) response.ContentType = FMimeTable.MimeTypeOf(fileName);
   if (IsPlainTextType(response.ContentType) && StartsAsUtf8Text(file)) response.ContentType += "; charset=UTF-8";
-  const std::int64_t size = file.SizeAtOpen();
   response.AcceptRanges = "bytes";
-  response.LastModified = LastModifiedOf(file.LastWriteAtOpen());
-  const TIdFileAnswer answer = PlanFileAnswer(request, size, response.LastModified);
+  response.LastModified = lastModified;
   response.SetStatusCode(answer.StatusCode);
   const std::string sizeText = std::to_string(size);
   switch (answer.StatusCode) {

@@ -109,6 +109,13 @@ void ReadDocument(TIdHTTPRequestInfo& request, const std::string& target) {
   if (!uri.Host().empty() && request.Host.empty()) request.Host = uri.Host();
 }
 
+// The fixed 500 page in place of whatever the handler had begun.
+void AnswerInternalError(TIdHTTPResponseInfo& response) {
+  response.SetStatusCode(500);
+  response.ContentType = "text/html";
+  response.BodyText = response.StatusPage();
+}
+
 std::size_t CountOf(char c, std::string_view text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
 }
@@ -189,11 +196,9 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   } catch (const std::exception& error) {
     // The client learns the status only; what went wrong is the server's to report.
     DoException(thread, error);
-    response.SetStatusCode(500);
-    response.BodyText = response.StatusPage();
+    AnswerInternalError(response);
   } catch (...) {
-    response.SetStatusCode(500);
-    response.BodyText = response.StatusPage();
+    AnswerInternalError(response);
   }
   if (!response.HeaderWritten) response.WriteHead();
   // A HEAD answer is the head that the GET of the same target would carry, length included.

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "http/net/IdException.h"
 #include "http/protocol/IdHTTPServer.h"
 #include "http/server/IdPeerThread.h"
 #include "platform/TestTree.h"
@@ -275,6 +276,15 @@ TEST_F(RequestHandlerTest, AFileGoneBeforeSendingIsNotFound) {
   EXPECT_TRUE(NotFound(Get("/gone.txt")));
   EXPECT_TRUE(NotFound(Get("/late.txt")));
   EXPECT_EQ(Log.Lines().size(), 2u);  // the request lines, and no error
+}
+
+TEST_F(RequestHandlerTest, AFailureBeforeAFilesHeadIsA500) {
+  Tree.File("pub/f.txt", "x");
+  Server.BeforeSend = [](const std::string&) { throw EIdFailedToRetreiveTimeZoneInfo(); };
+  const std::string page = "<HTML><BODY><B>500 Internal Server Error</B></BODY></HTML>";
+  const auto answer = Get("/f.txt");
+  EXPECT_EQ(answer.Head, Head("HTTP/1.1 500 Internal Server Error", "text/html", static_cast<long long>(page.size())));
+  EXPECT_EQ(answer.Body, page);
 }
 
 // Regression: a file that could not be read was answered 200 with no length and no body, so

@@ -324,6 +324,9 @@ TEST_F(HttpCycleTest, HandlerErrorAnswers500WithTheFixedPage) {
   EXPECT_EQ(answer.Head, Head("HTTP/1.1 500 Internal Server Error", "text/html", static_cast<long long>(page.size())));
   EXPECT_EQ(answer.Body, page);
   EXPECT_EQ(Errors(), std::vector<std::string>{"EFOpenError"});
+  const auto head = Exchange(Port(), Request("HEAD", "/"));  // the same head, no body
+  EXPECT_EQ(head.Head, answer.Head);
+  EXPECT_EQ(head.Body, "");
 }
 
 // Files
