@@ -49,11 +49,11 @@ std::size_t SequenceLength(unsigned char lead) {
 TIdByteRange ParseByteRange(std::string_view value, std::int64_t size) {
   const std::size_t equals = value.find('=');
   if (equals == std::string_view::npos || !SameText(TrimView(value.substr(0, equals)), "bytes")) return Whole();
-  const std::string_view spec = value.substr(equals + 1);
-  const std::size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return Whole();
-  const std::string_view firstText = TrimView(spec.substr(0, dash));
-  const std::string_view lastText = TrimView(spec.substr(dash + 1));
+  const std::string_view ranges = value.substr(equals + 1);
+  const std::size_t dash = ranges.find('-');
+  if (dash == std::string_view::npos || ranges.find(',') != std::string_view::npos) return Whole();
+  const std::string_view firstText = TrimView(ranges.substr(0, dash));
+  const std::string_view lastText = TrimView(ranges.substr(dash + 1));
   const std::int64_t first = RangeNumber(firstText);
   const std::int64_t last = RangeNumber(lastText);
 

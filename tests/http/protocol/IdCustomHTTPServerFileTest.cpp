@@ -28,6 +28,8 @@ protected:
     };
     Start();
   }
+  // The connection threads read the tree and the zone: they end before either goes.
+  ~FileAnswerTest() override { Server.SetActive(false); }
 
   // A file whose bytes tell their offsets apart, last written at kFileTime.
   std::string File(const std::string& name, std::size_t size) {

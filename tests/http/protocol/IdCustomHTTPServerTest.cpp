@@ -39,6 +39,7 @@ protected:
     std::filesystem::create_directories(FFolder);
   }
   ~HttpCycleTest() override {
+    Server.SetActive(false);  // before the zone and the folder go
     std::error_code ignored;
     std::filesystem::remove_all(FFolder, ignored);
   }
