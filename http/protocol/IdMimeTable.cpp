@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <unordered_map>
 
 namespace {
 
@@ -69,18 +70,33 @@ static_assert(std::size(kBuiltInTypes) == 136);
 
 const char* const kFallbackType = "application/octet-stream";
 
-// Sets the line of ext to ext=type: the first line of that extension gets the new value in
-// its place, otherwise the line is appended.
-void PutLine(std::vector<std::string>& lines, const std::string& ext, const std::string& type) {
-  for (std::string& line : lines) {
-    std::string name = line;
-    if (TextPos("=", name) > 0 && SameText(TakeToken(name, "="), ext)) {
-      line = ext + "=" + type;
-      return;
+// The ext=type lines being filled, with the first line of each extension (ASCII case ignored)
+// found at once: the system's database names a few thousand, and a search of every line for each
+// of them made a start take seconds.
+class TTypeLines {
+public:
+  explicit TTypeLines(std::vector<std::string>& lines) : FLines(lines) {
+    for (std::size_t i = 0; i < FLines.size(); ++i) {
+      std::string name = FLines[i];
+      if (TextPos("=", name) > 0) FLineOf.emplace(LowerCase(TakeToken(name, "=")), i);
     }
   }
-  lines.push_back(ext + "=" + type);
-}
+
+  // Sets the line of ext to ext=type: the first line of that extension gets the new value in
+  // its place, otherwise the line is appended.
+  void Put(const std::string& ext, const std::string& type) {
+    const auto [found, added] = FLineOf.emplace(LowerCase(ext), FLines.size());
+    if (added) {
+      FLines.push_back(ext + "=" + type);
+    } else {
+      FLines[found->second] = ext + "=" + type;
+    }
+  }
+
+private:
+  std::vector<std::string>& FLines;
+  std::unordered_map<std::string, std::size_t> FLineOf;  // lower-cased extension -> its first line
+};
 
 // The extension of a file name, lower-cased with its ".", or empty; a separator or dot is
 // never taken from the trail byte of a double-byte character.
@@ -157,6 +173,7 @@ void TIdMimeTable::LoadMimeTypes(const std::vector<std::string>& lines, const st
 void TIdMimeTable::FillMimeTypes(std::vector<std::string>* lines) const {
   if (lines == nullptr || !lines->empty()) return;
   lines->assign(std::begin(kBuiltInTypes), std::end(kBuiltInTypes));
+  TTypeLines typeLines(*lines);
   std::ifstream database(FSystemDatabase);
   std::string line;
   while (std::getline(database, line)) {
@@ -166,7 +183,7 @@ void TIdMimeTable::FillMimeTypes(std::vector<std::string>* lines) const {
     while (words >> ext) {
       // A name with "=" cannot stand in an ext=type line.
       if (ext.find('=') == std::string::npos && type.find('=') == std::string::npos)
-        PutLine(*lines, "." + ext, type);
+        typeLines.Put("." + ext, type);
     }
   }
 }
