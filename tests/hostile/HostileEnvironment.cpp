@@ -114,11 +114,7 @@ void THostileEnvironment::TearDown() {
 TServerProcess& THostileEnvironment::Server() {
   TShared& shared = Shared();
   if (shared.Server && shared.Server->Running()) return *shared.Server;
-  if (shared.Server) {
-    const long killed = shared.Server->GuardKillKiB();
-    Report("the server on port " + std::to_string(shared.Server->Port()) + " had ended" +
-           (killed > 0 ? " (killed by the memory guard at " + MiB(killed) + ")" : "") + "; starting another");
-  }
+  if (shared.Server) Report(HowItEnded(*shared.Server) + "; starting another");
   shared.Server = std::make_unique<TServerProcess>(VELMORA_BINARY, Root().string(), shared.Folder.string(),
                                                    testsock::FreePort(), kGuardKiB);
   EXPECT_TRUE(shared.Server->Start(shared.OpenFileLimit)) << shared.Server->Output() << shared.Server->Error();
@@ -138,6 +134,11 @@ testing::AssertionResult ServesNormally(const TServerProcess& server) {
   } while (TClock::now() < deadline);
   return testing::AssertionFailure() << "a plain GET afterwards got \"" << seen.Answer.substr(0, seen.Answer.find('\r'))
                                      << "\"" << (seen.ClosedByServer ? "" : " and no close");
+}
+
+std::string HowItEnded(const TServerProcess& server) {
+  const long killed = server.GuardKillKiB();
+  return "the server ended" + (killed > 0 ? " (killed by the memory guard at " + MiB(killed) + ")" : std::string());
 }
 
 void Report(const std::string& line) {

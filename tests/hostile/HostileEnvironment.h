@@ -53,6 +53,9 @@ public:
 /// for up to 5 s while connections it just lost are still being closed.
 testing::AssertionResult ServesNormally(const TServerProcess& server);
 
+/// "the server ended", and why when the memory guard ended it.
+std::string HowItEnded(const TServerProcess& server);
+
 /// Prints one line of figures so that it can be quoted.
 void Report(const std::string& line);
 /// KiB as MiB with one decimal.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -78,6 +79,8 @@ bool TServerProcess::Start(rlim_t openFileLimit) {
 
   FPid = ::fork();
   if (FPid == 0) {
+    // The server must not outlive a test program that is killed.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::dup2(input.Get(), 0);
     ::dup2(output.Get(), 1);
     ::dup2(error.Get(), 2);
@@ -97,7 +100,7 @@ bool TServerProcess::Start(rlim_t openFileLimit) {
 }
 
 bool TServerProcess::Running() const {
-  if (FPid <= 0 || FReaped) return false;
+  if (FPid <= 0 || FReaped || FGuardKillKiB > 0) return false;
   // WNOWAIT leaves the ended process unreaped, so its id cannot be reused under the guard.
   siginfo_t info{};
   return ::waitid(P_PID, static_cast<id_t>(FPid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
