@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -102,7 +103,7 @@ void THostileEnvironment::TearDown() {
   if (shared.Server) {
     const int status = shared.Server->Stop();
     const std::string last = LastLine(shared.Server->Output());
-    Report("SIGTERM: exit status " + std::to_string(status) + ", last log line \"" + last + "\"");
+    Report(Format("SIGTERM: exit status %d, last log line \"%s\"", status, last.c_str()));
     EXPECT_EQ(status, 0) << shared.Server->Error();
     EXPECT_TRUE(last.ends_with("サーバ停止")) << last;
     shared.Server.reset();
@@ -138,7 +139,7 @@ testing::AssertionResult ServesNormally(const TServerProcess& server) {
 
 std::string HowItEnded(const TServerProcess& server) {
   const long killed = server.GuardKillKiB();
-  return "the server ended" + (killed > 0 ? " (killed by the memory guard at " + MiB(killed) + ")" : std::string());
+  return "the server ended" + (killed > 0 ? Format(" (killed by the memory guard at %.1f MiB)", MiB(killed)) : "");
 }
 
 void Report(const std::string& line) {
@@ -146,10 +147,18 @@ void Report(const std::string& line) {
   std::fflush(stdout);
 }
 
-std::string MiB(long kib) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(kib) / kKiBPerMiB);
+std::string Format(const char* format, ...) {
+  std::va_list values;
+  va_start(values, format);
+  std::va_list again;
+  va_copy(again, values);
+  std::string text(static_cast<std::size_t>(std::vsnprintf(nullptr, 0, format, values)), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  va_end(values);
   return text;
 }
+
+double MiB(long kib) { return static_cast<double>(kib) / kKiBPerMiB; }
 
 }  // namespace hostile

@@ -58,7 +58,8 @@ std::string HowItEnded(const TServerProcess& server);
 
 /// Prints one line of figures so that it can be quoted.
 void Report(const std::string& line);
-/// KiB as MiB with one decimal.
-std::string MiB(long kib);
+/// The text printf would write.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+double MiB(long kib);
 
 }  // namespace hostile
