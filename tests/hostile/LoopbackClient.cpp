@@ -20,7 +20,8 @@ constexpr std::size_t kBlockSize = 256 * 1024;
 constexpr int kReceivesPerTurn = 4;
 constexpr std::chrono::milliseconds kLongestPoll{50};
 constexpr std::chrono::milliseconds kAcknowledgementPoll{1};
-// Half the listen queue the server asks for (15): connections in their handshake never fill it.
+// Half the listen queue the server asks for (15): connections in their handshake alone never
+// fill it.
 constexpr std::size_t kMostPending = 8;
 
 sockaddr_in LoopbackAddress(const std::string& address, int port) {
@@ -36,8 +37,8 @@ sockaddr_in LoopbackAddress(const std::string& address, int port) {
 int StartConnect(const std::string& source, int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  // The port is chosen at connect, per destination, so thousands of sources binds never run
-  // out of ports.
+  // The port is chosen at connect, per destination, so thousands of binds to one source
+  // address never run out of ports.
   const int on = 1;
   ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &on, sizeof on);
   const sockaddr_in from = LoopbackAddress(source, 0);
