@@ -126,6 +126,9 @@ constexpr std::size_t kPerAddressCap = 128;
 constexpr std::size_t kAnswerStart = 64;  // enough of an answer to see its status line
 
 TEST_F(HostileClients, SlowCrowdFromOneAddressDoesNotDelayAnother) {
+  Server().ResetPeak();
+  const long before = Server().ResidentKiB();
+  std::string figures;
   {
     std::vector<std::string> firstBytes(kSlowConnections);
     // Half a head each: a request line and a Host line, never the empty line that ends it.
@@ -139,21 +142,21 @@ TEST_F(HostileClients, SlowCrowdFromOneAddressDoesNotDelayAnother) {
     crowd.RunUntil(TClock::now() + seconds(1));  // the ones over the caps are closed at once
     const auto with503 = std::count_if(firstBytes.begin(), firstBytes.end(),
                                        [](const std::string& bytes) { return bytes.starts_with("HTTP/1.1 503"); });
-    const long resident = Server().ResidentKiB();
 
     const TExchange other = Exchange(Server().Port(), Request("GET", kPlainPath), seconds(5), "127.0.0.2");
-    Report(Format("%zu slow connections from 127.0.0.1, opened in %.1f s: %zu held, %zu closed by the server (%td of "
-                  "them with a 503), %zu not connected; resident %.1f MiB; a GET from 127.0.0.2 answered in %.0f ms "
-                  "with %s",
-                  kSlowConnections, openSeconds, crowd.Held(), crowd.Closed(), with503, crowd.Failed(), MiB(resident),
-                  other.Seconds * 1000, FirstLine(other.Answer).c_str()));
+    figures = Format("%zu slow connections from 127.0.0.1, opened in %.1f s: %zu held, %zu closed by the server (%td "
+                     "of them with a 503), %zu not connected; a GET from 127.0.0.2 answered in %.0f ms with %s",
+                     kSlowConnections, openSeconds, crowd.Held(), crowd.Closed(), with503, crowd.Failed(),
+                     other.Seconds * 1000, FirstLine(other.Answer).c_str());
     EXPECT_TRUE(allTaken) << "not every connection was taken by the server's kernel after 30 s";
     EXPECT_LE(crowd.Held(), kPerAddressCap);
     EXPECT_TRUE(other.Answer.starts_with("HTTP/1.1 200 ") && other.Answer.ends_with(kPlainContent))
         << FirstLine(other.Answer);
     EXPECT_LT(other.Seconds, 1.0);
   }
-  EXPECT_TRUE(ServesNormally(Server()));
+  const bool servesAfter = ServesNormally(Server());
+  Report(figures + MemoryFigures(Server(), before));
+  EXPECT_TRUE(servesAfter);
 }
 
 // Many large downloads at once, from several addresses so that no address reaches its cap
@@ -171,12 +174,11 @@ TEST_F(HostileClients, ManyLargeDownloadsArriveIntactInBoundedMemory) {
   crowd.RunUntil(start + seconds(60));
   const double elapsed = std::chrono::duration<double>(TClock::now() - start).count();
   const long peak = Server().PeakKiB();
-  Report(Format("%zu downloads of %zu MiB: %zu intact in %.1f s, %.0f MiB/s in all; resident %.1f MiB before, %.1f MiB "
-                "at the peak",
-                kDownloads, kBigSize >> 20, check.Intact(), elapsed,
-                static_cast<double>(check.BodyBytes() >> 20) / elapsed, MiB(before), MiB(peak)));
+  Report(Format("%zu downloads of %zu MiB: %zu intact in %.1f s, %.0f MiB/s in all", kDownloads, kBigSize >> 20,
+                check.Intact(), elapsed, static_cast<double>(check.BodyBytes() >> 20) / elapsed) +
+         MemoryFigures(Server(), before));
   EXPECT_EQ(check.Intact(), kDownloads) << check.FirstFault() << " (" << crowd.Failed() << " not connected)";
-  EXPECT_TRUE(Server().Running());
+  ASSERT_TRUE(Server().Running()) << HowItEnded(Server());
   EXPECT_LT(peak, kDownloadResidentLimitKiB);
   EXPECT_TRUE(ServesNormally(Server()));
 }
@@ -220,14 +222,10 @@ TEST_P(HostileHeads, AreRefusedAtOnceInBoundedMemory) {
   const testing::AssertionResult servesAfter =
       running ? ServesNormally(server) : testing::AssertionFailure() << HowItEnded(server);
   const long peak = server.PeakKiB();
-  const std::string outcome =
-      seen.ClosedByServer ? Format("closed after %.0f ms", seen.Seconds * 1000) : "still open after 3 s";
-  const std::string memory =
-      running ? Format("resident %.1f MiB before, %.1f MiB at the peak, %.1f MiB after", MiB(before), MiB(peak),
-                       MiB(server.ResidentKiB()))
-              : HowItEnded(server);
-  Report(Format("%s (%zu bytes): %s, %zu bytes sent, answer %s; %s", GetParam().Name, request.size(), outcome.c_str(),
-                seen.Sent, FirstLine(seen.Answer).c_str(), memory.c_str()));
+  Report(Format("%s (%zu bytes): %s, %zu bytes sent, answer %s", GetParam().Name, request.size(),
+                seen.ClosedByServer ? Format("closed after %.0f ms", seen.Seconds * 1000).c_str() : "still open after 3 s",
+                seen.Sent, FirstLine(seen.Answer).c_str()) +
+         MemoryFigures(server, before));
   EXPECT_TRUE(seen.ClosedByServer);
   EXPECT_LT(seen.Seconds, 1.0);
   EXPECT_TRUE(seen.Answer.empty()) << FirstLine(seen.Answer);

@@ -142,6 +142,12 @@ std::string HowItEnded(const TServerProcess& server) {
   return "the server ended" + (killed > 0 ? Format(" (killed by the memory guard at %.1f MiB)", MiB(killed)) : "");
 }
 
+std::string MemoryFigures(const TServerProcess& server, long beforeKiB) {
+  if (!server.Running()) return "; " + HowItEnded(server);
+  return Format("; resident %.1f MiB before, %.1f MiB at the peak, %.1f MiB after", MiB(beforeKiB),
+                MiB(server.PeakKiB()), MiB(server.ResidentKiB()));
+}
+
 void Report(const std::string& line) {
   std::printf("[  figures ] %s\n", line.c_str());
   std::fflush(stdout);

@@ -55,6 +55,8 @@ testing::AssertionResult ServesNormally(const TServerProcess& server);
 
 /// "the server ended", and why when the memory guard ended it.
 std::string HowItEnded(const TServerProcess& server);
+/// "; resident <before>, <peak since the last ResetPeak>, <now>", or how the server ended.
+std::string MemoryFigures(const TServerProcess& server, long beforeKiB);
 
 /// Prints one line of figures so that it can be quoted.
 void Report(const std::string& line);
