@@ -20,8 +20,8 @@ constexpr std::size_t kBlockSize = 256 * 1024;
 constexpr int kReceivesPerTurn = 4;
 constexpr std::chrono::milliseconds kLongestPoll{50};
 constexpr std::chrono::milliseconds kAcknowledgementPoll{1};
-// Half the listen queue the server asks for (15): connections in their handshake alone never
-// fill it.
+// Well below any listen queue the server asks for (15 at the least): connections in their
+// handshake alone never fill it.
 constexpr std::size_t kMostPending = 8;
 
 sockaddr_in LoopbackAddress(const std::string& address, int port) {

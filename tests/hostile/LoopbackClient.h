@@ -19,9 +19,9 @@ using TClock = std::chrono::steady_clock;
 ///
 /// Connections are opened a few at a time: the next one starts only when the server's kernel
 /// has taken the ones before (their connect complete, their request acknowledged). A burst of
-/// connects would overflow the server's short listen queue, and each connection caught in the
-/// overflow would wait out TCP's growing retransmission delays: seconds of silence that would
-/// be taken for the server's.
+/// connects can overflow the server's listen queue, and each connection caught in the overflow
+/// would wait out TCP's growing retransmission delays: seconds of silence that would be taken
+/// for the server's.
 class TCrowd {
 public:
   using TReceiver = std::function<void(std::size_t index, std::string_view bytes)>;
