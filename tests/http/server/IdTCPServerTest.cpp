@@ -128,6 +128,11 @@ TEST_F(TIdTCPServerTest, OneAddressCannotTakeEveryConnection) {
 // Regression: when accept failed for want of descriptors, the listener tried again at once,
 // forever, taking a whole core; now it rests between tries and serves once descriptors return.
 TEST_F(TIdTCPServerTest, ListenerRestsWhileOutOfDescriptors) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The undefined-behaviour checks open a pipe to test memory: with no descriptor left they
+  // report every first virtual call as a bad object.
+  GTEST_SKIP() << "needs a process whose checks take no descriptors";
+#endif
   // Shared with the listener, which may outlive this body when an assertion ends it early.
   const auto failures = std::make_shared<std::atomic<int>>(0);
   Server.OnListenException = [failures](TIdListenerThread&, const std::exception&) { ++*failures; };
