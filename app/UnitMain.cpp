@@ -293,7 +293,7 @@ void TFormMain::ButtonExecClick() {
   } catch (const std::exception& error) {
     // Nothing listens: the window stays stopped and says why.
     FLogSink.AppendLine(ExceptionLogLine(error));
-    const QString failure = FromSystem(error.what()).trimmed();
+    const QString failure = FromSystem(error.what()).simplified();  // one line, for the status bar
     FMessagePanel->setText(failure);
     FMessagePanel->setToolTip(failure);
     return;
