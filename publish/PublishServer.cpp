@@ -28,8 +28,19 @@ TPublishServer::TPublishServer(const ISettingsSource& settings, ILogSink& log,
   };
 }
 
-// httpd's own destructor, which runs first, stops the server and waits for as long as it takes.
-TPublishServer::~TPublishServer() = default;
+// Stopped here, before httpd's own destructors begin: a connection thread still calls the
+// server's virtual steps, and a destructor that has begun changes the object's type under it.
+// Waits as long as the threads take, however often the stop's own wait runs out.
+TPublishServer::~TPublishServer() {
+  for (;;) {
+    try {
+      httpd.SetActive(false);
+      return;
+    } catch (const EIdTerminateThreadTimeout&) {
+      // Some connection threads outlived TerminateWaitTime: their sockets are closed again.
+    }
+  }
+}
 
 void TPublishServer::Start(int port) {
   httpd.SetDefaultPort(port);

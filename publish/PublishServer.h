@@ -46,7 +46,8 @@ private:
   TRequestHandler FHandler;
 
 public:
-  // Declared last, so destroyed first: its destructor ends every connection thread while the
-  // handler and the type table above (and the settings, log and formats the caller keeps) live.
+  // Declared last, so destroyed first: every connection thread has ended (see the destructor)
+  // while the handler and the type table above, and the settings, log and formats the caller
+  // keeps, still live.
   TIdHTTPServer httpd;
 };
