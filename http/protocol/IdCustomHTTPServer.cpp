@@ -11,7 +11,13 @@ constexpr std::int64_t kHeldBodyLimit = 64 * 1024;
 
 }  // namespace
 
-TIdCustomHTTPServer::TIdCustomHTTPServer() { SetDefaultPort(80); }
+TIdCustomHTTPServer::TIdCustomHTTPServer() {
+  SetDefaultPort(80);
+  // One client cannot take every thread: others are still served once it holds its share.
+  MaxConnections = 1024;
+  MaxConnectionsPerAddress = 128;
+  MaxConnectionReply.Text = {"HTTP/1.1 503 Service Unavailable", "Connection: close", "Content-Length: 0", ""};
+}
 
 TIdCustomHTTPServer::~TIdCustomHTTPServer() {
   // The TCP server's destructor would stop the server only after this part is gone, while
@@ -52,12 +58,15 @@ void TIdCustomHTTPServer::HandleCreatePostStream(TIdPeerThread& ASender, std::un
 
 std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
                                                    const std::string& fileName) {
+  // Opened once, before anything is written: the length announced is the length sent, and a
+  // file that cannot be read is refused while the answer can still say so.
+  TIdReadOnlyFileStream file(fileName);
   if (AResponseInfo.ContentType.empty()) AResponseInfo.ContentType = FMimeTable.MimeTypeOf(fileName);
-  AResponseInfo.AssignContentLength(FileSizeOf(fileName));
+  AResponseInfo.AssignContentLength(file.SizeAtOpen());
   AResponseInfo.WriteHead();
   // Holding sends back only pays for an answer of a few segments; a larger body streams faster
   // when every segment may leave at once.
   if (AResponseInfo.ContentLength() > kHeldBodyLimit) AThread.Connection()->HoldPartialSends(false);
   // The platform's file transmit call: the same bytes, without passing through this process.
-  return AThread.Connection()->WriteFromFile(fileName, true);
+  return AThread.Connection()->WriteFileRange(file, 0, file.SizeAtOpen(), true);
 }

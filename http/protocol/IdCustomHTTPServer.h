@@ -55,10 +55,11 @@ public:
   virtual void HandleCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
                                 TIdHTTPResponseInfo& AResponseInfo);
   virtual void HandleCreatePostStream(TIdPeerThread& ASender, std::unique_ptr<TIdStream>& VPostStream);
-  /// Completes the record (the type from MimeTable when it has none, the length from the file's
-  /// size), writes the head and then the file through the thread's connection; returns the bytes
-  /// of the file sent. Throws EFOpenError before the head when the file cannot be opened for its
-  /// size; EIdFileNotFound, EFOpenError, EIdNoDataToRead and write errors after it.
+  /// Opens the file, completes the record (the type from MimeTable when it has none, the length
+  /// from the open file's size), writes the head and then the file through the thread's
+  /// connection; returns the bytes of the file sent. Throws EFOpenError before anything is
+  /// written when the file cannot be opened or is no regular file; EIdNoDataToRead (the file
+  /// shrank) and write errors after the head.
   virtual std::int64_t SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
                                         const std::string& fileName);
   /// The request cycle for the thread's connection; the connection is closed when it returns or
@@ -68,6 +69,16 @@ public:
 
   bool KeepAlive = false;
   bool ParseParams = true;
+  // Limits that keep one client from taking the server's memory, time or threads. A request
+  // beyond them is refused: the connection is closed without an answer and the refusal goes to
+  // OnException.
+  int MaxHeaderLines = 100;             // header lines of one request
+  std::size_t MaxHeadSize = 64 * 1024;  // bytes of one request head, line ends included
+  std::int64_t MaxBodySize = 1 << 20;   // bytes of a body, as announced by Content-Length
+  int MaxParams = 1000;                 // query or form parameters, and cookies, of one request
+  int HeadTimeout = 30000;  // ms from a connection's start (or its last answer) to the end of a head, and
+                            // the longest pause within a body; 0 = no limit
+  int SendTimeout = 60000;  // ms a response may make no progress before it is ended; 0 = no limit
   std::string ServerSoftware;  // when non-blank, the "Server" of every response
   int SessionTimeOut = 0;      // ms; 0 keeps sessions off at activation
   bool AutoStartSession = false;
@@ -81,6 +92,7 @@ private:
   // HandleCommandOther.
   void ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag);
   void ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection, TIdHTTPRequestInfo& request);
+  void ReadParamsAndCookies(TIdHTTPRequestInfo& request) const;
 
   bool FSessionState = false;
   TIdMimeTable FMimeTable;
