@@ -71,7 +71,7 @@ protected:
     Port = testsock::FreePort();
     Server->Start(Port);
   }
-  bool ConnectionsEnded() const { return Server->httpd.PeerThreads().IsEmpty(); }
+  bool ConnectionsEnded() const { return Server->httpd.PeerThreadCount() == 0; }
 
   testing_tree::TTempTree Tree;
   TFixedSettings Settings;
