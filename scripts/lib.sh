@@ -3,7 +3,7 @@ set -euo pipefail
 
 VELMORA_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELMORA_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libxml2-dev curl wget
-  qt6-base-dev fonts-ipafont-gothic)
+  qt6-base-dev fonts-ipafont-gothic libqrencode-dev zbar-tools desktop-file-utils)
 
 # apt-get runs only when a package is missing, so a warm machine starts at once.
 velmora_install() {
