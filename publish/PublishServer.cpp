@@ -20,6 +20,7 @@ bool EndsConnectionQuietly(const std::exception& error) {
 TPublishServer::TPublishServer(const ISettingsSource& settings, ILogSink& log,
                                const platform::TRegionalFormats& formats)
     : FHandler(httpd, settings, log, MimeTypes, formats) {
+  httpd.SetThreadMgr(&FThreads);
   httpd.OnCommandGet = [this](TIdPeerThread& thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
     FHandler.httpdCommandGet(thread, request, response);
   };

@@ -6,6 +6,7 @@
 
 #include "http/protocol/IdHTTPServer.h"
 #include "http/protocol/IdMimeTable.h"
+#include "http/server/IdThreadMgrPool.h"
 #include "platform/RegionalFormats.h"
 #include "publish/PublishSettings.h"
 #include "publish/RequestHandler.h"
@@ -16,8 +17,8 @@
 bool EndsConnectionQuietly(const std::exception& error);
 
 /// The server that publishes what the settings say, for the window and for headless mode alike.
-/// Owns the HTTP server httpd, whose requests go to its request handler, and the type table
-/// MimeTypes. The settings source, the log sink and the regional formats are not owned and must
+/// Owns the HTTP server httpd, whose requests go to its request handler, the type table
+/// MimeTypes, and the pool of connection threads httpd uses. The settings source, the log sink and the regional formats are not owned and must
 /// outlive it. An error that ends a connection becomes one log line ("exception : <class>")
 /// unless EndsConnectionQuietly. Start, Stop and destruction: one thread (the window's or the
 /// main thread); everything else runs on connection threads.
@@ -44,6 +45,7 @@ public:
 
 private:
   TRequestHandler FHandler;
+  TIdThreadMgrPool FThreads;  // connection threads kept for the next connections
 
 public:
   // Declared last, so destroyed first: every connection thread has ended (see the destructor)
