@@ -3,7 +3,7 @@ set -euo pipefail
 
 VELMORA_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELMORA_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libxml2-dev curl wget
-  qt6-base-dev fonts-ipafont-gothic chromium)
+  qt6-base-dev fonts-ipafont-gothic libqrencode-dev zbar-tools desktop-file-utils chromium)
 
 # apt-get runs only when a package is missing, so a warm machine starts at once.
 velmora_install() {
@@ -19,10 +19,11 @@ velmora_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
 }
 
-# velmora_build DIR [CMAKE ARGS...]: configure once, then build everything in DIR.
+# velmora_build DIR [CMAKE ARGS...]: configure once, then build everything in DIR (only the
+# targets named in VELMORA_TARGETS when it is set).
 velmora_build() {
   local dir=$1
   shift
   cmake -S "$VELMORA_TOP" -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  cmake --build "$dir" -j "$(nproc)" ${VELMORA_TARGETS:+--target $VELMORA_TARGETS}
 }

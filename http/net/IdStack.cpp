@@ -1,8 +1,9 @@
 #include "http/net/IdStack.h"
 
 #include "http/net/IdException.h"
-#include "http/net/IdStackLinux.h"
+#include "platform/CodePage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -94,7 +95,7 @@ void IdStackAddUse() {
   TStackInstance& instance = Instance();
   std::lock_guard<std::mutex> lock(instance.Lock);
   if (instance.UseCount++ == 0) {
-    instance.Stack = std::make_unique<TIdStackLinux>();
+    instance.Stack = NewPlatformStack();
     gStack.store(instance.Stack.get(), std::memory_order_release);
   }
 }
@@ -161,9 +162,7 @@ TIdStackSocketHandle TIdStack::NewSocketHandle(int type, int protocol) {
 
 std::string TIdStack::ResolveHostName(const std::string& host) {
   std::string upper = host;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  std::transform(upper.begin(), upper.end(), upper.begin(), platform::AsciiUpper);
   if (upper == "LOCALHOST") return "127.0.0.1";
   if (IsDottedQuad(host)) return host;
   return HostByName(host);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,8 @@ public:
   virtual std::string HostByName(const std::string& name) = 0;
   virtual std::string HostByAddress(const std::string& address) = 0;
   virtual std::string LocalHostName() = 0;
-  /// Every IPv4 address of the local host name, in the order the resolver gives them.
+  /// Every IPv4 address of the interfaces that are up, in the order the system reports them; those
+  /// of the local host name when there are none. Throws EIdSocketError (11001) when both are empty.
   virtual std::vector<std::string> LocalAddressList() = 0;
   std::string FirstLocalAddress();
 
@@ -115,6 +117,9 @@ public:
   /// The error CheckSocketResult last captured on the calling thread.
   int LastError() const;
 };
+
+/// A new stack of this platform's sockets; made by the platform's own stack unit.
+std::unique_ptr<TIdStack> NewPlatformStack();
 
 /// The stack object; exists while a TIdComponent lives. Any thread.
 TIdStack* GStack();

@@ -7,8 +7,6 @@
 
 namespace {
 
-// The largest file body that waits in the socket with its head for whole segments.
-constexpr std::int64_t kHeldBodyLimit = 64 * 1024;
 // How much of a text file decides whether it is labelled as UTF-8.
 constexpr std::size_t kTextSniffSize = 4096;
 
@@ -87,9 +85,6 @@ std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, const
   if (answer.StatusCode != 200 && answer.StatusCode != 206) return 0;
   AResponseInfo.WriteHead();
   if (ARequestInfo.Command == "HEAD") return 0;
-  // Holding sends back only pays for an answer of a few segments; a larger body streams faster
-  // when every segment may leave at once.
-  if (answer.Count > kHeldBodyLimit) AThread.Connection()->HoldPartialSends(false);
   // The platform's file transmit call: the same bytes, without passing through this process.
   return AThread.Connection()->WriteFileRange(file, answer.Offset, answer.Count, true);
 }
