@@ -16,14 +16,6 @@ constexpr std::size_t kLineExtra = 80;
 // The page's Japanese texts, held in UTF-8 here and given out in the system code page.
 std::string InCodePage(std::string_view utf8) { return platform::Utf8ToCodePage(utf8); }
 
-std::uint32_t AttributeMask(const TPublishSettings& settings) {
-  std::uint32_t mask = platform::faAnyFile;
-  if (settings.ExcludeReadOnly) mask -= platform::faReadOnly;
-  if (settings.ExcludeHidden) mask -= platform::faHidden;
-  if (settings.ExcludeSystem) mask -= platform::faSysFile;
-  return mask;
-}
-
 std::string Pattern(const TPublishSettings& settings) {
   return settings.ExtensionFilter ? "*." + settings.Extension : "*.*";
 }
@@ -64,7 +56,7 @@ void AppendLine(std::string& page, const platform::TSearchRec& entry, const plat
 std::string ListingPage(const std::string& folder, const TPublishSettings& settings,
                         const platform::TRegionalFormats& formats) {
   const std::vector<platform::TSearchRec> entries =
-      platform::FindEntries(folder, Pattern(settings), AttributeMask(settings));
+      platform::FindEntries(folder, Pattern(settings), platform::faAnyFile & ~WithheldMask(settings));
   // One allocation for the whole page in the usual case, instead of a copy at every doubling.
   std::size_t expected = 256;
   for (const platform::TSearchRec& entry : entries) expected += 2 * entry.Name.size() + kLineExtra;

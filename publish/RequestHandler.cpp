@@ -30,14 +30,6 @@ std::string PageContentType() {
                                                                      : "text/html; charset=UTF-8";
 }
 
-std::uint32_t WithheldMask(const TPublishSettings& settings) {
-  std::uint32_t mask = 0;
-  if (settings.ExcludeReadOnly) mask |= platform::faReadOnly;
-  if (settings.ExcludeHidden) mask |= platform::faHidden;
-  if (settings.ExcludeSystem) mask |= platform::faSysFile;
-  return mask;
-}
-
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -127,7 +119,7 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   if (insideRoot && !isFile && path.compare(slash + 1, std::string::npos, kIndexName) == 0) {
     AResponseInfo.SetStatusCode(200);
     AResponseInfo.ContentType = "text/html";  // the index keeps the record's default type
-    AResponseInfo.BodyText = BuildFileIndex(path.substr(0, slash + 1));
+    AResponseInfo.BodyText = BuildFileIndex(path.substr(0, slash + 1), mask);
   }
 }
 

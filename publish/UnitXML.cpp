@@ -1,13 +1,10 @@
 #include "publish/UnitXML.h"
 
 #include <libxml/parser.h>
-#include <libxml/xmlwriter.h>
 
 #include <algorithm>
 #include <charconv>
-#include <memory>
 #include <mutex>
-#include <string_view>
 #include <vector>
 
 #include "http/net/IdException.h"
@@ -18,10 +15,7 @@
 
 namespace {
 
-struct TWriterFree {
-  void operator()(xmlTextWriter* writer) const { xmlFreeTextWriter(writer); }
-};
-using TWriter = std::unique_ptr<xmlTextWriter, TWriterFree>;
+const char kReplacementUtf8[] = "\xEF\xBF\xBD";  // U+FFFD
 
 const xmlChar* Xml(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
 
@@ -36,55 +30,33 @@ void InitXmlOnce() {
   std::call_once(once, [] { xmlInitParser(); });
 }
 
-void WriteAttribute(xmlTextWriter* writer, const char* name, const char* value) {
-  Check(xmlTextWriterWriteAttribute(writer, Xml(name), Xml(value)));
+// Whether the UTF-8 character at text[i] is one XML 1.0 cannot carry: a control other than TAB,
+// LF and CR, or U+FFFE or U+FFFF (the converted names hold no surrogates); its length in length.
+bool IsNoXmlCharacter(std::string_view text, std::size_t i, std::size_t& length) {
+  const auto byte = static_cast<unsigned char>(text[i]);
+  length = 1;
+  if (byte < 0x20) return byte != '\t' && byte != '\n' && byte != '\r';
+  if (byte != 0xEF || i + 2 >= text.size()) return false;
+  length = 3;
+  return static_cast<unsigned char>(text[i + 1]) == 0xBF && (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xBE;
 }
 
-void WriteNumber(xmlTextWriter* writer, const char* name, std::int64_t value) {
-  char digits[24];
-  *std::to_chars(digits, digits + sizeof digits - 1, value).ptr = '\0';
-  WriteAttribute(writer, name, digits);
-}
-
-// The element in which the walk currently writes entries, the relative name of the folder
-// being walked ("" for the indexed folder itself, else "\" and its segments, in UTF-8 for the
-// document), and the folders on the way down to it (device and inode), so that a link back up
-// the tree is never entered twice. Name grows and shrinks with the walk, one buffer for all.
-struct TWalk {
-  xmlTextWriter* Writer;
-  std::string Name;
-  std::vector<platform::TFileId> Path;
-};
-
-// Writes the elements for the entries of diskFolder, the folder whose relative name walk.Name
-// holds; depth first, each subfolder walked as soon as its element is opened. A folder that
-// cannot be read adds nothing.
-void AddFolderEntries(const std::string& diskFolder, TWalk& walk) {
-  const std::size_t folderLength = walk.Name.size();
-  for (const platform::TSearchRec& entry : platform::FindEntries(diskFolder, "*", platform::faAnyFile)) {
-    const bool isFolder = (entry.Attr & platform::faDirectory) != 0;
-    if (isFolder && (entry.Name == "." || entry.Name == "..")) continue;
-    walk.Name += '\\';
-    walk.Name += platform::CodePageToUtf8(entry.Name);
-    if (!isFolder) {
-      Check(xmlTextWriterStartElement(walk.Writer, Xml("File")));
-      WriteAttribute(walk.Writer, "xmlns:Name", walk.Name.c_str());
-      WriteNumber(walk.Writer, "xmlns:LastUpdate", platform::FileDateFromTime(entry.LastWrite));
-      WriteNumber(walk.Writer, "xmlns:Size", entry.Size);
-      Check(xmlTextWriterEndElement(walk.Writer));
+// A name of the system code page as the document's UTF-8, with U+FFFD for what XML cannot carry.
+std::string XmlName(std::string_view name) {
+  std::string utf8 = platform::CodePageToUtf8(name);
+  std::size_t length = 0;
+  std::size_t i = 0;
+  while (i < utf8.size() && !IsNoXmlCharacter(utf8, i, length)) ++i;
+  if (i == utf8.size()) return utf8;  // the usual case: nothing to replace
+  std::string result(utf8, 0, i);
+  for (; i < utf8.size(); i += length) {
+    if (IsNoXmlCharacter(utf8, i, length)) {
+      result += kReplacementUtf8;
     } else {
-      Check(xmlTextWriterStartElement(walk.Writer, Xml("Folder")));
-      WriteAttribute(walk.Writer, "xmlns:Name", walk.Name.c_str() + folderLength + 1);
-      const bool onPath = std::find(walk.Path.begin(), walk.Path.end(), entry.Id) != walk.Path.end();
-      if (entry.Readable() && !onPath) {
-        walk.Path.push_back(entry.Id);
-        AddFolderEntries(platform::JoinPath(diskFolder, entry.Name), walk);
-        walk.Path.pop_back();
-      }
-      Check(xmlTextWriterEndElement(walk.Writer));
+      result.append(utf8, i, length);
     }
-    walk.Name.resize(folderLength);
   }
+  return result;
 }
 
 // Takes the encoded document from libxml2 chunk by chunk straight into the result, every line
@@ -109,25 +81,98 @@ int AppendChunk(void* context, const char* bytes, int length) {
 
 }  // namespace
 
-std::string BuildFileIndex(const std::string& folder) {
+void TFileIndexWriter::TWriterFree::operator()(xmlTextWriter* writer) const { xmlFreeTextWriter(writer); }
+
+TFileIndexWriter::TFileIndexWriter() {
   InitXmlOnce();
-  std::string document;
-  {
-    xmlOutputBuffer* output = xmlOutputBufferCreateIO(AppendChunk, nullptr, &document, nullptr);
-    if (output == nullptr) throw EIdException("The XML writer failed.");
-    TWriter writer(xmlNewTextWriter(output));  // owns the output buffer from here on
-    if (!writer) {
-      xmlOutputBufferClose(output);
-      throw EIdException("The XML writer failed.");
+  xmlOutputBuffer* output = xmlOutputBufferCreateIO(AppendChunk, nullptr, &FDocument, nullptr);
+  if (output == nullptr) throw EIdException("The XML writer failed.");
+  FWriter.reset(xmlNewTextWriter(output));  // owns the output buffer from here on
+  if (!FWriter) {
+    xmlOutputBufferClose(output);
+    throw EIdException("The XML writer failed.");
+  }
+  Check(xmlTextWriterStartDocument(FWriter.get(), "1.0", "Shift-JIS", nullptr));
+  Check(xmlTextWriterStartElement(FWriter.get(), Xml("Project_File_Information")));
+}
+
+TFileIndexWriter::~TFileIndexWriter() = default;
+
+void TFileIndexWriter::AddFile(std::string_view name, std::int32_t lastUpdate, std::int64_t size) {
+  char digits[2][24];
+  *std::to_chars(digits[0], digits[0] + sizeof digits[0] - 1, lastUpdate).ptr = '\0';
+  *std::to_chars(digits[1], digits[1] + sizeof digits[1] - 1, size).ptr = '\0';
+  Check(xmlTextWriterStartElement(FWriter.get(), Xml("File")));
+  Check(xmlTextWriterWriteAttribute(FWriter.get(), Xml("xmlns:Name"), Xml(XmlName(name).c_str())));
+  Check(xmlTextWriterWriteAttribute(FWriter.get(), Xml("xmlns:LastUpdate"), Xml(digits[0])));
+  Check(xmlTextWriterWriteAttribute(FWriter.get(), Xml("xmlns:Size"), Xml(digits[1])));
+  Check(xmlTextWriterEndElement(FWriter.get()));
+}
+
+void TFileIndexWriter::StartFolder(std::string_view name) {
+  Check(xmlTextWriterStartElement(FWriter.get(), Xml("Folder")));
+  Check(xmlTextWriterWriteAttribute(FWriter.get(), Xml("xmlns:Name"), Xml(XmlName(name).c_str())));
+}
+
+void TFileIndexWriter::EndFolder() { Check(xmlTextWriterEndElement(FWriter.get())); }
+
+std::string TFileIndexWriter::Finish() {
+  Check(xmlTextWriterEndDocument(FWriter.get()));
+  FWriter.reset();  // freeing the writer flushes the last bytes into the document
+  if (!FDocument.empty() && FDocument.back() != '\n') FDocument += "\r\n";
+  return std::move(FDocument);
+}
+
+namespace {
+
+// The walk's state: the writer, the relative name of the folder being walked ("" for the indexed
+// folder, else "\" and its segments; it grows and shrinks with the walk, one buffer for all),
+// the folders on the way down to it (device and inode), so that a link back up the tree is never
+// entered twice, and the attribute bits that withhold an entry.
+struct TWalk {
+  TFileIndexWriter& Writer;
+  std::string Name;
+  std::vector<platform::TFileId> Path;
+  std::uint32_t WithheldMask;
+};
+
+// Writes the elements for the entries of diskFolder, the folder whose relative name walk.Name
+// holds; depth first, each subfolder walked as soon as its element is opened. A folder that
+// cannot be read adds nothing.
+void AddFolderEntries(const std::string& diskFolder, TWalk& walk) {
+  const std::size_t folderLength = walk.Name.size();
+  for (const platform::TSearchRec& entry : platform::FindEntries(diskFolder, "*", platform::faAnyFile)) {
+    // Unreadable entries carry every bit, and a request for one would find nothing to send.
+    if (!entry.Readable() || (entry.Attr & walk.WithheldMask) != 0) continue;
+    const bool isFolder = (entry.Attr & platform::faDirectory) != 0;
+    if (isFolder) {
+      if (entry.Name == "." || entry.Name == "..") continue;
+      walk.Writer.StartFolder(entry.Name);
+      if (std::find(walk.Path.begin(), walk.Path.end(), entry.Id) == walk.Path.end()) {
+        walk.Name += '\\';
+        walk.Name += entry.Name;
+        walk.Path.push_back(entry.Id);
+        AddFolderEntries(platform::JoinPath(diskFolder, entry.Name), walk);
+        walk.Path.pop_back();
+        walk.Name.resize(folderLength);
+      }
+      walk.Writer.EndFolder();
+    } else if ((entry.Attr & platform::faArchive) != 0) {
+      walk.Name += '\\';
+      walk.Name += entry.Name;
+      walk.Writer.AddFile(walk.Name, platform::FileDateFromTime(entry.LastWrite), entry.Size);
+      walk.Name.resize(folderLength);
     }
-    Check(xmlTextWriterStartDocument(writer.get(), "1.0", "Shift-JIS", nullptr));
-    Check(xmlTextWriterStartElement(writer.get(), Xml("Project_File_Information")));
-    TWalk walk{writer.get(), {}, {}};
-    const platform::TFileInfo root = platform::GetFileInfo(folder);
-    if (root.Readable()) walk.Path.push_back(root.Id);
-    AddFolderEntries(folder, walk);
-    Check(xmlTextWriterEndDocument(writer.get()));
-  }  // freeing the writer flushes the last bytes into the document
-  if (!document.empty() && document.back() != '\n') document += "\r\n";
-  return document;
+  }
+}
+
+}  // namespace
+
+std::string BuildFileIndex(const std::string& folder, std::uint32_t withheldMask) {
+  TFileIndexWriter writer;
+  TWalk walk{writer, {}, {}, withheldMask};
+  const platform::TFileInfo root = platform::GetFileInfo(folder);
+  if (root.Readable()) walk.Path.push_back(root.Id);
+  AddFolderEntries(folder, walk);
+  return writer.Finish();
 }

@@ -1,13 +1,51 @@
 #pragma once
-// The XML index of a folder tree: every file and subfolder below a folder, at every depth, with
-// each file's relative path, packed last-write time and size, in a Shift-JIS document.
+// The XML index of a folder tree: every file and subfolder below a folder that a request could
+// be answered with, at every depth, with each file's relative path, packed last-write time and
+// size, in a Shift-JIS document.
 
+#include <libxml/xmlwriter.h>
+
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
-/// The whole index document of folder (a full path; a trailing "/" is optional) as Shift-JIS
-/// bytes, every line ending in CR LF. Hidden and system entries are included; no settings
-/// apply. A missing or unreadable folder gives an empty root element. Characters Shift-JIS
-/// cannot hold are written as character references, bytes that are no character of the system
-/// code page as U+FFFD. Throws EIdException when the XML writer fails. Reads nothing shared but
-/// the system code page; any thread, several at once.
-std::string BuildFileIndex(const std::string& folder);
+/// Writes one index document element by element: "File" elements, and "Folder" elements that
+/// hold the elements written between StartFolder and EndFolder. Names are bytes of the system
+/// code page; bytes that are no character of it, and characters XML cannot carry (controls other
+/// than TAB, LF and CR, U+FFFE, U+FFFF), are written as U+FFFD, so every document is well-formed;
+/// characters Shift-JIS cannot hold are written as character references. Every operation throws
+/// EIdException when the XML writer fails. Used by one thread.
+class TFileIndexWriter {
+public:
+  /// Starts the document: the declaration (version 1.0, encoding Shift-JIS) and the root element.
+  TFileIndexWriter();
+  ~TFileIndexWriter();
+  TFileIndexWriter(const TFileIndexWriter&) = delete;
+  TFileIndexWriter& operator=(const TFileIndexWriter&) = delete;
+
+  /// A "File" element: name is the file's path relative to the indexed folder ("\" before every
+  /// segment), lastUpdate its packed local last-write time, size its size in bytes.
+  void AddFile(std::string_view name, std::int32_t lastUpdate, std::int64_t size);
+  /// Opens a "Folder" element with the folder's own name; what follows goes inside it.
+  void StartFolder(std::string_view name);
+  void EndFolder();
+  /// Closes every open element and returns the whole document, every line ending in CR LF.
+  /// Nothing may be written afterwards.
+  std::string Finish();
+
+private:
+  struct TWriterFree {
+    void operator()(xmlTextWriter* writer) const;
+  };
+
+  std::string FDocument;  // filled by the writer's output callback
+  std::unique_ptr<xmlTextWriter, TWriterFree> FWriter;
+};
+
+/// The index document of folder (a full path; a trailing "/" is optional): every file and
+/// folder below it that is not withheld by withheldMask (attribute bits, as the request handler
+/// builds them), with nothing below a withheld folder. Only regular files are listed, since no
+/// other kind is ever sent. A missing or unreadable folder gives an empty root element. Reads
+/// nothing shared but the system code page; any thread, several at once.
+std::string BuildFileIndex(const std::string& folder, std::uint32_t withheldMask);

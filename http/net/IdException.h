@@ -76,6 +76,12 @@ ID_DECLARE_EXCEPTION(EIdHTTPUnsupportedAuthorisationScheme, EIdHTTPServerError,
 ID_DECLARE_EXCEPTION(EIdHTTPCannotSwitchSessionStateWhenActive, EIdHTTPServerError,
                      "Cannot change session state when the server is active.")
 ID_DECLARE_EXCEPTION(EIdHTTPHeaderAlreadyWritten, EIdHTTPServerError, "Header has already been written.")
+// Requests refused before the handler runs: the connection is closed without an answer.
+ID_DECLARE_EXCEPTION(EIdHTTPHeadTooLarge, EIdHTTPServerError, "Request head too large.")
+ID_DECLARE_EXCEPTION(EIdHTTPBodyTooLarge, EIdHTTPServerError, "Request body too large.")
+ID_DECLARE_EXCEPTION(EIdHTTPTooManyParameters, EIdHTTPServerError, "Too many parameters.")
+ID_DECLARE_EXCEPTION(EIdHTTPTransferEncodingNotSupported, EIdHTTPServerError, "Transfer-Encoding is not supported.")
+ID_DECLARE_EXCEPTION(EIdHTTPInvalidRequestTarget, EIdHTTPServerError, "Invalid request target.")
 
 // Files: a file could not be opened; the message names the full file name and the system's
 // error text.

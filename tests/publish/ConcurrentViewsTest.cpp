@@ -24,8 +24,8 @@ TEST(ConcurrentViews, ListingsAndIndexesOnThreadsMatchSequentialOnes) {
   settings.ExcludeHidden = false;
   const std::string listingA = ListingPage(tree.At("a"), settings, formats);
   const std::string listingB = ListingPage(tree.At("b"), TPublishSettings{}, formats);
-  const std::string indexA = BuildFileIndex(tree.At("a/"));
-  const std::string indexB = BuildFileIndex(tree.At("b/"));
+  const std::string indexA = BuildFileIndex(tree.At("a/"), 0);
+  const std::string indexB = BuildFileIndex(tree.At("b/"), 0);
 
   std::string results[4][5];
   {
@@ -36,8 +36,8 @@ TEST(ConcurrentViews, ListingsAndIndexesOnThreadsMatchSequentialOnes) {
           switch (t) {
             case 0: result = ListingPage(tree.At("a"), settings, formats); break;
             case 1: result = ListingPage(tree.At("b"), TPublishSettings{}, formats); break;
-            case 2: result = BuildFileIndex(tree.At("a/")); break;
-            default: result = BuildFileIndex(tree.At("b/")); break;
+            case 2: result = BuildFileIndex(tree.At("a/"), 0); break;
+            default: result = BuildFileIndex(tree.At("b/"), 0); break;
           }
         }
       });

@@ -195,8 +195,8 @@ TEST_F(RequestHandlerTest, IndexOfAFolderThatHasNoIndexFile) {
   Tree.File("pub/a.txt", "a");
   auto answer = Get("/index.xml");
   EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "text/html", static_cast<long long>(answer.Body.size())));
-  EXPECT_EQ(answer.Body, BuildFileIndex(Root + "/"));
-  EXPECT_EQ(Get("/nosuch/index.xml").Body, BuildFileIndex(Root + "/nosuch/"));
+  EXPECT_EQ(answer.Body, BuildFileIndex(Root + "/", 0));
+  EXPECT_EQ(Get("/nosuch/index.xml").Body, BuildFileIndex(Root + "/nosuch/", 0));
   EXPECT_TRUE(NotFound(Get("/INDEX.XML")));  // the name is compared with case
   Tree.File("pub/index.xml", "<mine/>");
   EXPECT_EQ(Get("/index.xml").Body, "<mine/>");

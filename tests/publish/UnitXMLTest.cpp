@@ -5,8 +5,11 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include "platform/FileSystem.h"
 #include "platform/TestTree.h"
 
 namespace {
@@ -54,7 +57,7 @@ private:
 TEST_F(UnitXMLTest, WritesTheExampleDocument) {
   Tree.File("a.txt", std::string(1234, 'x'), LocalMoment(2004, 6, 19, 22, 22, 17));
   Tree.Folder("docs");
-  EXPECT_EQ(BuildFileIndex(Tree.Path() + "/"),
+  EXPECT_EQ(BuildFileIndex(Tree.Path() + "/", 0),
             std::string(kDeclaration) +
                 "<Project_File_Information>"
                 "<File xmlns:Name=\"\\a.txt\" xmlns:LastUpdate=\"819180232\" xmlns:Size=\"1234\"/>"
@@ -64,8 +67,8 @@ TEST_F(UnitXMLTest, WritesTheExampleDocument) {
 
 TEST_F(UnitXMLTest, AnEmptyOrMissingFolderGivesAnEmptyRoot) {
   const std::string empty = std::string(kDeclaration) + "<Project_File_Information/>\r\n";
-  EXPECT_EQ(BuildFileIndex(Tree.Path()), empty);
-  EXPECT_EQ(BuildFileIndex(Tree.At("missing/")), empty);
+  EXPECT_EQ(BuildFileIndex(Tree.Path(), 0), empty);
+  EXPECT_EQ(BuildFileIndex(Tree.At("missing/"), 0), empty);
 }
 
 // The walk: nesting, hidden entries, packed-range clamping, 64-bit sizes
@@ -77,7 +80,7 @@ TEST_F(UnitXMLTest, WalksTheWholeTreeWithRelativeNames) {
   Tree.File("z.bin", "", moment);
   ASSERT_EQ(truncate(Tree.At("z.bin").c_str(), 5368709121LL), 0);
   Tree.SetTime("z.bin", moment);
-  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path() + "/")),
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path() + "/", 0)),
             "Project_File_Information\n"
             "  Folder Name=sub\n"
             "    File Name=\\sub\\.hidden LastUpdate=2162688 Size=0\n"
@@ -93,7 +96,7 @@ TEST_F(UnitXMLTest, NeverEntersAFolderAlreadyOnItsPath) {
   Tree.Link("sub/up", "..");
   Tree.Link("self", ".");
   Tree.Link("twin", "sub");  // not on its own path: walked like any folder
-  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path() + "/")),
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path() + "/", 0)),
             "Project_File_Information\n"
             "  Folder Name=self\n"
             "  Folder Name=sub\n"
@@ -104,11 +107,39 @@ TEST_F(UnitXMLTest, NeverEntersAFolderAlreadyOnItsPath) {
             "    Folder Name=up\n");
 }
 
+// What a request could not be answered with stays out: with the default settings hidden
+// entries and everything below them, special files always, read-only files when they are
+// withheld, and entries whose status cannot be read.
+TEST_F(UnitXMLTest, LeavesOutWhatARequestWouldNotServe) {
+  const std::time_t moment = LocalMoment(2004, 6, 19, 22, 22, 17);
+  Tree.Folder(".ssh");
+  Tree.Folder("sub");
+  Tree.File(".ssh/id_rsa", "key", moment);
+  Tree.File("sub/.env", "secret", moment);
+  Tree.File("sub/ro.txt", "", moment);
+  ASSERT_EQ(chmod(Tree.At("sub/ro.txt").c_str(), 0444), 0);
+  ASSERT_EQ(mkfifo(Tree.At("sub/pipe").c_str(), 0600), 0);
+  Tree.Link("sub/dangling", "nowhere");
+  Tree.Link("sub/keys", "../.ssh");  // a visible name for a hidden folder is an ordinary folder
+  const std::uint32_t defaults = platform::faHidden | platform::faSysFile;
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path(), defaults)),
+            "Project_File_Information\n"
+            "  Folder Name=sub\n"
+            "    Folder Name=keys\n"
+            "      File Name=\\sub\\keys\\id_rsa LastUpdate=819180232 Size=3\n"
+            "    File Name=\\sub\\ro.txt LastUpdate=819180232 Size=0\n");
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path(), defaults | platform::faReadOnly)),
+            "Project_File_Information\n"
+            "  Folder Name=sub\n"
+            "    Folder Name=keys\n"
+            "      File Name=\\sub\\keys\\id_rsa LastUpdate=819180232 Size=3\n");
+}
+
 // Names: Shift-JIS bytes, character references, replacement characters
 TEST_F(UnitXMLTest, WritesJapaneseNamesInShiftJis) {
   Tree.Folder("\xE6\x97\xA5\xE6\x9C\xAC");                                           // 日本
   Tree.File("\xE6\x97\xA5\xE6\x9C\xAC/\xE8\xA1\xA8.txt", "", LocalMoment(2004, 6, 19, 22, 22, 17));  // 表.txt
-  const std::string document = BuildFileIndex(Tree.Path());
+  const std::string document = BuildFileIndex(Tree.Path(), 0);
   EXPECT_NE(document.find("xmlns:Name=\"\\\x93\xFA\x96\x7B\\\x95\x5C.txt\""), std::string::npos);
   EXPECT_EQ(Outline(document),
             "Project_File_Information\n"
@@ -119,14 +150,14 @@ TEST_F(UnitXMLTest, WritesJapaneseNamesInShiftJis) {
 TEST_F(UnitXMLTest, ReadsShiftJisNamesOnAShiftJisSystem) {
   const testing_tree::TScopedCodePage shiftJis(platform::TCodePage::ShiftJis);
   Tree.File("\x93\xFA\x96\x7B.txt", "", LocalMoment(2004, 6, 19, 22, 22, 17));
-  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path())),
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path(), 0)),
             "Project_File_Information\n"
             "  File Name=\\\xE6\x97\xA5\xE6\x9C\xAC.txt LastUpdate=819180232 Size=0\n");
 }
 
 TEST_F(UnitXMLTest, WritesWhatShiftJisCannotHoldAsReferences) {
   Tree.File("\xED\x95\x9C&<\".txt", "", LocalMoment(2004, 6, 19, 22, 22, 17));  // 한&<".txt
-  const std::string document = BuildFileIndex(Tree.Path());
+  const std::string document = BuildFileIndex(Tree.Path(), 0);
   EXPECT_NE(document.find("xmlns:Name=\"\\&#54620;&amp;&lt;&quot;.txt\""), std::string::npos);
   EXPECT_EQ(Outline(document),
             "Project_File_Information\n"
@@ -135,9 +166,35 @@ TEST_F(UnitXMLTest, WritesWhatShiftJisCannotHoldAsReferences) {
 
 TEST_F(UnitXMLTest, ReplacesBytesThatAreNoCharacter) {
   Tree.File("bad\xFF.txt", "", LocalMoment(2004, 6, 19, 22, 22, 17));
-  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path())),
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path(), 0)),
             "Project_File_Information\n"
             "  File Name=\\bad\xEF\xBF\xBD.txt LastUpdate=819180232 Size=0\n");
+}
+
+// Regression: a name with a control byte or U+FFFF made the whole document ill-formed.
+TEST_F(UnitXMLTest, ReplacesCharactersXmlCannotCarry) {
+  const std::time_t moment = LocalMoment(2004, 6, 19, 22, 22, 17);
+  Tree.File("a\x01\x1F.txt", "", moment);
+  Tree.File("b\xEF\xBF\xBF\xEF\xBF\xBE\xEF\xBF\xBD.txt", "", moment);  // U+FFFF U+FFFE U+FFFD
+  Tree.File("c\t.txt", "", moment);
+  EXPECT_EQ(Outline(BuildFileIndex(Tree.Path(), 0)),
+            "Project_File_Information\n"
+            "  File Name=\\a\xEF\xBF\xBD\xEF\xBF\xBD.txt LastUpdate=819180232 Size=0\n"
+            "  File Name=\\b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.txt LastUpdate=819180232 Size=0\n"
+            "  File Name=\\c\t.txt LastUpdate=819180232 Size=0\n");
+}
+
+// The writer on its own, as the walk drives it
+TEST_F(UnitXMLTest, TheWriterNestsFoldersAndClosesWhatIsOpen) {
+  TFileIndexWriter writer;
+  writer.StartFolder("a");
+  writer.AddFile("\\a\\x", 1, -1);
+  writer.StartFolder("b");
+  EXPECT_EQ(Outline(writer.Finish()),
+            "Project_File_Information\n"
+            "  Folder Name=a\n"
+            "    File Name=\\a\\x LastUpdate=1 Size=-1\n"
+            "    Folder Name=b\n");
 }
 
 // The document reaches the result in many pieces: across them the writer's two line ends still
@@ -146,7 +203,7 @@ TEST_F(UnitXMLTest, EndsOnlyTheWritersLinesWithCrLfAcrossAWholeLargeDocument) {
   const std::time_t moment = LocalMoment(2004, 6, 19, 22, 22, 17);
   for (int i = 0; i < 300; ++i) Tree.File("file-with-a-long-name-" + std::to_string(1000 + i) + ".txt", "", moment);
   Tree.File("line\nbreak\r.txt", "", moment);
-  const std::string document = BuildFileIndex(Tree.Path());
+  const std::string document = BuildFileIndex(Tree.Path(), 0);
   ASSERT_GT(document.size(), 20000u);
   EXPECT_EQ(document.find('\n'), std::string(kDeclaration).size() - 1);
   EXPECT_EQ(document.find('\n', std::string(kDeclaration).size()), document.size() - 1);
