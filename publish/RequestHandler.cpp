@@ -57,15 +57,6 @@ bool SameSecret(std::string_view a, std::string_view b) {
   return difference == 0;
 }
 
-std::string LogSafeText(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = '?';
-  }
-  return result;
-}
-
 TRequestHandler::TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
                                  TIdMimeTable& mimeTypes, platform::TRegionalFormats formats)
     : FServer(server), FSettings(settings), FLog(log), FMimeTypes(mimeTypes), FFormats(std::move(formats)) {}
@@ -75,7 +66,7 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   const TPublishSettings settings = FSettings.Snapshot();
   const std::string document = platform::Utf8ToCodePage(ARequestInfo.Document);
   FLog.AppendLine(
-      StampedLogLine(FFormats, std::time(nullptr), LogSafeText(document) + " " + ARequestInfo.RemoteIP));
+      StampedLogLine(FFormats, std::time(nullptr), document + " " + ARequestInfo.RemoteIP));
   const std::string path = platform::ExpandFileName(settings.Root + document);
   const std::uint32_t mask = WithheldMask(settings);
 

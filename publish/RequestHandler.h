@@ -47,7 +47,3 @@ bool IsInsideRoot(const std::string& path, const std::string& root);
 /// Whether a and b hold the same bytes, compared in a time that does not depend on where they
 /// first differ. Any thread.
 bool SameSecret(std::string_view a, std::string_view b);
-
-/// text with every control byte (below 0x20, and 0x7F) written as "?", so that a logged request
-/// stays one line. Any thread.
-std::string LogSafeText(std::string_view text);

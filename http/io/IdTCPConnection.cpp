@@ -48,6 +48,13 @@ void TIdTCPConnection::HoldPartialSends(bool hold) {
   if (socket != Id_INVALID_SOCKET) GStack()->SockHoldPartialSends(socket, hold);
 }
 
+void TIdTCPConnection::SetSendTimeout(int ms) {
+  const TIdStackSocketHandle socket = SocketHandle();
+  const std::int32_t value = ms;
+  if (socket != Id_INVALID_SOCKET)
+    GStack()->CheckSocketResult(GStack()->SockSetOption(socket, Id_SOL_SOCKET, Id_SO_SNDTIMEO, &value, sizeof value));
+}
+
 void TIdTCPConnection::DoOnDisconnected() {
   if (OnDisconnected) OnDisconnected(*this);
 }

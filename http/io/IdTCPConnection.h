@@ -40,6 +40,9 @@ public:
   /// sendfile(2): the number stays valid until this thread closes the connection, because a close
   /// from another thread only shuts the socket down (a blocked send then fails with 10054).
   TIdStackSocketHandle SocketHandle() const;
+  /// Ends every send that makes no progress for ms milliseconds (0 = no limit) with
+  /// EIdSocketError 10060. Connection thread only; nothing happens without a connected socket.
+  void SetSendTimeout(int ms);
   /// Lets partial sends wait for more bytes (see TIdStack::SockHoldPartialSends) or sends what
   /// waits. Connection thread only; nothing happens without a connected socket.
   void HoldPartialSends(bool hold);

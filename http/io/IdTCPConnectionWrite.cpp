@@ -49,8 +49,10 @@ void TIdTCPConnection::SendBytes(const char* buffer, std::int64_t count) {
 }
 
 void TIdTCPConnection::RaiseSendError() {
-  // Taken before anything else runs: the close below may leave its own error behind.
-  const int error = GStack()->LastPlatformError();
+  // Taken before anything else runs: the close below may leave its own error behind. On a
+  // blocking socket a send that would block is one that made no progress within the send timeout.
+  int error = GStack()->LastPlatformError();
+  if (error == Id_WSAEWOULDBLOCK) error = Id_WSAETIMEDOUT;
   CheckClosed(true);
   if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED || error == Id_WSAECONNRESET) CloseSocketOnly();
   GStack()->RaiseSocketErrorFor(error);

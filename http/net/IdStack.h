@@ -17,6 +17,7 @@ constexpr int Id_PF_INET = 2;
 constexpr int Id_SOCK_STREAM = 1;
 constexpr int Id_SOL_SOCKET = 0xFFFF;
 constexpr int Id_SO_REUSEADDR = 4;
+constexpr int Id_SO_SNDTIMEO = 0x1005;  // a 32-bit count of milliseconds, 0 = no limit
 constexpr int Id_IPPROTO_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
 constexpr int Id_SD_Both = 2;
@@ -24,11 +25,15 @@ constexpr int Id_TIMEOUT_INFINITE = -2;
 
 // Error numbers the engine tests by name.
 constexpr int Id_WSAEINTR = 10004;
+constexpr int Id_WSAEMFILE = 10024;
+constexpr int Id_WSAEWOULDBLOCK = 10035;
 constexpr int Id_WSAENOTSOCK = 10038;
 constexpr int Id_WSAEADDRINUSE = 10048;
 constexpr int Id_WSAECONNABORTED = 10053;
 constexpr int Id_WSAECONNRESET = 10054;
+constexpr int Id_WSAENOBUFS = 10055;
 constexpr int Id_WSAESHUTDOWN = 10058;
+constexpr int Id_WSAETIMEDOUT = 10060;
 constexpr int Id_WSAHOST_NOT_FOUND = 11001;
 
 using TIdSocketList = std::vector<TIdStackSocketHandle>;

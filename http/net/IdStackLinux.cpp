@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -39,7 +40,7 @@ const TErrnoMap kErrnoMap[] = {
     {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046},    {EAFNOSUPPORT, 10047},
     {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},   {ENETDOWN, 10050},        {ENETUNREACH, 10051},
     {ENETRESET, 10052},    {ECONNABORTED, 10053},    {ECONNRESET, 10054},      {EPIPE, 10054},
-    {ENOBUFS, 10055},      {EISCONN, 10056},         {ENOTCONN, 10057},        {ESHUTDOWN, 10058},
+    {ENOBUFS, 10055},      {ENOMEM, 10055},          {ENFILE, 10024},      {EISCONN, 10056},         {ENOTCONN, 10057},        {ESHUTDOWN, 10058},
     {ETOOMANYREFS, 10059}, {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061},    {ELOOP, 10062},
     {ENAMETOOLONG, 10063}, {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065},    {ENOTEMPTY, 10066},
 };
@@ -202,6 +203,13 @@ int TIdStackLinux::SockShutdown(TIdStackSocketHandle s, int how) { return Checke
 int TIdStackLinux::SockClose(TIdStackSocketHandle s) { return Checked(::close(s)); }
 
 int TIdStackLinux::SockSetOption(TIdStackSocketHandle s, int level, int option, const void* value, int length) {
+  if (level == Id_SOL_SOCKET && option == Id_SO_SNDTIMEO && length == sizeof(std::int32_t)) {
+    // Windows counts milliseconds in a 32-bit number; Linux takes a timeval.
+    std::int32_t ms = 0;
+    std::memcpy(&ms, value, sizeof ms);
+    const timeval timeout{ms / 1000, (ms % 1000) * 1000};
+    return Checked(::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout));
+  }
   int nativeLevel = level, nativeOption = option;
   NativeOption(level, option, nativeLevel, nativeOption);
   return Checked(::setsockopt(s, nativeLevel, nativeOption, value, static_cast<socklen_t>(length)));

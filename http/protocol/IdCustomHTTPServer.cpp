@@ -11,7 +11,13 @@ constexpr std::int64_t kHeldBodyLimit = 64 * 1024;
 
 }  // namespace
 
-TIdCustomHTTPServer::TIdCustomHTTPServer() { SetDefaultPort(80); }
+TIdCustomHTTPServer::TIdCustomHTTPServer() {
+  SetDefaultPort(80);
+  // One client cannot take every thread: others are still served once it holds its share.
+  MaxConnections = 1024;
+  MaxConnectionsPerAddress = 128;
+  MaxConnectionReply.Text = {"HTTP/1.1 503 Service Unavailable", "Connection: close", "Content-Length: 0", ""};
+}
 
 TIdCustomHTTPServer::~TIdCustomHTTPServer() {
   // The TCP server's destructor would stop the server only after this part is gone, while

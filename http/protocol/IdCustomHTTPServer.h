@@ -68,6 +68,16 @@ public:
 
   bool KeepAlive = false;
   bool ParseParams = true;
+  // Limits that keep one client from taking the server's memory, time or threads. A request
+  // beyond them is refused: the connection is closed without an answer and the refusal goes to
+  // OnException.
+  int MaxHeaderLines = 100;             // header lines of one request
+  std::size_t MaxHeadSize = 64 * 1024;  // bytes of one request head, line ends included
+  std::int64_t MaxBodySize = 1 << 20;   // bytes of a body, as announced by Content-Length
+  int MaxParams = 1000;                 // query or form parameters, and cookies, of one request
+  int HeadTimeout = 30000;  // ms from a connection's start (or its last answer) to the end of a head, and
+                            // the longest pause within a body; 0 = no limit
+  int SendTimeout = 60000;  // ms a response may make no progress before it is ended; 0 = no limit
   std::string ServerSoftware;  // when non-blank, the "Server" of every response
   int SessionTimeOut = 0;      // ms; 0 keeps sessions off at activation
   bool AutoStartSession = false;
@@ -81,6 +91,7 @@ private:
   // HandleCommandOther.
   void ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag);
   void ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection, TIdHTTPRequestInfo& request);
+  void ReadParamsAndCookies(TIdHTTPRequestInfo& request) const;
 
   bool FSessionState = false;
   TIdMimeTable FMimeTable;

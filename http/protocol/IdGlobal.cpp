@@ -222,7 +222,13 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
+std::string_view TrimView(std::string_view text) {
+  while (!text.empty() && IsBlankOrControl(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlankOrControl(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string Trim(std::string_view text) { return std::string(TrimView(text)); }
 
 std::string TrimLeft(std::string_view text) {
   std::size_t first = 0;

@@ -71,6 +71,7 @@ std::string LowerCase(std::string text);
 bool SameText(std::string_view a, std::string_view b);
 
 /// Blanks and control characters (every byte up to 0x20) removed at the ends named.
+std::string_view TrimView(std::string_view text);
 std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);

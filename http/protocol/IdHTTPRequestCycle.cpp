@@ -3,21 +3,21 @@
 
 #include "http/protocol/IdCustomHTTPServer.h"
 
-#include "http/protocol/IdCoderMIME.h"
-#include "http/net/IdException.h"
-#include "http/protocol/IdGlobal.h"
 #include "http/io/IdIOHandlerSocket.h"
-#include "http/server/IdPeerThread.h"
+#include "http/net/IdException.h"
+#include "http/protocol/IdCoderMIME.h"
+#include "http/protocol/IdGlobal.h"
+#include "http/protocol/IdHTTPRequestReader.h"
 #include "http/protocol/IdURI.h"
+#include "http/server/IdPeerThread.h"
 
 #include <algorithm>
-#include <vector>
+#include <chrono>
+#include <limits>
 
 namespace {
 
-// A counted body is read in steps of this size, so that the memory taken grows with the bytes
-// that arrive and not with the length a client merely announces.
-constexpr std::int64_t kBodyStep = 1 << 20;
+using TClock = std::chrono::steady_clock;
 
 std::string PeerAddress(TIdTCPConnection& connection) {
   const auto* handler = dynamic_cast<const TIdIOHandlerSocket*>(connection.IOHandler());
@@ -42,6 +42,51 @@ private:
   TIdTCPConnection& FConnection;
 };
 
+// A moment by which something must be done; none when made from a limit of 0.
+class TDeadline {
+public:
+  explicit TDeadline(int limitMs)
+      : FUnlimited(limitMs <= 0), FEnd(TClock::now() + std::chrono::milliseconds(limitMs)) {}
+
+  /// The milliseconds left for a wait (Id_TIMEOUT_INFINITE without a limit). Throws
+  /// EIdReadTimeout once the moment has passed.
+  int RemainingMs() const {
+    if (FUnlimited) return Id_TIMEOUT_INFINITE;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(FEnd - TClock::now()).count();
+    if (left <= 0) throw EIdReadTimeout();
+    return static_cast<int>(left);
+  }
+
+private:
+  bool FUnlimited;
+  TClock::time_point FEnd;
+};
+
+// Receives into the connection's input queue when it holds nothing, waiting at most timeoutMs;
+// throws EIdReadTimeout when nothing came, EIdConnClosedGracefully when the client closed.
+void ReceiveMore(TIdTCPConnection& connection, int timeoutMs) {
+  if (connection.InputQueue().Size() == 0) connection.FillInputBuffer(true, timeoutMs, true);
+}
+
+// Feeds the head reader from the connection until it has left state.
+void ReadHeadWhile(TIdTCPConnection& connection, TIdHTTPRequestReader& reader, TIdHTTPRequestReader::TState state,
+                   const TDeadline& deadline) {
+  TIdManagedBuffer& queue = connection.InputQueue();
+  while (reader.State() == state) {
+    ReceiveMore(connection, deadline.RemainingMs());
+    queue.Remove(reader.Feed(std::string_view(queue.Memory(), queue.Size())));
+  }
+}
+
+// Whether text holds a control byte (below 0x20, or 0x7F): no request target may, since file
+// names are cut at a NUL and log lines at a line end.
+bool HasControlByte(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
 void ReadCredentials(TIdHTTPRequestInfo& request) {
   std::string value = request.HeaderLines.ValueOf("Authorization");
   request.AuthPresent = !value.empty();
@@ -60,7 +105,12 @@ void ReadDocument(TIdHTTPRequestInfo& request, const std::string& target) {
   }
   const TIdURI uri(target);
   request.Document = TIdURI::PercentDecode(uri.Path()) + TIdURI::PercentDecode(uri.Document()) + uri.Params();
+  if (HasControlByte(request.Document)) throw EIdHTTPInvalidRequestTarget();
   if (!uri.Host().empty() && request.Host.empty()) request.Host = uri.Host();
+}
+
+std::size_t CountOf(char c, std::string_view text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
 }
 
 }  // namespace
@@ -69,6 +119,7 @@ bool TIdCustomHTTPServer::HandleExecute(TIdPeerThread& thread) {
   TIdTCPServerConnection& connection = *thread.Connection();
   TCloseAtEnd closeAtEnd(connection);
   try {
+    connection.SetSendTimeout(SendTimeout);
     bool closeFlag = !KeepAlive;
     do {
       ServeRequest(thread, connection, closeFlag);
@@ -82,7 +133,14 @@ bool TIdCustomHTTPServer::HandleExecute(TIdPeerThread& thread) {
 }
 
 void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag) {
-  const std::string requestLine = connection.ReadLine("\n");
+  using TState = TIdHTTPRequestReader::TState;
+  // The whole head within the time allowed, however slowly it trickles in.
+  const TDeadline headDeadline(HeadTimeout);
+  const std::size_t lineLimit =
+      connection.MaxLineLength > 0 ? static_cast<std::size_t>(connection.MaxLineLength) : std::numeric_limits<std::size_t>::max();
+  TIdHTTPRequestReader reader({lineLimit, static_cast<std::size_t>(MaxHeaderLines), MaxHeadSize});
+  ReadHeadWhile(connection, reader, TState::RequestLine, headDeadline);
+  const std::string& requestLine = reader.RequestLine();
   const std::size_t lastBlank = requestLine.rfind(' ');
   if (lastBlank == std::string::npos) throw EIdHTTPErrorParsingCommand();
   const std::string version = requestLine.substr(lastBlank + 1);
@@ -92,15 +150,15 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
     HandleCommandOther(thread, command, target, version);
     return;
   }
+  if (HasControlByte(target)) throw EIdHTTPInvalidRequestTarget();
 
   TIdHTTPRequestInfo request;
   request.RequestLine = requestLine;
   request.RemoteIP = PeerAddress(connection);
   request.Command = command;
+  ReadHeadWhile(connection, reader, TState::HeaderLines, headDeadline);
   request.HeaderLines.Clear();
-  std::vector<std::string> headerLines;
-  connection.CaptureLines(headerLines, "", true);
-  for (std::string& line : headerLines) request.HeaderLines.Add(std::move(line));
+  for (std::string& line : reader.TakeHeaderLines()) request.HeaderLines.Add(std::move(line));
   request.ParseHeaderLines();
   ReadBody(thread, connection, request);
 
@@ -112,13 +170,7 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   if (!request.QueryText.empty()) {
     request.ParamText = request.ParamText.empty() ? request.QueryText : request.ParamText + "\r\n" + request.QueryText;
   }
-  if (ParseParams) {
-    request.DecodeParams(LowerCase(request.ContentType) == "application/x-www-form-urlencoded" ? request.ParamText
-                                                                                               : request.QueryText);
-  }
-  std::vector<std::string> cookieValues;
-  request.HeaderLines.CollectValues("Cookie", &cookieValues);
-  for (const std::string& value : cookieValues) request.Cookies.AddSrcCookie(value);
+  ReadParamsAndCookies(request);
   request.Version = version;
   ReadDocument(request, target);
   ReadCredentials(request);
@@ -135,10 +187,13 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   try {
     HandleCommandGet(thread, request, response);
   } catch (const std::exception& error) {
+    // The client learns the status only; what went wrong is the server's to report.
+    DoException(thread, error);
     response.SetStatusCode(500);
-    response.BodyText = error.what();
+    response.BodyText = response.StatusPage();
   } catch (...) {
     response.SetStatusCode(500);
+    response.BodyText = response.StatusPage();
   }
   if (!response.HeaderWritten) response.WriteHead();
   if (!response.BodyText.empty() || response.BodyStream() != nullptr) response.WriteBody();
@@ -148,20 +203,46 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
 
 void TIdCustomHTTPServer::ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection,
                                    TIdHTTPRequestInfo& request) {
+  // Refused from the head alone: nothing of such a body is ever read.
+  if (!request.HeaderLines.ValueOf("Transfer-Encoding").empty()) throw EIdHTTPTransferEncodingNotSupported();
+  const std::int64_t length = request.ContentLength();
+  if (length > MaxBodySize) throw EIdHTTPBodyTooLarge();
   std::unique_ptr<TIdStream> supplied;
   HandleCreatePostStream(thread, supplied);
-  TIdStringStream temporary;
-  TIdStream& stream = supplied ? *supplied : temporary;
-  if (request.ContentLength() > 0) {
-    for (std::int64_t remaining = request.ContentLength(); remaining > 0; remaining -= kBodyStep) {
-      connection.ReadIntoStream(stream, std::min(remaining, kBodyStep));
+  // Without a length there is no body (a request is never read up to the client's close).
+  if (length > 0) {
+    if (!supplied) request.PostText.reserve(static_cast<std::size_t>(length));
+    TIdManagedBuffer& queue = connection.InputQueue();
+    for (std::int64_t remaining = length; remaining > 0;) {
+      ReceiveMore(connection, HeadTimeout > 0 ? HeadTimeout : Id_TIMEOUT_INFINITE);
+      const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(remaining, queue.Size()));
+      if (supplied) {
+        supplied->Write(queue.Memory(), piece);
+      } else {
+        request.PostText.append(queue.Memory(), piece);
+      }
+      queue.Remove(piece);
+      remaining -= static_cast<std::int64_t>(piece);
     }
-  } else if (request.Command == "POST" && !request.ContentLengthKnown()) {
-    connection.ReadIntoStream(stream, -1, true);
   }
-  if (const auto* text = dynamic_cast<const TIdStringStream*>(&stream)) {
-    request.PostText = text->DataString();
-    request.ParamText = request.PostText;
-  }
+  if (const auto* text = dynamic_cast<const TIdStringStream*>(supplied.get())) request.PostText = text->DataString();
+  if (!supplied || dynamic_cast<const TIdStringStream*>(supplied.get()) != nullptr) request.ParamText = request.PostText;
   request.PostStream = std::move(supplied);
+}
+
+void TIdCustomHTTPServer::ReadParamsAndCookies(TIdHTTPRequestInfo& request) const {
+  const auto limit = static_cast<std::size_t>(MaxParams);
+  if (ParseParams) {
+    const std::string& text = LowerCase(request.ContentType) == "application/x-www-form-urlencoded" ? request.ParamText
+                                                                                                  : request.QueryText;
+    // Each piece costs a decoded entry of its own, however short: count before decoding.
+    if (!text.empty() && CountOf('&', text) >= limit) throw EIdHTTPTooManyParameters();
+    request.DecodeParams(text);
+  }
+  std::vector<std::string> cookieValues;
+  request.HeaderLines.CollectValues("Cookie", &cookieValues);
+  std::size_t pieces = 0;
+  for (const std::string& value : cookieValues) pieces += CountOf(';', value) + 1;
+  if (pieces > limit) throw EIdHTTPTooManyParameters();
+  for (const std::string& value : cookieValues) request.Cookies.AddSrcCookie(value);
 }

@@ -27,6 +27,10 @@ public:
   /// the table); 404 also closes the connection after the response.
   void SetStatusCode(int code);
 
+  /// "<HTML><BODY><B>" + code + " " + reason phrase (system code page) + "</B></BODY></HTML>":
+  /// the fixed page of the status, which never tells more than the status itself.
+  std::string StatusPage() const;
+
   bool CloseAfterResponse() const { return FCloseAfterResponse; }
   /// Stores the flag and sets Connection to "close" (true) or "keep-alive" (false).
   void SetCloseAfterResponse(bool flag);

@@ -7,14 +7,10 @@
 #include "http/io/IdTCPConnection.h"
 #include "platform/Text.h"
 
-namespace {
-
-// The page sent for a status when there is no body of its own.
-std::string StatusPage(int code, const std::string& text) {
-  return "<HTML><BODY><B>" + std::to_string(code) + " " + text + "</B></BODY></HTML>";
+std::string TIdHTTPResponseInfo::StatusPage() const {
+  return "<HTML><BODY><B>" + std::to_string(StatusCode()) + " " + platform::Utf8ToCodePage(StatusText()) +
+         "</B></BODY></HTML>";
 }
-
-}  // namespace
 
 void TIdHTTPResponseInfo::BuildHeaderLines() {
   TIdResponseHeaderInfo::BuildHeaderLines();
@@ -30,7 +26,7 @@ void TIdHTTPResponseInfo::BuildHeaderLines() {
     SetStatusCode(401);
     HeaderLines.PutValue("WWW-Authenticate", "Basic realm=\"" + BasicRealm + "\"");
     // The challenge page replaces the handler's text, and the length describes what is sent.
-    BodyText = StatusPage(StatusCode(), "Unauthorized");
+    BodyText = StatusPage();
     AssignContentLength(static_cast<std::int64_t>(BodyText.size()));
     HeaderLines.PutValue("Content-Length", std::to_string(ContentLength()));
   }
@@ -74,7 +70,7 @@ void TIdHTTPResponseInfo::WriteBody() {
   } else if (BodyStream() != nullptr) {
     ClientConnection->WriteFromStream(*BodyStream(), true);
   } else {
-    ClientConnection->WriteLine(StatusPage(StatusCode(), platform::Utf8ToCodePage(StatusText())));
+    ClientConnection->WriteLine(StatusPage());
   }
   BodyText.clear();
   ReleaseBodyStream();

@@ -51,11 +51,22 @@ std::string TIdHeaderList::ValueFromLine(int index) const {
   if (index < 0 || index >= Count()) return "";
   const std::string& line = FLines[static_cast<std::size_t>(index)];
   // A line without a colon has no value of its own (only continuation lines may add one).
-  const int colon = TextPos(TrimRight(Separator), line);
-  std::string value = colon == 0 ? "" : line.substr(static_cast<std::size_t>(colon - 1) + TrimRight(Separator).size());
+  const std::string separator = TrimRight(Separator);
+  const int colon = TextPos(separator, line);
+  std::string value(colon == 0 ? std::string_view()
+                               : TrimView(std::string_view(line).substr(static_cast<std::size_t>(colon - 1) +
+                                                                         separator.size())));
   if (JoinContinuations) {
-    for (int i = index + 1; i < Count() && IsContinuationLine(FLines[static_cast<std::size_t>(i)]); ++i)
-      value = Trim(value) + " " + Trim(FLines[static_cast<std::size_t>(i)]);
+    // Each piece is appended in place, so that many continuation lines cost time in proportion
+    // to their length, not to its square.
+    for (int i = index + 1; i < Count() && IsContinuationLine(FLines[static_cast<std::size_t>(i)]); ++i) {
+      const std::string_view kept = TrimView(value);
+      const auto front = static_cast<std::size_t>(kept.data() - value.data());
+      value.resize(front + kept.size());
+      value.erase(0, front);
+      value += ' ';
+      value += TrimView(FLines[static_cast<std::size_t>(i)]);
+    }
   }
   return Trim(value);
 }

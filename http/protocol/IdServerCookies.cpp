@@ -19,14 +19,20 @@ TIdCookieRC& TIdServerCookies::AddCookie(const std::string& name, const std::str
 }
 
 void TIdServerCookies::AddSrcCookie(const std::string& text) {
-  auto add = [this](std::string piece) {
-    const std::string name = TakeToken(piece, "=");
-    AddCookie(name, piece);
+  auto add = [this](std::string_view piece) {
+    const std::size_t equals = piece.find('=');
+    if (equals == std::string_view::npos) {
+      AddCookie(std::string(piece), "");
+    } else {
+      AddCookie(std::string(piece.substr(0, equals)), std::string(piece.substr(equals + 1)));
+    }
   };
-  std::string rest = text;
-  while (TextPos(";", rest) > 0) {
-    add(TakeToken(rest, ";"));
-    rest = Trim(rest);
+  // ";" and "=" lie below every trail byte of a double-byte character: plain byte searches are
+  // exact, and walking by position keeps a long value linear.
+  std::string_view rest = text;
+  for (std::size_t semicolon = rest.find(';'); semicolon != std::string_view::npos; semicolon = rest.find(';')) {
+    add(rest.substr(0, semicolon));
+    rest = TrimView(rest.substr(semicolon + 1));
   }
   if (!rest.empty()) add(rest);
 }

@@ -1,49 +1,39 @@
 #include "http/server/IdListenerThread.h"
 
-#include "http/server/IdPeerThread.h"
-#include "http/server/IdServerIOHandler.h"
+#include "http/io/IdIOHandlerSocket.h"
+#include "http/net/IdException.h"
 #include "http/net/IdSocketHandle.h"
-#include "http/server/IdTCPServer.h"
-#include "http/server/IdThreadMgr.h"
+#include "http/server/IdThreadHost.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// Whether an accept failed for want of descriptors or memory, which only time can mend.
+bool IsOutOfResources(const std::exception& error) {
+  const auto* socketError = dynamic_cast<const EIdSocketError*>(&error);
+  return socketError != nullptr &&
+         (socketError->LastError == Id_WSAEMFILE || socketError->LastError == Id_WSAENOBUFS);
+}
+
+}  // namespace
 
 TIdListenerThread::~TIdListenerThread() {
   if (!IsCurrentThread()) TerminateAndWaitFor();
 }
 
 void TIdListenerThread::RunStep() {
-  std::unique_ptr<TIdPeerThread> peer;
   try {
-    for (;;) {
-      auto connection = std::make_unique<TIdTCPServerConnection>(&FServer);
-      std::unique_ptr<TIdIOHandlerSocket> handler = FServer.IOHandler()->AcceptClient(FBinding.Handle(), this);
-      if (!handler) {
-        StopThread();
-        return;
-      }
-      peer = FServer.ThreadMgr()->AcquireThread();
-      connection->SetIOHandler(std::move(handler));
-      peer->SetConnection(std::move(connection));
-      if (FServer.MaxConnections > 0 && FServer.PeerThreads().Count() >= static_cast<std::size_t>(FServer.MaxConnections)) {
-        FServer.ThreadMgr()->LiveThreads().Remove(peer.get());
-        peer->Connection()->WriteReply(FServer.MaxConnectionReply);
-        peer->Connection()->CloseConnection();
-        peer.reset();
-        continue;
-      }
-      FServer.PeerThreads().Add(peer.get());
-      try {
-        peer->StartThread();
-      } catch (...) {
-        FServer.PeerThreads().Remove(peer.get());
-        throw;
-      }
-      peer.release();  // the started thread frees itself
+    std::unique_ptr<TIdIOHandlerSocket> handler = FServer.AcceptClient(FBinding.Handle(), *this);
+    if (!handler) {
+      StopThread();
       return;
     }
+    FServer.AdmitClient(std::move(handler));
   } catch (const std::exception& error) {
-    if (peer) FServer.ThreadMgr()->LiveThreads().Remove(peer.get());
-    peer.reset();
     FServer.DoListenException(*this, error);
+    if (IsOutOfResources(error)) std::this_thread::sleep_for(std::chrono::milliseconds(OutOfResourcesPauseMs));
   }
 }
 

@@ -3,17 +3,21 @@
 
 #include "http/server/IdThread.h"
 
+class IIdThreadHost;
 class TIdSocketHandle;
-class TIdTCPServer;
 
-/// Accepts clients on Binding (not owned) and gives each one a started connection thread of
-/// Server (not owned). Freed by the server after it has waited for it.
+/// Accepts clients on Binding (not owned) and hands each to Server (not owned), which gives it a
+/// connection thread. Freed by the server after it has waited for it.
 class TIdListenerThread : public TIdThread {
 public:
-  TIdListenerThread(TIdTCPServer& server, TIdSocketHandle& binding) : FServer(server), FBinding(binding) {}
+  TIdListenerThread(IIdThreadHost& server, TIdSocketHandle& binding) : FServer(server), FBinding(binding) {}
   ~TIdListenerThread() override;
 
   TIdSocketHandle& Binding() const { return FBinding; }
+
+  /// How long the listener rests after an accept failed for want of descriptors or memory: at
+  /// once again, the same accept would fail again, and the listener would take a whole core.
+  static constexpr int OutOfResourcesPauseMs = 100;
 
 protected:
   /// Accepts one client; stops this listener when the binding's socket is closed. Failures go
@@ -23,6 +27,6 @@ protected:
   void FinishRun() override;
 
 private:
-  TIdTCPServer& FServer;
+  IIdThreadHost& FServer;
   TIdSocketHandle& FBinding;
 };

@@ -1,9 +1,8 @@
 #include "http/server/IdPeerThread.h"
 
-#include "http/net/IdException.h"
 #include "http/io/IdIOHandler.h"
-#include "http/server/IdTCPServer.h"
-#include "http/server/IdThreadMgr.h"
+#include "http/net/IdException.h"
+#include "http/server/IdThreadHost.h"
 
 TIdPeerThread::~TIdPeerThread() {
   // The steps use the connection and the server: stop them before either goes.
@@ -18,7 +17,7 @@ void TIdPeerThread::PrepareRun() {
 }
 
 void TIdPeerThread::RunStep() {
-  TIdTCPServer& server = *FConnection->Server();
+  IIdThreadHost& server = *FConnection->Server();
   try {
     if (!server.HandleExecute(*this)) throw EIdNoExecuteSpecified();
   } catch (const EIdSocketError& error) {
@@ -39,12 +38,6 @@ void TIdPeerThread::FinishRun() { FConnection->Server()->HandleDisconnect(*this)
 
 void TIdPeerThread::CleanupRun() {
   TIdThread::CleanupRun();
-  if (FConnection && FConnection->Server() != nullptr) {
-    TIdTCPServer& server = *FConnection->Server();
-    // Retired before leaving PeerThreads: while this thread is listed, the server keeps an
-    // implicitly created thread manager alive.
-    server.ThreadMgr()->RetireThread(*this);
-    server.PeerThreads().Remove(this);
-  }
+  if (FConnection && FConnection->Server() != nullptr) FConnection->Server()->RetireThread(*this);
   FConnection.reset();
 }

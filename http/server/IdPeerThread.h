@@ -8,15 +8,14 @@
 
 /// Serves one connection: the server's HandleConnect, then HandleExecute again and again while
 /// the connection stays open, then HandleDisconnect. Owns its connection. When its run ends it
-/// retires itself from the server's thread manager, leaves the server's PeerThreads, frees the
-/// connection and, once its function returns, its own object; from then on it never touches the
-/// server again.
+/// hands itself to the server's RetireThread, frees the connection and, once its function
+/// returns, its own object; from then on it never touches the server again.
 class TIdPeerThread : public TIdThread {
 public:
   ~TIdPeerThread() override;
 
   /// The connection served; none once the run has ended. Connection thread, or another thread
-  /// while this thread is in the server's PeerThreads and that list's lock is held.
+  /// while this thread is among the server's running threads and their list's lock is held.
   TIdTCPServerConnection* Connection() const { return FConnection.get(); }
   /// Given by the listener before the thread starts.
   void SetConnection(std::unique_ptr<TIdTCPServerConnection> connection) { FConnection = std::move(connection); }

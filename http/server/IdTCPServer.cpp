@@ -1,6 +1,7 @@
 #include "http/server/IdTCPServer.h"
 
 #include "http/net/IdException.h"
+#include "http/io/IdIOHandlerSocket.h"
 #include "http/server/IdListenerThread.h"
 #include "http/server/IdPeerThread.h"
 #include "http/server/IdServerIOHandlerSocket.h"
@@ -137,6 +138,68 @@ void TIdTCPServer::RemoveDefaultBinding() {
   if (FDefaultBinding == nullptr) return;
   FBindings.Remove(*FDefaultBinding);
   FDefaultBinding = nullptr;
+}
+
+std::unique_ptr<TIdIOHandlerSocket> TIdTCPServer::AcceptClient(TIdStackSocketHandle listeningSocket,
+                                                             TIdThread& listener) {
+  return FIOHandler->AcceptClient(listeningSocket, &listener);
+}
+
+void TIdTCPServer::AdmitClient(std::unique_ptr<TIdIOHandlerSocket> handler) {
+  std::string address = handler->Endpoint()->RemoteAddress();
+  auto connection = std::make_unique<TIdTCPServerConnection>(this, address);
+  connection->SetIOHandler(std::move(handler));
+  if (!TakeConnectionSlot(address)) {
+    // Turned away at once, so that one client's many connections never keep out another's.
+    connection->WriteReply(MaxConnectionReply);
+    connection->CloseConnection();
+    return;
+  }
+  try {
+    StartPeerThread(std::move(connection));
+  } catch (...) {
+    ReleaseConnectionSlot(address);
+    throw;
+  }
+}
+
+void TIdTCPServer::StartPeerThread(std::unique_ptr<TIdTCPServerConnection> connection) {
+  std::unique_ptr<TIdPeerThread> peer = FThreadMgr->AcquireThread();
+  peer->SetConnection(std::move(connection));
+  FPeerThreads.Add(peer.get());
+  try {
+    peer->StartThread();
+  } catch (...) {
+    FPeerThreads.Remove(peer.get());
+    FThreadMgr->LiveThreads().Remove(peer.get());
+    throw;
+  }
+  peer.release();  // the started thread frees itself
+}
+
+bool TIdTCPServer::TakeConnectionSlot(const std::string& address) {
+  std::lock_guard<std::mutex> lock(FSlotsLock);
+  if (MaxConnections > 0 && FSlotCount >= MaxConnections) return false;
+  int& fromAddress = FSlotsByAddress[address];
+  if (MaxConnectionsPerAddress > 0 && fromAddress >= MaxConnectionsPerAddress) return false;
+  ++fromAddress;
+  ++FSlotCount;
+  return true;
+}
+
+void TIdTCPServer::ReleaseConnectionSlot(const std::string& address) {
+  std::lock_guard<std::mutex> lock(FSlotsLock);
+  --FSlotCount;
+  const auto found = FSlotsByAddress.find(address);
+  if (found != FSlotsByAddress.end() && --found->second == 0) FSlotsByAddress.erase(found);
+}
+
+void TIdTCPServer::RetireThread(TIdPeerThread& thread) {
+  // Retired and counted out before leaving FPeerThreads: while the thread is listed, the server
+  // and an implicitly created thread manager stay alive.
+  FThreadMgr->RetireThread(thread);
+  ReleaseConnectionSlot(thread.Connection()->ClientAddress());
+  FPeerThreads.Remove(&thread);
 }
 
 void TIdTCPServer::HandleConnect(TIdPeerThread& thread) {

@@ -2,9 +2,10 @@
 // The TCP server: listening sockets opened by setting Active, a listener thread per binding and a
 // thread per client connection.
 
-#include "http/net/IdComponent.h"
 #include "http/io/IdReply.h"
+#include "http/net/IdComponent.h"
 #include "http/net/IdSocketHandle.h"
+#include "http/server/IdThreadHost.h"
 #include "http/server/IdThreadList.h"
 #include "http/server/IdThreadMgr.h"
 
@@ -12,11 +13,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
-class TIdListenerThread;
-class TIdPeerThread;
 class TIdServerIOHandler;
+class TIdTCPServerConnection;
 
 enum TIdReuseSocket { rsOSDependent, rsTrue, rsFalse };
 
@@ -25,12 +27,12 @@ using TIdServerThreadExceptionEvent = std::function<void(TIdPeerThread& thread, 
 using TIdListenExceptionEvent = std::function<void(TIdListenerThread& thread, const std::exception& error)>;
 
 /// A TCP server. Active is set from one thread (the main thread) only; the listener and the
-/// connection threads read the server's settings, which must not change while it is active.
-/// Serving a connection is HandleExecute(), which fires OnExecute; a descendant may replace it
-/// (the HTTP server runs its request cycle there) and must then stop the server in its own
-/// destructor, because connection threads call the step until they end.
-/// Owns its bindings, an implicitly created thread manager and server I/O handler.
-class TIdTCPServer : public TIdComponent {
+/// connection threads read the server's settings, which must not change while it is active, and
+/// reach the server only through IIdThreadHost. Serving a connection is HandleExecute(), which
+/// fires OnExecute; a descendant may replace it (the HTTP server runs its request cycle there)
+/// and must then stop the server in its own destructor, because connection threads call the step
+/// until they end. Owns its bindings, an implicitly created thread manager and server I/O handler.
+class TIdTCPServer : public TIdComponent, public IIdThreadHost {
 public:
   TIdTCPServer();
   /// Stops the server; waits until every connection thread has left, however long that takes,
@@ -59,22 +61,31 @@ public:
   TIdServerIOHandler* IOHandler() const { return FIOHandler; }
   /// A server I/O handler owned by the caller; none = a TIdServerIOHandlerSocket at activation.
   void SetIOHandler(TIdServerIOHandler* handler);
-  /// The running connection threads.
-  TIdThreadList<TIdPeerThread>& PeerThreads() { return FPeerThreads; }
+  /// The connection threads running now. Any thread.
+  std::size_t PeerThreadCount() const { return FPeerThreads.Count(); }
 
-  // --- the steps of a connection thread (connection thread)
+  // --- the steps of the threads (IIdThreadHost)
+  std::unique_ptr<TIdIOHandlerSocket> AcceptClient(TIdStackSocketHandle listeningSocket,
+                                                   TIdThread& listener) override;
+  /// Turns the client away with MaxConnectionReply when MaxConnections threads run, or
+  /// MaxConnectionsPerAddress of them serve the same client address; otherwise gives it a
+  /// started connection thread.
+  void AdmitClient(std::unique_ptr<TIdIOHandlerSocket> handler) override;
   /// Writes Greeting when it has a code or text, then fires OnConnect.
-  virtual void HandleConnect(TIdPeerThread& thread);
+  void HandleConnect(TIdPeerThread& thread) override;
   /// Serves the connection once; returns whether anything handled it (OnExecute assigned).
-  virtual bool HandleExecute(TIdPeerThread& thread);
+  bool HandleExecute(TIdPeerThread& thread) override;
   /// Fires OnDisconnect.
-  virtual void HandleDisconnect(TIdPeerThread& thread);
-  void DoException(TIdPeerThread& thread, const std::exception& error);
-  void DoListenException(TIdListenerThread& thread, const std::exception& error);
+  void HandleDisconnect(TIdPeerThread& thread) override;
+  void DoException(TIdPeerThread& thread, const std::exception& error) override;
+  void DoListenException(TIdListenerThread& thread, const std::exception& error) override;
+  /// The thread manager retires the thread, which then leaves the running threads.
+  void RetireThread(TIdPeerThread& thread) override;
 
   int ListenQueue = 15;
-  int MaxConnections = 0;  // 0 = no limit
-  TIdReply MaxConnectionReply;
+  int MaxConnections = 0;            // 0 = no limit
+  int MaxConnectionsPerAddress = 0;  // connections from one client address; 0 = no limit
+  TIdReply MaxConnectionReply;       // written to a client turned away by either limit
   TIdReply Greeting;
   int TerminateWaitTime = 5000;  // ms
   TIdReuseSocket ReuseSocket = rsOSDependent;  // reuse-address option unless rsFalse
@@ -96,6 +107,11 @@ private:
   void CloseConnections();
   bool WaitForPeerThreads(int checks);
   void RemoveDefaultBinding();
+  // Counts a new connection from address against the limits; false when one is reached.
+  bool TakeConnectionSlot(const std::string& address);
+  void ReleaseConnectionSlot(const std::string& address);
+  // Starts a thread for an admitted connection; the slot is released when that fails.
+  void StartPeerThread(std::unique_ptr<TIdTCPServerConnection> connection);
 
   bool FActive = false;
   bool FCommandHandlersInitialized = false;
@@ -105,7 +121,12 @@ private:
   std::unique_ptr<TIdThreadMgr> FImplicitThreadMgr;
   TIdServerIOHandler* FIOHandler = nullptr;
   std::unique_ptr<TIdServerIOHandler> FImplicitIOHandler;
-  TIdThreadList<TIdPeerThread> FPeerThreads;
+  TIdThreadList<TIdPeerThread> FPeerThreads;  // the running connection threads
   std::mutex FListenersLock;
   std::vector<std::unique_ptr<TIdListenerThread>> FListeners;  // guarded by FListenersLock
+  // The connections counted against the limits, in total and by client address. Guarded by
+  // FSlotsLock; a thread leaves them before it leaves FPeerThreads.
+  std::mutex FSlotsLock;
+  int FSlotCount = 0;
+  std::unordered_map<std::string, int> FSlotsByAddress;
 };

@@ -3,14 +3,20 @@
 
 #include "http/io/IdTCPConnection.h"
 
-class TIdTCPServer;
+#include <string>
 
-/// A connection accepted by Server (not owned).
+class IIdThreadHost;
+
+/// A connection accepted by Server (not owned), through which its thread reaches the server.
 class TIdTCPServerConnection : public TIdTCPConnection {
 public:
-  explicit TIdTCPServerConnection(TIdTCPServer* server) : FServer(server) {}
-  TIdTCPServer* Server() const { return FServer; }
+  explicit TIdTCPServerConnection(IIdThreadHost* server, std::string clientAddress = {})
+      : FServer(server), FClientAddress(std::move(clientAddress)) {}
+  IIdThreadHost* Server() const { return FServer; }
+  /// The client's dotted address as accepted; kept after the socket is closed.
+  const std::string& ClientAddress() const { return FClientAddress; }
 
 private:
-  TIdTCPServer* FServer;
+  IIdThreadHost* FServer;
+  const std::string FClientAddress;
 };

@@ -276,16 +276,16 @@ TEST(RequestHandler, RootTestNeedsASeparator) {
 
 // The log
 TEST_F(RequestHandlerTest, EveryRequestIsOneLogLine) {
-  Get("/a%0D%0A2004/01/01 00:00:00 forged%7F");
+  // A target that would forge a second log line never reaches the handler.
+  EXPECT_TRUE(Get("/a%0D%0A2004/01/01 00:00:00 forged").Closed);
   Change([](TPublishSettings& s) {
     s.UserName = "u";
     s.Password = "p";
   });
   Get("/refused");
   const auto lines = Log.Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_TRUE(lines[0].ends_with(" /a??2004/01/01 00:00:00 forged? 127.0.0.1")) << lines[0];
-  EXPECT_TRUE(lines[1].ends_with(" /refused 127.0.0.1")) << lines[1];
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].ends_with(" /refused 127.0.0.1")) << lines[0];
 }
 
 }  // namespace

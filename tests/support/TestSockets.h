@@ -18,11 +18,18 @@ constexpr int kTimeoutSeconds = 10;
 /// A client socket connected to 127.0.0.1:port, closed by its destructor.
 class TClient {
 public:
-  explicit TClient(int port) {
+  /// from: the loopback address the connection comes from (127.0.0.1 unless given).
+  explicit TClient(int port, const char* from = nullptr) {
     FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     timeval timeout{kTimeoutSeconds, 0};
     ::setsockopt(FFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(FFd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (from != nullptr) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      ::inet_pton(AF_INET, from, &local.sin_addr);
+      ::bind(FFd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));

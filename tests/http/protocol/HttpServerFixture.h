@@ -56,6 +56,10 @@ protected:
     std::lock_guard<std::mutex> lock(FLock);
     return FErrors;
   }
+  void ClearErrors() {
+    std::lock_guard<std::mutex> lock(FLock);
+    FErrors.clear();
+  }
 
   TIdHTTPServer Server;
   TIdHTTPGetEvent Handler;

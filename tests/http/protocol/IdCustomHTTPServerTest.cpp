@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -169,25 +170,113 @@ TEST_F(HttpCycleTest, OnlySmallFilesAreHeldBack) {
 }
 
 // Bodies
-TEST_F(HttpCycleTest, PostBodyIsReadByLengthOrToTheClose) {
+TEST_F(HttpCycleTest, APostBodyIsReadByItsLengthOnly) {
   Handler = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) { response.BodyText = "ok"; };
   Start();
   EXPECT_EQ(Exchange(Port(), Request("POST", "/", "Content-Length: 5\r\n") + "abcdefgh").Body, "ok");
   EXPECT_EQ(Seen().back().PostText, "abcde");
-  // Read to the close, the body reaches the handler; the closed connection takes no answer.
-  Exchange(Port(), Request("POST", "/") + "until the end", true);
-  ASSERT_TRUE(testsock::Eventually([&] { return Seen().size() == 2; }));
-  EXPECT_EQ(Seen().back().PostText, "until the end");
+  // Regression: a POST without a length was read until the client closed, so a client that never
+  // closed held the connection and its memory without end. Without a length there is no body.
+  TClient client(Port());
+  ASSERT_TRUE(client.Send(Request("POST", "/") + "more and more"));
+  EXPECT_EQ(testhttp::SplitAnswer(client.ReceiveAll()).Body, "ok");
+  EXPECT_EQ(Seen().back().PostText, "");
 }
 
-// Regression: the announced length was allocated before a byte arrived, so one request could
-// exhaust the memory of the process.
-TEST_F(HttpCycleTest, HugeAnnouncedBodyTakesNoMemoryUpFront) {
+// Requests refused before the handler runs: closed without an answer, reported to OnException.
+struct RefusalCase {
+  const char* what;
+  std::string request;
+  const char* error;
+};
+
+TEST_F(HttpCycleTest, RequestsPastTheLimitsAreRefused) {
   Start();
-  EXPECT_TRUE(Exchange(Port(), Request("POST", "/", "Content-Length: 1000000000000\r\n") + "abc", true).Closed);
+  const std::string oneMiB = std::to_string(1 << 20);
+  const RefusalCase cases[] = {
+      {"101 header lines", Request("GET", "/", [] {
+         std::string lines;
+         for (int i = 0; i < 101; ++i) lines += "X-" + std::to_string(i) + ": a\r\n";
+         return lines;
+       }()), "EIdHTTPHeadTooLarge"},
+      {"head over 64 KiB", Request("GET", "/", [] {
+         std::string lines;
+         for (int i = 0; i < 5; ++i) lines += "X: " + std::string(16000, 'a') + "\r\n";
+         return lines;
+       }()), "EIdHTTPHeadTooLarge"},
+      {"body over 1 MiB", Request("POST", "/", "Content-Length: " + std::to_string((1 << 20) + 1) + "\r\n"),
+       "EIdHTTPBodyTooLarge"},
+      {"chunked body", Request("POST", "/", "Transfer-Encoding: chunked\r\n") + "3\r\nabc\r\n0\r\n\r\n",
+       "EIdHTTPTransferEncodingNotSupported"},
+      {"1,001 parameters", Request("GET", "/?" + std::string(1000, '&')), "EIdHTTPTooManyParameters"},
+      {"1,001 cookies", Request("GET", "/", "Cookie: " + std::string(1000, ';') + "\r\n"),
+       "EIdHTTPTooManyParameters"},
+      {"raw NUL", std::string("GET /.env\0/a HTTP/1.0\r\n\r\n", 27), "EIdHTTPInvalidRequestTarget"},
+      {"raw TAB", "GET /a\tb HTTP/1.0\r\n\r\n", "EIdHTTPInvalidRequestTarget"},
+      {"decoded control", Request("GET", "/a%01b"), "EIdHTTPInvalidRequestTarget"},
+      {"decoded DEL", Request("GET", "/a%7F"), "EIdHTTPInvalidRequestTarget"},
+  };
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_TRUE(Exchange(Port(), c.request).Closed);
+    ASSERT_TRUE(testsock::Eventually([&] { return !Errors().empty(); }));
+    EXPECT_EQ(Errors().back(), c.error);
+    ClearErrors();
+  }
   EXPECT_TRUE(Seen().empty());
-  Handler = nullptr;
-  EXPECT_EQ(Exchange(Port(), Request("GET", "/")).Head, Head("HTTP/1.1 200 OK(&O)", "text/html", -1));
+  // Exactly at the limits, requests go through.
+  Handler = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) { response.BodyText = "ok"; };
+  EXPECT_EQ(Exchange(Port(), Request("POST", "/", "Content-Length: " + oneMiB + "\r\n") +
+                                 std::string(1 << 20, 'b')).Body, "ok");
+  EXPECT_EQ(Seen().back().PostText.size(), 1u << 20);
+  EXPECT_EQ(Exchange(Port(), Request("GET", "/?" + std::string(999, '&'))).Body, "ok");
+}
+
+TEST_F(HttpCycleTest, AClientOverTheConnectionLimitGetsAShort503) {
+  Server.MaxConnections = 1;
+  Start();
+  TClient holder(Port());
+  ASSERT_TRUE(testsock::Eventually([&] { return Server.PeerThreadCount() == 1; }));
+  // Turned away as soon as it is accepted, before its request could be read.
+  EXPECT_EQ(TClient(Port()).ReceiveAll(),
+            "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_TRUE(Seen().empty());
+}
+
+TEST_F(HttpCycleTest, AHeadMustArriveInTime) {
+  Server.HeadTimeout = 300;
+  Handler = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) { response.BodyText = "ok"; };
+  Start();
+  // A head that trickles in, one line at a time, still has to be whole in time.
+  TClient slow(Port());
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(slow.Send("GET / HTTP/1.1\r\n"));
+  for (int i = 0; i < 10 && slow.Send("X-Slow: a\r\n"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(slow.ReceiveAll(), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  ASSERT_TRUE(testsock::Eventually([&] { return !Errors().empty(); }));
+  EXPECT_EQ(Errors().front(), "EIdReadTimeout");
+  // So does a body that stops.
+  TClient stalled(Port());
+  ASSERT_TRUE(stalled.Send(Request("POST", "/", "Content-Length: 10\r\n") + "abc"));
+  EXPECT_EQ(stalled.ReceiveAll(), "");
+  EXPECT_TRUE(Seen().empty());
+  EXPECT_EQ(Exchange(Port(), Request("GET", "/")).Body, "ok");
+}
+
+TEST_F(HttpCycleTest, AnAnswerThatCannotBeSentEnds) {
+  Server.SendTimeout = 300;
+  Handler = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
+    response.BodyText = std::string(64 << 20, 'x');
+  };
+  Start();
+  TClient reader(Port());
+  const int small = 4096;
+  ::setsockopt(reader.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(reader.Send(Request("GET", "/")));
+  // The client reads nothing: once the socket's buffers are full, the send makes no progress.
+  ASSERT_TRUE(testsock::Eventually([&] { return !Errors().empty(); }));
+  EXPECT_EQ(Errors().front(), "EIdSocketError");
 }
 
 // Credentials
@@ -215,12 +304,17 @@ TEST_F(HttpCycleTest, BasicCredentials) {
 }
 
 // The handler's failures
-TEST_F(HttpCycleTest, HandlerErrorAnswers500WithItsMessage) {
-  Handler = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) { throw EIdException("went wrong"); };
+// Regression: the body of a 500 answer was the error's message, which could show server paths.
+TEST_F(HttpCycleTest, HandlerErrorAnswers500WithTheFixedPage) {
+  Handler = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) {
+    throw EFOpenError("Cannot open file \"/home/user/secret\".");
+  };
   Start();
   const auto answer = Exchange(Port(), Request("GET", "/"));
-  EXPECT_EQ(answer.Head, Head("HTTP/1.1 500 Internal Server Error", "text/html", 10));
-  EXPECT_EQ(answer.Body, "went wrong");
+  const std::string page = "<HTML><BODY><B>500 Internal Server Error</B></BODY></HTML>";
+  EXPECT_EQ(answer.Head, Head("HTTP/1.1 500 Internal Server Error", "text/html", static_cast<long long>(page.size())));
+  EXPECT_EQ(answer.Body, page);
+  EXPECT_EQ(Errors(), std::vector<std::string>{"EFOpenError"});
 }
 
 // Files
@@ -301,7 +395,7 @@ TEST_F(HttpCycleTest, ResetDuringDownloadLeavesTheServerServing) {
     ::setsockopt(client.Fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   }
   EXPECT_EQ(Exchange(Port(), Request("GET", "/small")).Body.size(), 10u);
-  ASSERT_TRUE(testsock::Eventually([&] { return Server.PeerThreads().IsEmpty(); }));
+  ASSERT_TRUE(testsock::Eventually([&] { return Server.PeerThreadCount() == 0; }));
 }
 
 TEST_F(HttpCycleTest, HundredConcurrentDownloadsGetTheirWholeBodies) {

@@ -30,6 +30,13 @@ TEST(TIdHTTPRequestInfo, DecodesParameters) {
   }
 }
 
+// Regression: each entry cut the rest of the text off its front, so 800 KB of "&" took seconds.
+TEST(TIdHTTPRequestInfo, DecodesAMegabyteOfSeparatorsInOnePass) {
+  TIdHTTPRequestInfo request;
+  request.DecodeParams(std::string(1 << 20, '&'));
+  EXPECT_EQ(request.Params.size(), (1u << 20) + 1);
+}
+
 TEST(TIdHTTPRequestInfo, StartsEmptyWithNoLength) {
   const TIdHTTPRequestInfo request;
   EXPECT_EQ(request.ContentLength(), -1);

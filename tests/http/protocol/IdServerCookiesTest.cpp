@@ -24,6 +24,15 @@ TEST(TIdServerCookies, SplitsACookieHeaderValue) {
   EXPECT_EQ(cookies.GetCookieIndex("a", 1), -1);
 }
 
+// Regression: each cookie cut the rest of the value off its front and trimmed a copy of it.
+TEST(TIdServerCookies, SplitsAMegabyteOfSeparatorsInOnePass) {
+  TIdServerCookies cookies;
+  cookies.AddSrcCookie(std::string(1 << 20, ';') + "last=1");
+  ASSERT_EQ(cookies.Count(), (1 << 20) + 1);
+  EXPECT_EQ(cookies[1 << 20].CookieName, "last");
+  EXPECT_EQ(cookies[1 << 20].Value, "1");
+}
+
 TEST(TIdServerCookies, WritesTheSetAttributesOnly) {
   TIdServerCookies cookies;
   TIdCookieRC& cookie = cookies.AddCookie("IDHTTPSESSIONID", "abc");

@@ -3,7 +3,10 @@
 #include "http/server/IdTCPServer.h"
 #include "support/TestSockets.h"
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -22,8 +25,8 @@ void Echo(TIdPeerThread& thread) {
   connection.CloseConnection();
 }
 
-bool Served(int port, const std::string& text) {
-  TClient client(port);
+bool Served(int port, const std::string& text, const char* from = nullptr) {
+  TClient client(port, from);
   return client.Connected() && client.Send(text + "\r\n") && client.ReceiveAll() == "echo " + text + "\r\n";
 }
 
@@ -76,7 +79,7 @@ TEST_F(TIdTCPServerTest, ClientThatLeavesEndsItsThreadQuietly) {
     TClient client(Port());
     ASSERT_TRUE(client.Connected());
   }
-  ASSERT_TRUE(Eventually([&] { return disconnects == 1 && Server.PeerThreads().IsEmpty(); }));
+  ASSERT_TRUE(Eventually([&] { return disconnects == 1 && Server.PeerThreadCount() == 0; }));
   EXPECT_TRUE(Server.ThreadMgr()->LiveThreads().IsEmpty());
   EXPECT_EQ(Exceptions(), std::vector<std::string>{"EIdConnClosedGracefully"});
 }
@@ -86,7 +89,7 @@ TEST_F(TIdTCPServerTest, MissingExecuteHandlerEndsTheConnection) {
   Server.SetActive(true);
   TClient client(Port());
   EXPECT_EQ(client.ReceiveAll(), "");
-  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().IsEmpty(); }));
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 0; }));
   EXPECT_EQ(Exceptions(), std::vector<std::string>{"EIdNoExecuteSpecified"});
 }
 
@@ -95,13 +98,54 @@ TEST_F(TIdTCPServerTest, MaxConnectionsRefusesASecondClientAndKeepsAccepting) {
   Server.MaxConnectionReply.Text = {"busy"};
   Server.SetActive(true);
   TClient first(Port());
-  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().Count() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 1; }));
   TClient second(Port());
   EXPECT_EQ(second.ReceiveAll(), "busy\r\n");
   ASSERT_TRUE(first.Send("one\r\n"));
   EXPECT_EQ(first.ReceiveAll(), "echo one\r\n");
-  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().IsEmpty(); }));
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 0; }));
   EXPECT_TRUE(Served(Port(), "three"));
+}
+
+TEST_F(TIdTCPServerTest, OneAddressCannotTakeEveryConnection) {
+  Server.MaxConnectionsPerAddress = 2;
+  Server.SetActive(true);
+  TClient first(Port()), second(Port());
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 2; }));
+  // The third from the same address is closed at once; another address is still served.
+  TClient third(Port());
+  EXPECT_EQ(third.ReceiveAll(), "");
+  EXPECT_TRUE(Served(Port(), "other", "127.0.0.2"));
+  // A connection that ends gives its place back.
+  first.Close();
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 1; }));
+  EXPECT_TRUE(Served(Port(), "again"));
+}
+
+// Regression: when accept failed for want of descriptors, the listener tried again at once,
+// forever, taking a whole core; now it rests between tries and serves once descriptors return.
+TEST_F(TIdTCPServerTest, ListenerRestsWhileOutOfDescriptors) {
+  std::atomic<int> failures{0};
+  Server.OnListenException = [&failures](TIdListenerThread&, const std::exception&) { ++failures; };
+  Server.SetActive(true);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // A new descriptor takes the lowest free number and fails at the limit: room for the client's
+  // socket only, and the server's accept finds none left.
+  const int lowestFree = ::dup(0);
+  ::close(lowestFree);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree) + 1;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  TClient client(Port());
+  std::this_thread::sleep_for(std::chrono::milliseconds(550));
+  const int whileOut = failures;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_TRUE(client.Connected());
+  EXPECT_GE(whileOut, 1);
+  EXPECT_LE(whileOut, 7);
+  ASSERT_TRUE(client.Send("late\r\n"));
+  EXPECT_EQ(client.ReceiveAll(), "echo late\r\n");
 }
 
 // Activation and deactivation
@@ -172,7 +216,7 @@ TEST_F(TIdTCPServerTest, DeactivationClosesIdleAndMidRequestClients) {
   TClient idle(Port());
   TClient midRequest(Port());
   ASSERT_TRUE(midRequest.Send("GET /"));
-  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().Count() == 2; }));
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 2; }));
   Server.SetActive(false);  // no EIdTerminateThreadTimeout
   EXPECT_FALSE(Server.Active());
   EXPECT_EQ(idle.ReceiveAll(), "");
@@ -189,7 +233,7 @@ TEST_F(TIdTCPServerTest, DeactivationGivesUpAfterTerminateWaitTime) {
   Server.TerminateWaitTime = 500;
   Server.SetActive(true);
   TClient client(Port());
-  ASSERT_TRUE(Eventually([&] { return Server.PeerThreads().Count() == 1; }));
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 1; }));
   try {
     Server.SetActive(false);
     FAIL() << "no exception";
@@ -217,7 +261,7 @@ TEST_F(TIdTCPServerTest, ManyClientsAtOnceAreServedThenStoppedCleanly) {
   for (std::thread& client : clients) client.join();
   EXPECT_EQ(served, kClients);
   Server.SetActive(false);
-  EXPECT_TRUE(Server.PeerThreads().IsEmpty());
+  EXPECT_TRUE(Server.PeerThreadCount() == 0);
 }
 
 TEST_F(TIdTCPServerTest, RepeatedActivationUnderLoad) {
@@ -239,7 +283,7 @@ TEST_F(TIdTCPServerTest, RepeatedActivationUnderLoad) {
     SCOPED_TRACE(cycle);
     ASSERT_TRUE(Eventually([&] { return served > cycle * 5; }));
     Server.SetActive(false);
-    EXPECT_TRUE(Server.PeerThreads().IsEmpty());
+    EXPECT_TRUE(Server.PeerThreadCount() == 0);
     Server.SetActive(true);
   }
   stop = true;
