@@ -48,6 +48,8 @@ bool EndsInSeparator(std::string_view path) {
 
 }  // namespace
 
+bool HasEmbeddedNul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 
 std::string ExpandFileName(std::string_view path) {

@@ -7,6 +7,10 @@
 
 namespace platform {
 
+/// Whether path holds a NUL byte. Such a path names nothing: the system would read it only up
+/// to the NUL, so every function of this layer that touches the disk refuses it.
+bool HasEmbeddedNul(std::string_view path);
+
 /// Whether c separates path segments: "/" and "\" both do.
 bool IsPathSeparator(char c);
 

@@ -6,10 +6,10 @@
 
 #include <string_view>
 
+#include "platform/FilePath.h"
+
 namespace platform {
 namespace {
-
-bool IsHiddenName(std::string_view name) { return name.size() > 1 && name[0] == '.' && name != ".."; }
 
 std::string_view LastSegment(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
@@ -56,8 +56,10 @@ TFileInfo InfoAt(int folderFd, const char* path, std::string_view name) {
 
 }  // namespace
 
+bool IsHiddenName(std::string_view name) { return name.size() > 1 && name[0] == '.' && name != ".."; }
+
 TFileInfo GetFileInfo(const std::string& path) {
-  if (path.empty()) return {};
+  if (path.empty() || HasEmbeddedNul(path)) return {};
   return InfoAt(AT_FDCWD, path.c_str(), LastSegment(path));
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -34,6 +35,9 @@ struct TFileInfo {
   TFileId Id;                   // zero when unreadable
   bool Readable() const { return Attr != faUnreadable; }
 };
+
+/// Whether a name (no folder part) is hidden: it begins with "." and is not "." or "..".
+bool IsHiddenName(std::string_view name);
 
 /// The status of the file or folder at path. The hidden bit comes from the last segment of
 /// path (a trailing "/" ignored). Never throws: an unreadable entry has Attr faUnreadable.

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/CodePage.h"
+#include "platform/FilePath.h"
 
 namespace platform {
 namespace {
@@ -124,6 +125,7 @@ bool MatchesMask(std::string_view name, std::string_view pattern) {
 std::vector<TSearchRec> FindEntries(const std::string& folder, std::string_view pattern,
                                     std::uint32_t attrMask) {
   std::vector<TSearchRec> entries;
+  if (HasEmbeddedNul(folder)) return entries;
   const std::unique_ptr<DIR, TDirCloser> dir(opendir(folder.c_str()));
   if (!dir) return entries;
   const std::uint32_t refused = kFilteredBits & ~attrMask;

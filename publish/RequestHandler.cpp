@@ -1,6 +1,7 @@
 #include "publish/RequestHandler.h"
 
 #include "http/io/IdFileStream.h"
+#include "http/net/IdException.h"
 #include "http/protocol/IdGlobal.h"
 #include "http/server/IdPeerThread.h"
 #include "platform/CodePage.h"
@@ -30,6 +31,12 @@ std::string PageContentType() {
                                                                      : "text/html; charset=UTF-8";
 }
 
+// A request path as UTF-8 in the system code page. A path that is no well-formed UTF-8 names the
+// entry whose name is exactly those bytes, as names on this system may be any bytes.
+std::string DocumentInCodePage(const std::string& document) {
+  return platform::IsValidUtf8(document) ? platform::Utf8ToCodePage(document) : document;
+}
+
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -43,6 +50,20 @@ bool IsInsideRoot(const std::string& path, const std::string& root) {
   const std::string full = WithoutTrailingSlash(path);
   if (base == "/") return full.starts_with('/');
   return full == base || (full.starts_with(base) && full[base.size()] == '/');
+}
+
+bool HasWithheldFolder(const std::string& path, const std::string& root, std::uint32_t withheldMask) {
+  if ((withheldMask & platform::faHidden) == 0) return false;
+  const std::string base = WithoutTrailingSlash(platform::ExpandFileName(root));
+  // "/" never ends a double-byte character, so the segments split at every "/".
+  std::string_view below = std::string_view(path).substr(base == "/" ? 0 : base.size());
+  while (!below.empty()) {
+    const std::size_t slash = below.find('/');
+    if (platform::IsHiddenName(below.substr(0, slash))) return true;
+    if (slash == std::string_view::npos) break;
+    below.remove_prefix(slash + 1);
+  }
+  return false;
 }
 
 bool SameSecret(std::string_view a, std::string_view b) {
@@ -64,9 +85,8 @@ TRequestHandler::TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSou
 void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
                                       TIdHTTPResponseInfo& AResponseInfo) {
   const TPublishSettings settings = FSettings.Snapshot();
-  const std::string document = platform::Utf8ToCodePage(ARequestInfo.Document);
-  FLog.AppendLine(
-      StampedLogLine(FFormats, std::time(nullptr), document + " " + ARequestInfo.RemoteIP));
+  const std::string document = DocumentInCodePage(ARequestInfo.Document);
+  FLog.AppendLine(StampedLogLine(FFormats, std::time(nullptr), document + " " + ARequestInfo.RemoteIP));
   const std::string path = platform::ExpandFileName(settings.Root + document);
   const std::uint32_t mask = WithheldMask(settings);
 
@@ -81,14 +101,18 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
     }
   }
 
+  // Outside the root, or below a withheld folder, a path is told apart from a missing one by
+  // nothing; neither is the index of such a folder given.
+  if (!IsInsideRoot(path, settings.Root) || HasWithheldFolder(path, settings.Root, mask)) {
+    AnswerNotFound(AResponseInfo);
+    return;
+  }
   // One look at the disk decides the kind and the attributes.
   const platform::TFileInfo info = platform::GetFileInfo(path);
   const bool isFolder = info.Readable() && (info.Attr & platform::faDirectory) != 0;
   const bool isFile = info.Readable() && !isFolder;
-  const bool insideRoot = IsInsideRoot(path, settings.Root);
 
-  if (!insideRoot || (!isFile && !isFolder)) {
-    // A path outside the root is told apart from a missing one by nothing.
+  if (!isFile && !isFolder) {
     AnswerNotFound(AResponseInfo);
   } else if (isFolder) {
     AResponseInfo.BodyText = ListingPage(path, settings, FFormats);
@@ -99,15 +123,13 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
     // Withheld, or a special file that would block or never end when read.
     AnswerNotFound(AResponseInfo);
   } else if (SameText(ARequestInfo.Command, "HEAD")) {
-    AResponseInfo.ContentType = FMimeTypes.MimeTypeOf(path);
-    AResponseInfo.SetStatusCode(200);
-    AResponseInfo.AssignContentLength(FileSizeOf(path));
+    AnswerHead(AResponseInfo, path);
   } else {
     SendFile(AThread, AResponseInfo, path);
   }
 
   const std::size_t slash = path.rfind('/');
-  if (insideRoot && !isFile && path.compare(slash + 1, std::string::npos, kIndexName) == 0) {
+  if (!isFile && path.compare(slash + 1, std::string::npos, kIndexName) == 0) {
     AResponseInfo.SetStatusCode(200);
     AResponseInfo.ContentType = "text/html";  // the index keeps the record's default type
     AResponseInfo.BodyText = BuildFileIndex(path.substr(0, slash + 1), mask);
@@ -120,11 +142,38 @@ void TRequestHandler::AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const {
   AResponseInfo.ContentType = PageContentType();
 }
 
+void TRequestHandler::AnswerUnopenable(TIdHTTPResponseInfo& AResponseInfo, const std::string& path) const {
+  // Gone, or no longer a regular file, since it was looked at: as if it had never been there.
+  if (!platform::IsRegularFile(path)) {
+    AnswerNotFound(AResponseInfo);
+    return;
+  }
+  AResponseInfo.SetStatusCode(403);
+  AResponseInfo.BodyText = AResponseInfo.StatusPage();
+  AResponseInfo.ContentType = "text/html";
+}
+
+void TRequestHandler::AnswerHead(TIdHTTPResponseInfo& AResponseInfo, const std::string& path) const {
+  std::int64_t size = 0;
+  try {
+    size = FileSizeOf(path);
+  } catch (const EFOpenError&) {
+    AnswerUnopenable(AResponseInfo, path);
+    return;
+  }
+  AResponseInfo.ContentType = FMimeTypes.MimeTypeOf(path);
+  AResponseInfo.SetStatusCode(200);
+  AResponseInfo.AssignContentLength(size);
+}
+
 void TRequestHandler::SendFile(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo, const std::string& path) {
   try {
     AResponseInfo.ContentType = FMimeTypes.MimeTypeOf(path);
     AResponseInfo.SetStatusCode(200);
     FServer.SendFileResponse(AThread, AResponseInfo, path);
+  } catch (const EFOpenError&) {
+    // Nothing was written yet: the client learns why, instead of a success with no body.
+    AnswerUnopenable(AResponseInfo, path);
   } catch (const std::exception& error) {
     FLog.AppendLine(ExceptionLogLine(error));
   }

@@ -8,6 +8,7 @@
 #include "platform/RegionalFormats.h"
 #include "publish/PublishSettings.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,13 @@ public:
 private:
   // The not-found answer: status 404 and the page naming it.
   void AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const;
-  // Sends the file path; a failure while sending becomes a log line.
+  // The answer for a file that could not be opened: status 403 and its fixed page while it is
+  // still a regular file, else the not-found answer.
+  void AnswerUnopenable(TIdHTTPResponseInfo& AResponseInfo, const std::string& path) const;
+  // The head of a file: its type and length, or the 403 answer.
+  void AnswerHead(TIdHTTPResponseInfo& AResponseInfo, const std::string& path) const;
+  // Sends the file path, or the 403 answer when it cannot be opened; a failure after the head
+  // becomes a log line.
   void SendFile(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo, const std::string& path);
 
   TIdCustomHTTPServer& FServer;
@@ -43,6 +50,11 @@ private:
 /// "/", compared byte for byte, after the same expansion and a trailing "/" ignored on both. An
 /// empty root holds nothing. Any thread.
 bool IsInsideRoot(const std::string& path, const std::string& root);
+
+/// Whether path (a full path inside root) lies in or is a hidden folder below root while hidden
+/// entries are withheld (faHidden in withheldMask): its own name or a folder on the way down
+/// from root begins with ".". The root's own path does not count. Any thread.
+bool HasWithheldFolder(const std::string& path, const std::string& root, std::uint32_t withheldMask);
 
 /// Whether a and b hold the same bytes, compared in a time that does not depend on where they
 /// first differ. Any thread.

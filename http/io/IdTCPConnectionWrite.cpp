@@ -106,26 +106,32 @@ std::int64_t TIdTCPConnection::WriteFromFile(const std::string& fileName, bool u
     if (!platform::FileExists(fileName)) throw EIdFileNotFound("File \"" + fileName + "\" not found");
     throw;
   }
-  TIdReadOnlyFileStream& file = *opened;
-  const std::int64_t size = file.SizeAtOpen();
+  return WriteFileRange(*opened, 0, opened->SizeAtOpen(), usePlatformTransfer);
+}
+
+std::int64_t TIdTCPConnection::WriteFileRange(TIdReadOnlyFileStream& file, std::int64_t offset, std::int64_t count,
+                                              bool usePlatformTransfer) {
+  if (count <= 0) return 0;
   // Writes being collected must go out first, so they take the block by block path.
   const TIdStackSocketHandle socket =
       usePlatformTransfer && !BufferedWriting() ? SocketHandle() : Id_INVALID_SOCKET;
   if (socket != Id_INVALID_SOCKET) {
-    TransmitFile(socket, file.Handle(), size);
+    TransmitFile(socket, file.Handle(), offset, count);
   } else {
-    WriteFromStream(file, true, false, size);
+    file.SetPosition(offset);
+    WriteFromStream(file, false, false, count);
   }
-  return size;
+  return count;
 }
 
-void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t size) {
-  TIdWorkScope work(*this, wmWrite, size);
-  std::int64_t offset = 0;
-  while (offset < size) {
+void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t offset,
+                                    std::int64_t count) {
+  TIdWorkScope work(*this, wmWrite, count);
+  const std::int64_t end = offset + count;
+  while (offset < end) {
     CheckClosed(true, true);
     if (!IsConnected()) throw EIdNotConnected();
-    const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(size - offset, kTransmitStep));
+    const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(end - offset, kTransmitStep));
     const std::int64_t sent = GStack()->SockSendFile(socket, fileHandle, offset, wanted);
     if (sent == -1) RaiseSendError();
     if (sent == 0) throw EIdNoDataToRead();  // the file shrank while it was sent

@@ -58,12 +58,15 @@ void TIdCustomHTTPServer::HandleCreatePostStream(TIdPeerThread& ASender, std::un
 
 std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
                                                    const std::string& fileName) {
+  // Opened once, before anything is written: the length announced is the length sent, and a
+  // file that cannot be read is refused while the answer can still say so.
+  TIdReadOnlyFileStream file(fileName);
   if (AResponseInfo.ContentType.empty()) AResponseInfo.ContentType = FMimeTable.MimeTypeOf(fileName);
-  AResponseInfo.AssignContentLength(FileSizeOf(fileName));
+  AResponseInfo.AssignContentLength(file.SizeAtOpen());
   AResponseInfo.WriteHead();
   // Holding sends back only pays for an answer of a few segments; a larger body streams faster
   // when every segment may leave at once.
   if (AResponseInfo.ContentLength() > kHeldBodyLimit) AThread.Connection()->HoldPartialSends(false);
   // The platform's file transmit call: the same bytes, without passing through this process.
-  return AThread.Connection()->WriteFromFile(fileName, true);
+  return AThread.Connection()->WriteFileRange(file, 0, file.SizeAtOpen(), true);
 }

@@ -55,10 +55,11 @@ public:
   virtual void HandleCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
                                 TIdHTTPResponseInfo& AResponseInfo);
   virtual void HandleCreatePostStream(TIdPeerThread& ASender, std::unique_ptr<TIdStream>& VPostStream);
-  /// Completes the record (the type from MimeTable when it has none, the length from the file's
-  /// size), writes the head and then the file through the thread's connection; returns the bytes
-  /// of the file sent. Throws EFOpenError before the head when the file cannot be opened for its
-  /// size; EIdFileNotFound, EFOpenError, EIdNoDataToRead and write errors after it.
+  /// Opens the file, completes the record (the type from MimeTable when it has none, the length
+  /// from the open file's size), writes the head and then the file through the thread's
+  /// connection; returns the bytes of the file sent. Throws EFOpenError before anything is
+  /// written when the file cannot be opened or is no regular file; EIdNoDataToRead (the file
+  /// shrank) and write errors after the head.
   virtual std::int64_t SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
                                         const std::string& fileName);
   /// The request cycle for the thread's connection; the connection is closed when it returns or

@@ -16,6 +16,7 @@
 #include "publish/ListingPage.h"
 #include "publish/UnitXML.h"
 #include "support/HttpExchange.h"
+#include "support/WithoutFileOverride.h"
 
 namespace {
 
@@ -172,7 +173,7 @@ TEST_F(RequestHandlerTest, WithheldAndSpecialFilesAreNotFound) {
   EXPECT_TRUE(NotFound(HeadOf("/fifo")));
 }
 
-TEST_F(RequestHandlerTest, FileGoneBeforeSendingIsLogged) {
+TEST_F(RequestHandlerTest, AFileGoneBeforeSendingIsNotFound) {
   Tree.File("pub/gone.txt", "x");
   Tree.File("pub/late.txt", "y");
   Server.BeforeSend = [](const std::string& fileName) {
@@ -182,12 +183,65 @@ TEST_F(RequestHandlerTest, FileGoneBeforeSendingIsLogged) {
       ::mkfifo(fileName.c_str(), 0600);  // a file swapped for a FIFO
     }
   };
-  EXPECT_EQ(Get("/gone.txt").Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", -1));
-  EXPECT_EQ(Get("/late.txt").Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", -1));
-  const auto lines = Log.Lines();
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[1], "exception : EFOpenError");
-  EXPECT_EQ(lines[3], "exception : EFOpenError");
+  EXPECT_TRUE(NotFound(Get("/gone.txt")));
+  EXPECT_TRUE(NotFound(Get("/late.txt")));
+  EXPECT_EQ(Log.Lines().size(), 2u);  // the request lines, and no error
+}
+
+// Regression: a file that could not be read was answered 200 with no length and no body, so
+// download tools reported success and left an empty file; its HEAD got a 500 whose body showed
+// the absolute server path.
+TEST_F(RequestHandlerTest, AFileThatCannotBeReadIsForbidden) {
+  const std::string locked = Tree.File("pub/locked.txt", "secret");
+  ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+  Server.SetActive(false);
+  testfiles::RunBoundByPermissions([this] { Server.SetActive(true); });
+  Port = Server.Bindings()[0].Port;
+  const std::string page = "<HTML><BODY><B>403 Forbidden</B></BODY></HTML>";
+  for (const auto& answer : {Get("/locked.txt"), HeadOf("/locked.txt")}) {
+    EXPECT_EQ(answer.Head, Head("HTTP/1.1 403 Forbidden", "text/html", static_cast<long long>(page.size())));
+    EXPECT_EQ(answer.Body, page);
+  }
+}
+
+// Regression: only the last segment of a path was tested, and folders never, so /.ssh/id_rsa and
+// /.git/config were served and /.git/ was listed with the default settings.
+TEST_F(RequestHandlerTest, HiddenFoldersAreWithheldWithEverythingInThem) {
+  Tree.Folder("pub/.ssh");
+  Tree.Folder("pub/a/.hidden");
+  Tree.Folder("pub/.git/objects");
+  Tree.File("pub/.ssh/id_rsa", "KEY");
+  Tree.File("pub/a/.hidden/b.txt", "B");
+  Tree.File("pub/.git/config", "CONFIG");
+  for (const char* target : {"/.ssh/id_rsa", "/a/.hidden/b.txt", "/.git/config", "/.git/", "/.git", "/.git/objects/",
+                             "/a/.hidden/", "/.git/index.xml", "/a/.hidden/index.xml", "/.ssh/../.ssh/id_rsa"}) {
+    SCOPED_TRACE(target);
+    EXPECT_TRUE(NotFound(Get(target)));
+    EXPECT_TRUE(NotFound(HeadOf(target)));
+  }
+  const std::string index = Get("/index.xml").Body;
+  EXPECT_EQ(index.find("ssh"), std::string::npos);
+  EXPECT_EQ(index.find("git"), std::string::npos);
+  EXPECT_EQ(index.find("hidden"), std::string::npos);
+  Change([](TPublishSettings& s) { s.ExcludeHidden = false; });
+  EXPECT_EQ(Get("/.ssh/id_rsa").Body, "KEY");
+  EXPECT_NE(Get("/.git/").Body.find("config"), std::string::npos);
+}
+
+TEST_F(RequestHandlerTest, ARootInsideADotFolderIsPublished) {
+  Tree.Folder(".config/share");
+  Tree.File(".config/share/a.txt", "A");
+  Change([this](TPublishSettings& s) { s.Root = Tree.At(".config/share"); });
+  EXPECT_EQ(Get("/a.txt").Body, "A");
+  EXPECT_NE(Get("/").Body.find("a.txt"), std::string::npos);
+}
+
+// Regression: a target that was not well-formed UTF-8 was answered with the root's listing.
+TEST_F(RequestHandlerTest, ATargetThatIsNoUtf8NamesTheEntryOfThoseBytes) {
+  Tree.File("pub/\xFF.bin", "raw");
+  EXPECT_EQ(Get("/%FF.bin").Body, "raw");
+  EXPECT_TRUE(NotFound(Get("/%FE")));
+  EXPECT_TRUE(NotFound(Get("/%C3")));
 }
 
 // The XML index

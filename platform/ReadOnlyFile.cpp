@@ -1,0 +1,80 @@
+#include "platform/ReadOnlyFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/FilePath.h"
+
+namespace platform {
+
+TReadOnlyFile::TReadOnlyFile(const std::string& path) {
+  if (HasEmbeddedNul(path)) {
+    FError = std::strerror(EINVAL);
+    return;
+  }
+  const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (handle == -1) {
+    FError = std::strerror(errno);
+    return;
+  }
+  FHandle = handle;
+  struct stat st {};
+  if (::fstat(handle, &st) != 0) {
+    FError = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    FError = "Not a regular file";
+  } else if (::fcntl(handle, F_SETFL, 0) == -1) {
+    // The status flags are exactly those of the open, so clearing them all clears O_NONBLOCK.
+    FError = std::strerror(errno);
+  } else {
+    FSize = static_cast<std::int64_t>(st.st_size);
+    FLastWrite = st.st_mtim.tv_sec;
+    return;
+  }
+  Close();
+}
+
+TReadOnlyFile::~TReadOnlyFile() { Close(); }
+
+TReadOnlyFile::TReadOnlyFile(TReadOnlyFile&& other) noexcept
+    : FHandle(std::exchange(other.FHandle, -1)),
+      FSize(other.FSize),
+      FLastWrite(other.FLastWrite),
+      FError(std::move(other.FError)) {}
+
+TReadOnlyFile& TReadOnlyFile::operator=(TReadOnlyFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    FHandle = std::exchange(other.FHandle, -1);
+    FSize = other.FSize;
+    FLastWrite = other.FLastWrite;
+    FError = std::move(other.FError);
+  }
+  return *this;
+}
+
+void TReadOnlyFile::Close() {
+  if (FHandle != -1) ::close(FHandle);
+  FHandle = -1;
+}
+
+std::size_t TReadOnlyFile::ReadAt(void* buffer, std::size_t count, std::int64_t offset) const {
+  for (;;) {
+    const ssize_t n = ::pread(FHandle, buffer, count, static_cast<off_t>(offset));
+    if (n == -1 && errno == EINTR) continue;
+    return n <= 0 ? 0 : static_cast<std::size_t>(n);
+  }
+}
+
+std::int64_t TReadOnlyFile::CurrentSize() const {
+  struct stat st {};
+  if (::fstat(FHandle, &st) != 0) return 0;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+}  // namespace platform
