@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <string>
 
 namespace platform {
@@ -13,8 +12,7 @@ namespace {
 std::atomic<TCodePage> gCodePage{TCodePage::Utf8};
 
 bool IsShiftJisName(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  std::transform(name.begin(), name.end(), name.begin(), AsciiUpper);
   return name == "SHIFT_JIS" || name == "SJIS" || name == "CP932" || name == "WINDOWS-31J";
 }
 
@@ -31,17 +29,25 @@ void SetSystemCodePage(TCodePage codePage) { gCodePage.store(codePage, std::memo
 
 bool HasLeadBytes() { return SystemCodePage() == TCodePage::ShiftJis; }
 
-bool IsLeadByte(unsigned char c) {
-  return HasLeadBytes() && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+bool IsShiftJisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+bool IsLeadByte(unsigned char c) { return HasLeadBytes() && IsShiftJisLeadByte(c); }
+
+std::size_t CharLength(std::string_view text, std::size_t pos) {
+  return IsLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size() ? 2 : 1;
 }
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::size_t FindText(std::string_view text, std::string_view sub, std::size_t from) {
   if (!HasLeadBytes()) return text.find(sub, from);
   if (from > text.size() || sub.size() > text.size()) return std::string_view::npos;
   // Walk character by character so that a match never starts on a trail byte.
   std::size_t i = 0;
-  while (i < from) i += IsLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
-  for (; i + sub.size() <= text.size(); i += IsLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1) {
+  while (i < from) i += CharLength(text, i);
+  for (; i + sub.size() <= text.size(); i += CharLength(text, i)) {
     if (text.compare(i, sub.size(), sub) == 0) return i;
   }
   return std::string_view::npos;

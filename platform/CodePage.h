@@ -23,9 +23,22 @@ void SetSystemCodePage(TCodePage codePage);
 /// Whether the code page in force has lead bytes at all (only Shift-JIS does).
 bool HasLeadBytes();
 
-/// Whether c begins a double-byte character in the code page in force:
-/// 0x81-0x9F and 0xE0-0xFC in Shift-JIS, never in UTF-8.
+/// Whether c begins a double-byte character of Shift-JIS: 0x81-0x9F and 0xE0-0xFC.
+bool IsShiftJisLeadByte(unsigned char c);
+
+/// Whether c begins a double-byte character in the code page in force: a Shift-JIS lead byte
+/// on a Shift-JIS system, never in UTF-8.
 bool IsLeadByte(unsigned char c);
+
+/// The bytes of the character at text[pos] in the code page in force: 2 for a lead byte with a
+/// byte after it, else 1. Every double-byte-aware walk steps by it, so that a trail byte is never
+/// taken for a character of its own. pos < text.size().
+std::size_t CharLength(std::string_view text, std::size_t pos);
+
+/// c with an ASCII letter in upper (or lower) case; every other byte, lead and trail bytes of
+/// double-byte characters included, unchanged. Free of the locale.
+char AsciiUpper(char c);
+char AsciiLower(char c);
 
 /// The 0-based offset of the first sub in text at or after from, never starting on the trail
 /// byte of a double-byte character; npos when absent. An empty sub is found at from.

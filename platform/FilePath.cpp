@@ -30,7 +30,7 @@ std::vector<std::string_view> Segments(std::string_view path) {
       if (i > start) segments.push_back(path.substr(start, i - start));
       start = ++i;
     } else {
-      i += IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size() ? 2 : 1;
+      i += CharLength(path, i);
     }
   }
   return segments;
@@ -41,7 +41,7 @@ bool EndsInSeparator(std::string_view path) {
   bool result = false;
   for (std::size_t i = 0; i < path.size();) {
     result = IsPathSeparator(path[i]);
-    i += IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size() ? 2 : 1;
+    i += CharLength(path, i);
   }
   return result;
 }

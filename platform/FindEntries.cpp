@@ -17,18 +17,12 @@ struct TDirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
 
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::size_t CharLength(std::string_view text, std::size_t pos) {
-  return IsLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size() ? 2 : 1;
-}
-
 // Whether the characters at name[n] and pattern[p] are the same character.
 bool SameChar(std::string_view name, std::size_t n, std::string_view pattern, std::size_t p) {
   const std::size_t length = CharLength(name, n);
   if (length != CharLength(pattern, p)) return false;
   if (length == 2) return name.compare(n, 2, pattern, p, 2) == 0;
-  return FoldCase(name[n]) == FoldCase(pattern[p]);
+  return AsciiLower(name[n]) == AsciiLower(pattern[p]);
 }
 
 // Wildcard match with one remembered "*" to fall back to (linear in practice).
@@ -57,11 +51,11 @@ bool Glob(std::string_view name, std::string_view pattern) {
 std::string SortKey(std::string_view name) {
   std::string key(name);
   if (!HasLeadBytes()) {
-    for (char& c : key) c = FoldCase(c);
+    for (char& c : key) c = AsciiLower(c);
     return key;
   }
   for (std::size_t i = 0; i < key.size(); i += CharLength(key, i)) {
-    if (CharLength(key, i) == 1) key[i] = FoldCase(key[i]);
+    if (CharLength(key, i) == 1) key[i] = AsciiLower(key[i]);
   }
   return key;
 }

@@ -46,8 +46,6 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t pos, char32_t& codePoi
 
 bool IsShiftJisTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 
-bool IsShiftJisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 // An iconv conversion descriptor, closed when it goes out of scope.
 class TIconv {
 public:

@@ -2,7 +2,9 @@
 
 #include "http/net/IdException.h"
 #include "http/net/IdStackLinux.h"
+#include "platform/CodePage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -161,9 +163,7 @@ TIdStackSocketHandle TIdStack::NewSocketHandle(int type, int protocol) {
 
 std::string TIdStack::ResolveHostName(const std::string& host) {
   std::string upper = host;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  std::transform(upper.begin(), upper.end(), upper.begin(), platform::AsciiUpper);
   if (upper == "LOCALHOST") return "127.0.0.1";
   if (IsDottedQuad(host)) return host;
   return HostByName(host);

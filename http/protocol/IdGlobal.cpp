@@ -18,8 +18,6 @@ const char* const kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat
 const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-char UpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-char LowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
 // The 1-based number of text among the three-letter names, 0 when it is none of them.
@@ -205,19 +203,19 @@ int TextPos(const std::string& sub, const std::string& text) {
 // Text conversions
 
 std::string UpperCase(std::string text) {
-  for (char& c : text) c = UpperChar(c);
+  for (char& c : text) c = platform::AsciiUpper(c);
   return text;
 }
 
 std::string LowerCase(std::string text) {
-  for (char& c : text) c = LowerChar(c);
+  for (char& c : text) c = platform::AsciiLower(c);
   return text;
 }
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperChar(a[i]) != UpperChar(b[i])) return false;
+    if (platform::AsciiUpper(a[i]) != platform::AsciiUpper(b[i])) return false;
   }
   return true;
 }

@@ -86,11 +86,9 @@ void PutLine(std::vector<std::string>& lines, const std::string& ext, const std:
 // never taken from the trail byte of a double-byte character.
 std::string ExtensionOf(const std::string& fileName) {
   std::size_t lastDot = std::string::npos;
-  for (std::size_t i = 0; i < fileName.size(); ++i) {
+  for (std::size_t i = 0; i < fileName.size(); i += platform::CharLength(fileName, i)) {
     const char c = fileName[i];
-    if (platform::IsLeadByte(static_cast<unsigned char>(c))) {
-      ++i;
-    } else if (c == '.') {
+    if (c == '.') {
       lastDot = i;
     } else if (c == '/' || c == '\\' || c == ':') {
       lastDot = std::string::npos;

@@ -7,12 +7,8 @@ namespace {
 
 // Backslashes become slashes; the trail byte of a double-byte character is left alone.
 std::string ForwardSlashes(std::string text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (platform::IsLeadByte(static_cast<unsigned char>(text[i]))) {
-      ++i;
-    } else if (text[i] == '\\') {
-      text[i] = '/';
-    }
+  for (std::size_t i = 0; i < text.size(); i += platform::CharLength(text, i)) {
+    if (text[i] == '\\') text[i] = '/';
   }
   return text;
 }
