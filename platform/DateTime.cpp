@@ -94,6 +94,15 @@ TDateTime DateTimeFromTm(const std::tm& local) {
   return static_cast<TDateTime>(days + kDaysFrom1970To1899) + time;
 }
 
+std::time_t Now() { return std::time(nullptr); }
+
+bool LocalUtcOffsetSeconds(std::time_t moment, long& offset) {
+  std::tm local{};
+  if (moment == static_cast<std::time_t>(-1) || localtime_r(&moment, &local) == nullptr) return false;
+  offset = local.tm_gmtoff;
+  return true;
+}
+
 TDateTime LocalDateTime(std::time_t moment) {
   std::tm local{};
   localtime_r(&moment, &local);

@@ -29,6 +29,13 @@ int DayOfWeek(TDateTime value);
 /// The date-time of a broken-down local time (tm_year from 1900, tm_mon from 0).
 TDateTime DateTimeFromTm(const std::tm& local);
 
+/// The current moment, seconds since the epoch. Any thread.
+std::time_t Now();
+
+/// Local time minus UTC at a moment, in seconds (+9 hours is 32400); false when the C library
+/// cannot give the local time. Any thread.
+bool LocalUtcOffsetSeconds(std::time_t moment, long& offset);
+
 /// The date-time of a moment in local time. Any thread.
 TDateTime LocalDateTime(std::time_t moment);
 

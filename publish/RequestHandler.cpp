@@ -5,6 +5,7 @@
 #include "http/protocol/IdGlobal.h"
 #include "http/server/IdPeerThread.h"
 #include "platform/CodePage.h"
+#include "platform/DateTime.h"
 #include "platform/FilePath.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -86,7 +87,7 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
                                       TIdHTTPResponseInfo& AResponseInfo) {
   const TPublishSettings settings = FSettings.Snapshot();
   const std::string document = DocumentInCodePage(ARequestInfo.Document);
-  FLog.AppendLine(StampedLogLine(FFormats, std::time(nullptr), document + " " + ARequestInfo.RemoteIP));
+  FLog.AppendLine(StampedLogLine(FFormats, platform::Now(), document + " " + ARequestInfo.RemoteIP));
   const std::string path = platform::ExpandFileName(settings.Root + document);
   const std::uint32_t mask = WithheldMask(settings);
 

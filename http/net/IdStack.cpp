@@ -1,7 +1,6 @@
 #include "http/net/IdStack.h"
 
 #include "http/net/IdException.h"
-#include "http/net/IdStackLinux.h"
 #include "platform/CodePage.h"
 
 #include <algorithm>
@@ -96,7 +95,7 @@ void IdStackAddUse() {
   TStackInstance& instance = Instance();
   std::lock_guard<std::mutex> lock(instance.Lock);
   if (instance.UseCount++ == 0) {
-    instance.Stack = std::make_unique<TIdStackLinux>();
+    instance.Stack = NewPlatformStack();
     gStack.store(instance.Stack.get(), std::memory_order_release);
   }
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,9 @@ public:
   /// The error CheckSocketResult last captured on the calling thread.
   int LastError() const;
 };
+
+/// A new stack of this platform's sockets; made by the platform's own stack unit.
+std::unique_ptr<TIdStack> NewPlatformStack();
 
 /// The stack object; exists while a TIdComponent lives. Any thread.
 TIdStack* GStack();

@@ -104,6 +104,8 @@ private:
 
 }  // namespace
 
+std::unique_ptr<TIdStack> NewPlatformStack() { return std::make_unique<TIdStackLinux>(); }
+
 int TIdStackLinux::TranslateErrno(int nativeError) {
   for (const TErrnoMap& entry : kErrnoMap) {
     if (entry.Native == nativeError) return entry.Windows;

@@ -4,13 +4,6 @@
 #include "http/io/IdFileStream.h"
 #include "http/server/IdPeerThread.h"
 
-namespace {
-
-// The largest file body that waits in the socket with its head for whole segments.
-constexpr std::int64_t kHeldBodyLimit = 64 * 1024;
-
-}  // namespace
-
 TIdCustomHTTPServer::TIdCustomHTTPServer() {
   SetDefaultPort(80);
   // One client cannot take every thread: others are still served once it holds its share.
@@ -64,9 +57,6 @@ std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, TIdHT
   if (AResponseInfo.ContentType.empty()) AResponseInfo.ContentType = FMimeTable.MimeTypeOf(fileName);
   AResponseInfo.AssignContentLength(file.SizeAtOpen());
   AResponseInfo.WriteHead();
-  // Holding sends back only pays for an answer of a few segments; a larger body streams faster
-  // when every segment may leave at once.
-  if (AResponseInfo.ContentLength() > kHeldBodyLimit) AThread.Connection()->HoldPartialSends(false);
   // The platform's file transmit call: the same bytes, without passing through this process.
   return AThread.Connection()->WriteFileRange(file, 0, file.SizeAtOpen(), true);
 }

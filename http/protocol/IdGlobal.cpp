@@ -110,12 +110,10 @@ std::string InternetDateText(TDateTime value, bool isGMT) {
 }
 
 TDateTime LocalUtcOffset() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &local) == nullptr)
-    throw EIdFailedToRetreiveTimeZoneInfo();
+  long offset = 0;
+  if (!platform::LocalUtcOffsetSeconds(platform::Now(), offset)) throw EIdFailedToRetreiveTimeZoneInfo();
   // The bias counts minutes west of Greenwich, as the offset of local time from UTC negated.
-  const long bias = -std::lround(static_cast<double>(local.tm_gmtoff) / 60.0);
+  const long bias = -std::lround(static_cast<double>(offset) / 60.0);
   const long magnitude = std::labs(bias);
   TDateTime result = 0;
   if (!platform::TryEncodeTime(static_cast<int>(magnitude / 60), static_cast<int>(magnitude % 60), 0,

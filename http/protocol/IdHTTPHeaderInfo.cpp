@@ -66,7 +66,7 @@ void TIdEntityHeaderInfo::ParseHeaderLines() {
   const std::string expires = HeaderLines.ValueOf("Expires");
   const std::int64_t seconds = StrToInt64Def(expires, -1);
   if (seconds != -1) {
-    Expires = platform::LocalDateTime(std::time(nullptr)) + static_cast<double>(seconds) / kSecondsPerDay;
+    Expires = platform::LocalDateTime(platform::Now()) + static_cast<double>(seconds) / kSecondsPerDay;
   } else {
     Expires = HeaderDateToLocal(expires);
   }

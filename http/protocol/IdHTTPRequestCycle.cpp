@@ -181,8 +181,11 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
     response.ServerSoftware = ServerSoftware;
     response.Server = ServerSoftware;
   }
-  // The response leaves in as few segments as its size allows; a connection that closes next
-  // sends the rest with its FIN, one that stays open sends it once the response is written.
+  // Who writes and how it leaves the socket is decided here and in WriteHead alone: the handler
+  // may write a file response itself, the cycle writes whatever is left. Sends are held back
+  // from the handler's start, so that a response leaves in as few segments as its size allows;
+  // WriteHead lets a large body go as it comes, a connection that closes next sends the rest
+  // with its FIN, and one that stays open sends it once the response is written.
   connection.HoldPartialSends(true);
   try {
     HandleCommandGet(thread, request, response);

@@ -51,7 +51,8 @@ public:
   void BuildHeaderLines() override;
   /// Sends the status line (always "HTTP/1.1", the reason phrase in the system code page), the
   /// header lines, the cookie lines and the empty line in one send, taking the length from the
-  /// body when none is set. HeaderWritten is set before anything is sent, so a head that fails
+  /// body when none is set; for a body over 64 KiB, sends held back on the connection go at once
+  /// from then on. HeaderWritten is set before anything is sent, so a head that fails
   /// half-way is never sent again. Throws EIdHTTPHeaderAlreadyWritten on a second call (nothing
   /// sent), EIdNotConnected without a ClientConnection, and the connection's write errors.
   void WriteHead();

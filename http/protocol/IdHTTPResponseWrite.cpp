@@ -7,6 +7,15 @@
 #include "http/io/IdTCPConnection.h"
 #include "platform/Text.h"
 
+namespace {
+
+// The largest body that waits in the socket with its head for whole segments: holding sends
+// back only pays for an answer of a few segments, and a larger body streams faster when every
+// segment may leave at once.
+constexpr std::int64_t kHeldBodyLimit = 64 * 1024;
+
+}  // namespace
+
 std::string TIdHTTPResponseInfo::StatusPage() const {
   return "<HTML><BODY><B>" + std::to_string(StatusCode()) + " " + platform::Utf8ToCodePage(StatusText()) +
          "</B></BODY></HTML>";
@@ -61,6 +70,7 @@ void TIdHTTPResponseInfo::WriteHead() {
     throw;
   }
   connection.EndBufferedWrite();
+  if (ContentLength() > kHeldBodyLimit) connection.HoldPartialSends(false);
 }
 
 void TIdHTTPResponseInfo::WriteBody() {
