@@ -67,7 +67,7 @@ std::vector<std::string_view> Segments(std::string_view path) {
       segments.push_back(path.substr(start, i - start));
       start = ++i;
     } else {
-      i += platform::IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size() ? 2 : 1;
+      i += platform::CharLength(path, i);
     }
   }
   return segments;
