@@ -23,12 +23,13 @@ velmora_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
 }
 
-# velmora_build DIR [CMAKE ARGS...]: configure once, then build everything in DIR.
+# velmora_build DIR [CMAKE ARGS...]: configure once, then build everything in DIR (only the
+# targets named in VELMORA_TARGETS when it is set).
 velmora_build() {
   local dir=$1
   shift
   cmake -S "$VELMORA_TOP" -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  cmake --build "$dir" -j "$(nproc)" ${VELMORA_TARGETS:+--target $VELMORA_TARGETS}
 }
 
 # velmora_fuzz DIR SECONDS: runs every fuzz target built in DIR for SECONDS on a scratch copy of

@@ -97,6 +97,7 @@ void TIdTCPServer::Deactivate() {
   StopListeners();
   CloseConnections();
   const bool ended = WaitForPeerThreads(TerminateWaitTime / kStopCheckMs);
+  if (ended) FThreadMgr->TerminateThreads();
   if (FImplicitThreadMgr && FPeerThreads.IsEmpty()) {
     FImplicitThreadMgr.reset();
     FThreadMgr = nullptr;

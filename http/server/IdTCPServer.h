@@ -82,7 +82,9 @@ public:
   /// The thread manager retires the thread, which then leaves the running threads.
   void RetireThread(TIdPeerThread& thread) override;
 
-  int ListenQueue = 15;
+  // Connections the system holds until they are accepted. 15 would drop attempts in bursts,
+  // each then waiting a second for its retry; the system caps it at net.core.somaxconn.
+  int ListenQueue = 511;
   int MaxConnections = 0;            // 0 = no limit
   int MaxConnectionsPerAddress = 0;  // connections from one client address; 0 = no limit
   TIdReply MaxConnectionReply;       // written to a client turned away by either limit

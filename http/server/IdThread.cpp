@@ -29,7 +29,10 @@ void TIdThread::StartThread() {
   std::lock_guard<std::mutex> lock(FLock);
   if (!FStopped) return;
   FStopped = false;
-  if (FJoinable) return;
+  if (FJoinable) {
+    FStarted.notify_all();  // a suspended thread begins its next run
+    return;
+  }
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, StackSize);
@@ -44,12 +47,18 @@ void TIdThread::StartThread() {
 
 void TIdThread::StopThread() {
   std::lock_guard<std::mutex> lock(FLock);
-  if (!FStopped) RequestTerminate();
+  if (FStopped) return;
+  FStopped = true;
+  if (StopMode == smTerminate) FTerminated = true;
 }
 
 void TIdThread::RequestTerminate() {
-  FStopped = true;
-  FTerminated = true;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FStopped = true;
+    FTerminated = true;
+  }
+  FStarted.notify_all();
 }
 
 void TIdThread::TerminateAndWaitFor() {
@@ -115,23 +124,54 @@ void TIdThread::Execute() {
       while (!Terminated()) {
         if (IsStopped()) {
           NotifyStopped();
-          if (IsStopped()) break;  // there is no suspended stop: a stopped thread ends
+          if (!WaitUntilStarted()) break;
         }
-        RunOnce();
+        RunOnceInMode();
       }
     } catch (...) {
       FinishExecute();
       throw;
     }
     FinishExecute();
+  } catch (...) {
+    NotifyCurrentException();
+    RequestTerminate();
+  }
+}
+
+bool TIdThread::WaitUntilStarted() {
+  if (!IsStopped()) return true;  // started again by NotifyStopped
+  if (StopMode == smTerminate) return false;
+  std::unique_lock<std::mutex> lock(FLock);
+  FStarted.wait(lock, [this] { return !FStopped || FTerminated; });
+  return !FTerminated;
+}
+
+void TIdThread::RunOnceInMode() {
+  if (StopMode == smTerminate) {
+    RunOnce();
+    return;
+  }
+  try {
+    RunOnce();
+  } catch (...) {
+    // The run is over (its clean-up ran); the thread itself is kept for the next one.
+    NotifyCurrentException();
+    StopThread();
+  }
+}
+
+void TIdThread::NotifyCurrentException() {
+  try {
+    throw;
   } catch (const EIdException& error) {
-    RecordTerminatingError(error.ClassName(), error.what());
+    RecordError(error.ClassName(), error.what());
     NotifyException(error);
   } catch (const std::exception& error) {
-    RecordTerminatingError("Exception", error.what());
+    RecordError("Exception", error.what());
     NotifyException(error);
   } catch (...) {
-    RecordTerminatingError("Exception", "");
+    RecordError("Exception", "");
   }
 }
 
@@ -154,8 +194,7 @@ void TIdThread::RunOnce() {
   CleanupRun();
 }
 
-void TIdThread::RecordTerminatingError(const char* className, const char* message) {
+void TIdThread::RecordError(const char* className, const char* message) {
   FTerminatingErrorClass = className;
   FTerminatingErrorMessage = message;
-  RequestTerminate();
 }

@@ -5,11 +5,16 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
+
+/// What StopThread does: end the thread (smTerminate), or end the current run and wait until
+/// StartThread begins the next one (smSuspend), so that the thread can be used again.
+enum TIdThreadStopMode { smTerminate, smSuspend };
 
 /// A thread running RunStep() again and again until it is stopped. Created suspended: nothing
 /// runs before StartThread(). A thread with FreeOnTerminate set is detached and deletes its own
@@ -36,10 +41,10 @@ public:
   TIdThread(const TIdThread&) = delete;
   TIdThread& operator=(const TIdThread&) = delete;
 
-  /// Starts (or lets continue) a stopped thread. Throws std::system_error when the platform
-  /// cannot create the thread.
+  /// Starts a stopped thread, or lets a suspended one begin its next run. Throws
+  /// std::system_error when the platform cannot create the thread.
   void StartThread();
-  /// Asks the thread to end after the current step.
+  /// Asks the thread to end its run after the current step; see StopMode.
   void StopThread();
   bool IsStopped() const { return FStopped.load() || FTerminated.load(); }
   void RequestTerminate();
@@ -58,7 +63,12 @@ public:
   const std::string& TerminatingErrorClass() const { return FTerminatingErrorClass; }
   const std::string& TerminatingErrorMessage() const { return FTerminatingErrorMessage; }
 
+  /// Set before the thread starts. A thread in smSuspend mode also survives an exception of its
+  /// run: the exception is recorded and notified, and the thread waits for its next start.
+  TIdThreadStopMode StopMode = smTerminate;
+
   std::function<void(TIdThread&, const std::exception&)> OnException;
+  /// Fired on the thread itself when a run has ended and the thread is stopped but not ended.
   std::function<void(TIdThread&)> OnStopped;
 
 protected:
@@ -75,10 +85,18 @@ private:
   static void* ThreadFunction(void* self);
   void ThreadEntry();
   void Execute();
+  // One run; in smSuspend mode its exception is recorded and notified instead of passed on.
+  void RunOnceInMode();
   void RunOnce();
-  void RecordTerminatingError(const char* className, const char* message);
+  // Whether the thread goes on after its run stopped: a suspended thread waits for its next
+  // start; false once it is terminated, and always in smTerminate mode.
+  bool WaitUntilStarted();
+  void RecordError(const char* className, const char* message);
+  // Records and notifies the exception in flight.
+  void NotifyCurrentException();
 
-  std::mutex FLock;                    // guards StartThread/StopThread and FThread
+  std::mutex FLock;                    // guards StartThread/StopThread, the flags' changes and FThread
+  std::condition_variable FStarted;    // a start or a termination, for a suspended thread
   pthread_t FThread{};                 // launched by the first StartThread
   bool FJoinable = false;              // launched and neither joined nor detached
   std::atomic<bool> FStopped{true};

@@ -21,8 +21,11 @@ public:
   virtual std::unique_ptr<TIdPeerThread> NewPeerThread();
   /// A new thread, recorded in LiveThreads. The caller owns it until it is started.
   virtual std::unique_ptr<TIdPeerThread> AcquireThread() = 0;
-  /// Ends a thread and removes it from LiveThreads.
+  /// Ends a thread (or keeps it for another connection) and removes it from LiveThreads.
   virtual void RetireThread(TIdPeerThread& thread) = 0;
+  /// Ends every thread the manager keeps without a connection. The server calls it once its
+  /// connection threads have all left, when it stops; a manager that keeps none does nothing.
+  virtual void TerminateThreads() {}
 
   TIdThreadList<TIdPeerThread>& LiveThreads() { return FLiveThreads; }
 

@@ -1,6 +1,7 @@
 #include "http/net/IdException.h"
 #include "http/server/IdPeerThread.h"
 #include "http/server/IdTCPServer.h"
+#include "http/server/IdThreadMgrPool.h"
 #include "support/TestSockets.h"
 
 #include <sys/resource.h>
@@ -8,7 +9,9 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -289,6 +292,68 @@ TEST_F(TIdTCPServerTest, RepeatedActivationUnderLoad) {
   stop = true;
   for (std::thread& client : clients) client.join();
   Server.SetActive(false);
+}
+
+// The pool of connection threads
+class TIdThreadMgrPoolTest : public TIdTCPServerTest {
+protected:
+  TIdThreadMgrPoolTest() {
+    Server.SetThreadMgr(&Pool);
+    Server.OnExecute = [this](TIdPeerThread& thread) {
+      {
+        std::lock_guard<std::mutex> lock(FThreadsLock);
+        FThreads.push_back(std::this_thread::get_id());
+      }
+      if (FailNext.exchange(false)) throw std::runtime_error("failed");
+      Echo(thread);
+    };
+  }
+  ~TIdThreadMgrPoolTest() override { Server.SetActive(false); }  // before the pool goes
+
+  std::vector<std::thread::id> Threads() {
+    std::lock_guard<std::mutex> lock(FThreadsLock);
+    return FThreads;
+  }
+
+  TIdThreadMgrPool Pool{2};
+  std::atomic<bool> FailNext{false};
+
+private:
+  std::mutex FThreadsLock;
+  std::vector<std::thread::id> FThreads;  // guarded by FThreadsLock
+};
+
+TEST_F(TIdThreadMgrPoolTest, OneThreadServesConnectionAfterConnection) {
+  Server.SetActive(true);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(Served(Port(), "n" + std::to_string(i)));
+    ASSERT_TRUE(Eventually([&] { return Pool.IdleCount() == 1; }));
+  }
+  const auto threads = Threads();
+  ASSERT_EQ(threads.size(), 5u);
+  for (const std::thread::id id : threads) EXPECT_EQ(id, threads.front());
+  // A run that fails leaves the thread for the next connection too.
+  FailNext = true;
+  TClient failing(Port());
+  ASSERT_TRUE(failing.Send("x\r\n"));
+  ASSERT_TRUE(Eventually([&] { return Threads().size() == 6 && Pool.IdleCount() == 1; }));
+  ASSERT_TRUE(Served(Port(), "after"));
+  EXPECT_EQ(Threads().back(), threads.front());
+}
+
+TEST_F(TIdThreadMgrPoolTest, KeepsAtMostItsSizeAndEndsThemAllOnStop) {
+  Server.SetActive(true);
+  {
+    std::vector<std::unique_ptr<TClient>> clients;
+    for (int i = 0; i < 5; ++i) clients.push_back(std::make_unique<TClient>(Port()));
+    ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 5; }));
+  }
+  ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 0 && Pool.IdleCount() == 2; }));
+  Server.SetActive(false);
+  EXPECT_EQ(Pool.IdleCount(), 0u);
+  // Started again, the same pool serves again.
+  Server.SetActive(true);
+  EXPECT_TRUE(Served(Port(), "again"));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "support/TestSockets.h"
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -82,6 +84,47 @@ TEST(TIdThread, FailedPrepareRunStillFinishesAndCleansUp) {
   EXPECT_EQ(thread.Steps, 0);
   EXPECT_EQ(thread.CleanupRuns, 1);
   EXPECT_EQ(thread.TerminatingErrorMessage(), "prepare failed");
+}
+
+// Suspend mode: the thread that a pool keeps for the next connection
+TEST(TIdThread, ASuspendedThreadWaitsAndRunsAgainWhenStarted) {
+  TStepThread thread;
+  thread.StopMode = smSuspend;
+  std::atomic<int> stops{0};
+  thread.OnStopped = [&stops](TIdThread&) { ++stops; };
+  thread.StartThread();
+  ASSERT_TRUE(Eventually([&] { return thread.Steps > 0; }));
+  thread.StopThread();
+  ASSERT_TRUE(Eventually([&] { return stops == 1; }));
+  EXPECT_FALSE(thread.Terminated());
+  const int stepsWhileStopped = thread.Steps;
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(thread.Steps, stepsWhileStopped);
+  EXPECT_EQ(thread.CleanupRuns, 1);
+  thread.StartThread();
+  ASSERT_TRUE(Eventually([&] { return thread.Steps > stepsWhileStopped; }));
+  // Terminating wakes it wherever it waits.
+  thread.StopThread();
+  ASSERT_TRUE(Eventually([&] { return stops == 2; }));
+  thread.TerminateAndWaitFor();
+  EXPECT_EQ(thread.CleanupRuns, 2);
+}
+
+TEST(TIdThread, ASuspendedThreadOutlivesAFailedRun) {
+  TStepThread thread;
+  thread.StopMode = smSuspend;
+  std::atomic<int> notified{0};
+  thread.OnException = [&](TIdThread&, const std::exception&) { ++notified; };
+  thread.StepFails = true;
+  thread.StartThread();
+  ASSERT_TRUE(Eventually([&] { return notified == 1; }));
+  EXPECT_EQ(thread.TerminatingErrorClass(), "EIdNotConnected");
+  EXPECT_FALSE(thread.Terminated());
+  thread.StepFails = false;
+  thread.StartThread();
+  ASSERT_TRUE(Eventually([&] { return thread.Steps > 3; }));
+  thread.TerminateAndWaitFor();
+  EXPECT_EQ(thread.CleanupRuns, 2);
 }
 
 TEST(TIdThread, TerminateAndWaitForRefusesASelfFreeingThread) {

@@ -1,0 +1,45 @@
+#pragma once
+// The thread manager that keeps finished connection threads and gives them the next connections.
+
+#include "http/server/IdThreadMgr.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+/// Hands out a kept thread when it has one, else a new one. A thread whose connection has ended
+/// comes back once its run is over (its connection freed) and waits for the next; beyond
+/// PoolSize waiting threads it ends instead. Starting and ending a thread costs about as much as
+/// serving a small file: a kept one spares both. Its threads run in smSuspend mode.
+/// AcquireThread: listener thread; RetireThread: the retiring thread; TerminateThreads and the
+/// destructor: the thread that stops the server, once no connection thread runs.
+class TIdThreadMgrPool : public TIdThreadMgr {
+public:
+  static constexpr std::size_t DefaultPoolSize = 64;
+
+  explicit TIdThreadMgrPool(std::size_t poolSize = DefaultPoolSize) : PoolSize(poolSize) {}
+  /// Ends the waiting threads. No connection thread of the manager may run any more.
+  ~TIdThreadMgrPool() override;
+
+  std::unique_ptr<TIdPeerThread> AcquireThread() override;
+  /// From the thread itself: it comes back to wait once its run is over.
+  void RetireThread(TIdPeerThread& thread) override;
+  /// Waits for the threads still coming back, then ends every waiting thread.
+  void TerminateThreads() override;
+
+  /// Threads waiting for a connection now. Any thread.
+  std::size_t IdleCount() const;
+
+  const std::size_t PoolSize;  // the most threads kept waiting
+
+private:
+  // On the thread itself once its run is over: it waits, or ends when enough wait already.
+  void TakeBack(TIdPeerThread& thread);
+
+  mutable std::mutex FLock;
+  std::condition_variable FCameBack;
+  std::vector<std::unique_ptr<TIdPeerThread>> FIdle;  // guarded by FLock; owned while waiting
+  int FComingBack = 0;  // guarded by FLock: retired, not yet taken back
+};
