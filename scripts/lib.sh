@@ -1,4 +1,5 @@
-# Shared by scripts/run and scripts/test: install what is missing, then configure and build.
+# Shared by scripts/run, scripts/test and scripts/fuzz: install what is missing, then configure
+# and build.
 set -euo pipefail
 
 VELMORA_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
