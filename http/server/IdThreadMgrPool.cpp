@@ -40,9 +40,10 @@ void TIdThreadMgrPool::TakeBack(TIdPeerThread& thread) {
       FIdle.emplace_back(&thread);
       kept = true;
     }
+    // Under the lock: once the count is seen at 0 the manager may be gone.
+    FCameBack.notify_all();
   }
-  FCameBack.notify_all();
-  // Taken by no one: it ends and frees itself (no lock of the manager held).
+  // Taken by no one: it ends and frees itself, touching the manager no more.
   if (!kept) thread.RequestTerminate();
 }
 

@@ -128,8 +128,9 @@ TEST_F(TIdTCPServerTest, OneAddressCannotTakeEveryConnection) {
 // Regression: when accept failed for want of descriptors, the listener tried again at once,
 // forever, taking a whole core; now it rests between tries and serves once descriptors return.
 TEST_F(TIdTCPServerTest, ListenerRestsWhileOutOfDescriptors) {
-  std::atomic<int> failures{0};
-  Server.OnListenException = [&failures](TIdListenerThread&, const std::exception&) { ++failures; };
+  // Shared with the listener, which may outlive this body when an assertion ends it early.
+  const auto failures = std::make_shared<std::atomic<int>>(0);
+  Server.OnListenException = [failures](TIdListenerThread&, const std::exception&) { ++*failures; };
   Server.SetActive(true);
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -142,7 +143,7 @@ TEST_F(TIdTCPServerTest, ListenerRestsWhileOutOfDescriptors) {
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
   TClient client(Port());
   std::this_thread::sleep_for(std::chrono::milliseconds(550));
-  const int whileOut = failures;
+  const int whileOut = *failures;
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
   EXPECT_TRUE(client.Connected());
   EXPECT_GE(whileOut, 1);
