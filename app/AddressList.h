@@ -1,23 +1,18 @@
 #pragma once
-// The IPv4 addresses under which other machines reach this host, and the URL entries of the
-// window's address list built from them. No Qt.
+// The order in which this host's IPv4 addresses are offered to other machines, and the URL
+// entries of the window's address list (and of the headless start lines) built from them. No Qt.
 
 #include <functional>
 #include <string>
 #include <vector>
 
-/// One IPv4 address of one network interface, as the interface list reports it.
-struct TInterfaceAddress {
-  std::string Name;     // interface name, such as eth0
-  std::string Address;  // dotted form
-  bool Up = false;
-  bool Loopback = false;
-};
+#include "platform/InterfaceAddresses.h"
 
-/// The addresses worth showing, in the order shown: interfaces that are up only; ordinary
-/// interfaces in the order given, then virtual bridges and container links (docker*, veth*,
-/// br-*, virbr*), loopback last.
-std::vector<std::string> OrderInterfaceAddresses(const std::vector<TInterfaceAddress>& interfaces);
+/// The addresses worth showing, in the order shown: interfaces that are up only; first ordinary
+/// interfaces in the order given, then VPN and tunnel links (tun*, tap*, wg*, tailscale*, zt*)
+/// and link-local addresses (169.254.x.x), then virtual bridges and container links (docker*,
+/// veth*, br-*, virbr*), loopback last. A phone on the LAN can reach only the first kind.
+std::vector<std::string> OrderInterfaceAddresses(const std::vector<platform::TInterfaceAddress>& interfaces);
 
 /// This host's addresses: those of its interfaces in the order above, or, when that yields
 /// nothing, those of the host-name look-up. Empty on any failure. Any thread.
@@ -25,6 +20,9 @@ std::vector<std::string> HostAddresses();
 
 /// Where the window gets the host's addresses from; tests give their own.
 using TAddressSource = std::function<std::vector<std::string>()>;
+
+/// The most entries the address list shows.
+constexpr int kMaxAddressEntries = 5;
 
 /// "http://" + address + "/" for port 80 or without a port, "http://" + address + ":" + port + "/"
 /// otherwise.

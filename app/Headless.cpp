@@ -10,15 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "app/AddressList.h"
 #include "app/HeadlessOptions.h"
 #include "app/RootArgument.h"
-#include "http/protocol/IdHTTPServer.h"
-#include "http/protocol/IdMimeTable.h"
 #include "platform/RegionalFormats.h"
 #include "platform/Text.h"
 #include "publish/LogLine.h"
+#include "publish/PublishServer.h"
 #include "publish/PublishSettings.h"
-#include "publish/RequestHandler.h"
 
 namespace {
 
@@ -73,32 +72,36 @@ TPublishSettings SettingsFrom(const THeadlessOptions& options, std::string root,
   return settings;
 }
 
+// Where the server can be reached, one URL a line, as the window's address list shows them.
+void LogAddresses(ILogSink& log, int port) {
+  const std::vector<std::string> addresses = HostAddresses();
+  for (std::size_t index = 0; index < addresses.size() && index < kMaxAddressEntries; ++index)
+    log.AppendLine(AddressEntry(addresses[index], true, port));
+}
+
 // Serves until SIGINT or SIGTERM arrives. The signals are blocked before the first thread
 // starts, so every thread inherits the mask and only sigwait() here ever receives them.
 int Serve(const THeadlessOptions& options, const TPublishSettings& publish, const sigset_t& stopSignals) {
   const platform::TRegionalFormats formats = platform::TRegionalFormats::FromLocale();
   TStdoutLogSink log;
   const TFixedSettings settings(publish);
-  TIdMimeTable mimeTypes;
-  TIdHTTPServer httpd;
-  TRequestHandler handler(httpd, settings, log, mimeTypes, formats);
-  httpd.OnCommandGet = [&handler](TIdPeerThread& thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
-    handler.httpdCommandGet(thread, request, response);
-  };
-  httpd.SetDefaultPort(options.Port);
+  TPublishServer server(settings, log, formats);
   try {
-    httpd.SetActive(true);
+    server.Start(options.Port);
   } catch (const std::exception& error) {
     log.AppendLine(ExceptionLogLine(error));
     std::fprintf(stderr, "velmora: %s\n", error.what());
+    if (options.Port < 1024)
+      std::fputs("use --port 8080, or run with the right to bind ports below 1024\n", stderr);
     return 1;
   }
   log.AppendLine(StartLogLine(formats, std::time(nullptr)));
+  LogAddresses(log, options.Port);
 
   int received = 0;
   sigwait(&stopSignals, &received);
   try {
-    httpd.SetActive(false);
+    server.Stop();
   } catch (const std::exception& error) {
     // Threads still busy past the wait: the server's destruction waits for them.
     log.AppendLine(ExceptionLogLine(error));
@@ -109,8 +112,7 @@ int Serve(const THeadlessOptions& options, const TPublishSettings& publish, cons
 
 }  // namespace
 
-int RunHeadless(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 2, argv + argc);
+int RunHeadless(const std::vector<std::string>& args) {
   THeadlessOptions options;
   std::string error;
   if (!ParseHeadlessOptions(args, options, error)) return UsageError(error);
@@ -118,9 +120,14 @@ int RunHeadless(int argc, char** argv) {
     std::fputs(kHeadlessUsage, stdout);
     return 0;
   }
+  if (options.Version) {
+    std::printf("%s\n", kVersionText);
+    return 0;
+  }
   const std::string root = RootFromArgument(options.Root);
   if (root.empty()) {
     std::fprintf(stderr, "%s\n", platform::Utf8ToCodePage("ルートフォルダを指定してください。").c_str());
+    if (!options.Root.empty()) std::fprintf(stderr, "velmora: no folder or file at %s\n", options.Root.c_str());
     return 2;
   }
   std::string password = options.Password;

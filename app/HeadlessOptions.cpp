@@ -5,7 +5,10 @@
 const char* const kHeadlessUsage =
     "usage: velmora --headless [--port N] [--user NAME] [--password PASS | --password-file FILE]\n"
     "                          [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT] ROOT\n"
-    "       velmora [ROOT]     (with a window)\n";
+    "       velmora [ROOT]     (with a window)\n"
+    "       velmora --help | --version\n";
+
+const char* const kVersionText = "Velmora 1.0";
 
 namespace {
 
@@ -19,6 +22,10 @@ bool ParsePort(const std::string& text, int& port) {
 }
 
 }  // namespace
+
+bool IsInformationOption(const std::string& arg) {
+  return arg == "--help" || arg == "-h" || arg == "--version";
+}
 
 bool ParseHeadlessOptions(const std::vector<std::string>& args, THeadlessOptions& options, std::string& error) {
   bool rootSeen = false;
@@ -34,6 +41,8 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, THeadlessOptions
     };
     if (arg == "--help" || arg == "-h") {
       options.Help = true;
+    } else if (arg == "--version") {
+      options.Version = true;
     } else if (arg == "--port") {
       std::string text;
       if (!value(text)) return false;

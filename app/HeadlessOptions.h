@@ -16,10 +16,18 @@ struct THeadlessOptions {
   std::string Extension;  // without the dot
   std::string Root;       // as given; empty when none was
   bool Help = false;
+  bool Version = false;
 };
 
 /// The usage text, ending in a line end.
 extern const char* const kHeadlessUsage;
+
+/// What --version prints, without a line end.
+extern const char* const kVersionText;
+
+/// Whether arg asks only for information (--help, -h, --version): answered the same with or
+/// without --headless, and without a display.
+bool IsInformationOption(const std::string& arg);
 
 /// Parses the arguments that follow "--headless". Returns false, with the reason in error, for
 /// an unknown option, an option without its value, a port outside 1..65535, both password

@@ -1,12 +1,12 @@
 #include "app/RootArgument.h"
 
-#include <sys/stat.h>
+#include "platform/FileSystem.h"
 
 std::string RootFromArgument(const std::string& argument) {
-  struct stat info {};
-  if (argument.empty() || ::stat(argument.c_str(), &info) != 0)
+  const platform::TFileInfo info = platform::GetFileInfo(argument);
+  if (!info.Readable())
     return {};
-  if (S_ISDIR(info.st_mode))
+  if ((info.Attr & platform::faDirectory) != 0)
     return argument;
   const std::size_t slash = argument.rfind('/');
   // A bare file name lies in the working folder; an empty root would refuse to start.

@@ -3,7 +3,8 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 
-#include <unistd.h>
+#include "platform/Process.h"
+#include "platform/RuntimeFolder.h"
 
 namespace {
 
@@ -13,18 +14,26 @@ constexpr int kConnectMilliseconds = 1000;  // a local peer that is alive answer
 }  // namespace
 
 QString TSingleInstance::MarkerName(const QString& executableFileName) {
-  return QFileInfo(executableFileName).fileName().toLower() + "-" + QString::number(::getuid());
+  return QFileInfo(executableFileName).fileName().toLower() + "-" + QString::number(platform::UserId());
 }
 
-TSingleInstance::TSingleInstance(QString markerName, QObject* parent) : QObject(parent), FName(std::move(markerName)) {
+QString TSingleInstance::MarkerPath(const QString& executableFileName) {
+  const std::string folder = platform::PrivateRuntimeFolder("velmora");
+  return folder.empty() ? QString() : QString::fromStdString(folder) + MarkerName(executableFileName);
+}
+
+TSingleInstance::TSingleInstance(QString markerPath, QObject* parent) : QObject(parent), FPath(std::move(markerPath)) {
   FServer.setSocketOptions(QLocalServer::UserAccessOption);
   connect(&FServer, &QLocalServer::newConnection, this, &TSingleInstance::Accept);
 }
 
 TSingleInstance::TClaim TSingleInstance::Claim() {
-  // Asking first: listening with access options replaces whatever lies under the name.
+  if (FPath.isEmpty())
+    return TClaim::Unguarded;
+  // Asking first: listening with access options replaces whatever lies under the name. Only
+  // this user can have put anything there.
   QLocalSocket peer;
-  peer.connectToServer(FName);
+  peer.connectToServer(FPath);
   if (peer.waitForConnected(kConnectMilliseconds)) {
     peer.write(kComeForward);
     peer.waitForBytesWritten(kConnectMilliseconds);
@@ -32,8 +41,8 @@ TSingleInstance::TClaim TSingleInstance::Claim() {
     return TClaim::Second;
   }
   // Nobody answers: no marker, or the marker of an instance that was killed.
-  QLocalServer::removeServer(FName);
-  return FServer.listen(FName) ? TClaim::First : TClaim::NoMarker;
+  QLocalServer::removeServer(FPath);
+  return FServer.listen(FPath) ? TClaim::First : TClaim::NoMarker;
 }
 
 void TSingleInstance::Accept() {

@@ -31,13 +31,17 @@ int RunWindow(int argc, char** argv) {
   }
   QApplication application(argc, argv);
   QApplication::setApplicationName("Velmora");
-  TSingleInstance instance(TSingleInstance::MarkerName(QApplication::applicationFilePath()));
+  TSingleInstance instance(TSingleInstance::MarkerPath(QApplication::applicationFilePath()));
   switch (instance.Claim()) {
     case TSingleInstance::TClaim::Second:
       return 0;
     case TSingleInstance::TClaim::NoMarker:
       QMessageBox::critical(nullptr, QApplication::applicationName(), "起動できません");
       return 0;
+    case TSingleInstance::TClaim::Unguarded:
+      // Someone else holds the name of this user's folder: better a second window than none.
+      std::fprintf(stderr, "velmora: no private folder for the single-instance marker; running without it\n");
+      break;
     case TSingleInstance::TClaim::First:
       break;
   }

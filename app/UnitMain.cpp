@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -10,7 +11,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -21,12 +24,9 @@
 
 #include "app/FolderBrowser.h"
 #include "app/PortSpinBox.h"
+#include "app/QrCodeDialog.h"
 #include "app/RootArgument.h"
-#include "app/WindowLogSink.h"
-#include "http/protocol/IdHTTPServer.h"
-#include "http/protocol/IdMimeTable.h"
 #include "platform/Text.h"
-#include "publish/RequestHandler.h"
 #include "publish/LogLine.h"
 
 namespace {
@@ -68,38 +68,53 @@ QFont WindowFont() {
   return font;
 }
 
+// The design's size of the window, from which the log and the status bar grow with it.
+constexpr QSize kDesignSize(410, 240);
+
+// A small picture of a QR code's three corner marks, for the button beside the address box.
+QIcon QrButtonIcon() {
+  QPixmap pixmap(11, 11);
+  pixmap.fill(Qt::white);
+  QPainter painter(&pixmap);
+  for (const QPoint corner : {QPoint(0, 0), QPoint(6, 0), QPoint(0, 6)}) {
+    painter.fillRect(QRect(corner, QSize(5, 5)), Qt::black);
+    painter.fillRect(QRect(corner + QPoint(1, 1), QSize(3, 3)), Qt::white);
+    painter.fillRect(QRect(corner + QPoint(2, 2), QSize(1, 1)), Qt::black);
+  }
+  painter.fillRect(QRect(7, 7, 2, 2), Qt::black);
+  painter.fillRect(QRect(9, 9, 2, 2), Qt::black);
+  return QIcon(pixmap);
+}
+
 }  // namespace
 
+// The log control exists before its sink and the server that writes to it; CreateMainTab puts
+// it in its place.
 TFormMain::TFormMain(const std::vector<std::string>& arguments, TAddressSource addresses, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
-      FAddressSource(std::move(addresses)) {
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+      MemoLog(new QPlainTextEdit(this)),
+      FAddressSource(std::move(addresses)),
+      FLogSink(MemoLog),
+      FServer(FSettings, FLogSink, FFormats),
+      httpd(FServer.httpd),
+      MimeTypes(FServer.MimeTypes) {
   CreateControls();
-  FLogSink = std::make_unique<TWindowLogSink>(MemoLog);
-  httpd = std::make_unique<TIdHTTPServer>();
-  httpd->OnCommandGet = [this](TIdPeerThread& thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
-    FHandler->httpdCommandGet(thread, request, response);
-  };
   ConnectHandlers();
   FormCreate(arguments);
   RefreshSettings();
   applyRunningState(false);
 }
 
-TFormMain::~TFormMain() {
-  try {
-    StopServer();
-  } catch (const std::exception&) {
-    // Threads still busy past the wait: destroying httpd waits for them.
-  }
-}
+// FServer, destroyed first of the members, waits for every connection thread.
+TFormMain::~TFormMain() = default;
 
 const ISettingsSource& TFormMain::SettingsSource() const {
   return FSettings;
 }
 
 ILogSink& TFormMain::LogSink() {
-  return *FLogSink;
+  return FLogSink;
 }
 
 void TFormMain::BringToFront() {
@@ -115,12 +130,20 @@ void TFormMain::CreateControls() {
   setObjectName("FormMain");
   setWindowTitle("Velmoraファイル公開サーバー");
   setFont(WindowFont());
-  setFixedSize(410, 240);
+  setMinimumSize(kDesignSize);
+  resize(kDesignSize);
   move(191, 118);
-  PageCont = Place(new QTabWidget(this), "PageCont", 0, 0, 410, 240);
+  PageCont = Place(new QTabWidget(this), "PageCont", 0, 0, kDesignSize.width(), kDesignSize.height());
   CreateMainTab();
   CreateExtendTab();
   PageCont->setCurrentWidget(TabMain);
+}
+
+void TFormMain::PlaceGrowingControls() {
+  PageCont->setGeometry(rect());
+  const QSize growth = size() - kDesignSize;
+  MemoLog->setGeometry(0, 128, 402 + growth.width(), 64 + growth.height());
+  StatusBarMain->setGeometry(0, 192 + growth.height(), 402 + growth.width(), 21);
 }
 
 void TFormMain::CreateMainTab() {
@@ -137,10 +160,14 @@ void TFormMain::CreateMainTab() {
   ComboAddress = Place(new QComboBox(TabMain), "ComboAddress", 8, 72, 361, 20);
   ComboAddress->setEditable(true);
   ComboAddress->setInsertPolicy(QComboBox::NoInsert);
+  ButtonQR = Place(new QPushButton(TabMain), "ButtonQR", 376, 73, 17, 17);
+  ButtonQR->setIcon(QrButtonIcon());
+  ButtonQR->setToolTip("QRコードを表示");
   ButtonExec = Place(new QPushButton("稼働", TabMain), "ButtonExec", 272, 96, 57, 25);
   ButtonExec->setDefault(true);
   ButtonStop = Place(new QPushButton("停止", TabMain), "ButtonStop", 336, 96, 57, 25);
-  MemoLog = Place(new QPlainTextEdit(TabMain), "MemoLog", 0, 128, 402, 64);
+  MemoLog->setParent(TabMain);
+  Place(MemoLog, "MemoLog", 0, 128, 402, 64);
   MemoLog->setReadOnly(true);
   MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
   MemoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -190,6 +217,12 @@ void TFormMain::ConnectHandlers() {
   connect(CheckExtension, &QCheckBox::toggled, this, &TFormMain::CheckExtensionClick);
   connect(SpinPort, &TPortSpinBox::PortTextChanged, this, &TFormMain::SpinPortChange);
   ComboAddress->lineEdit()->installEventFilter(this);
+  connect(ButtonQR, &QPushButton::clicked, this, &TFormMain::ShowQrCode);
+  for (QWidget* box : {static_cast<QWidget*>(ComboAddress), static_cast<QWidget*>(ComboAddress->lineEdit())}) {
+    box->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(box, &QWidget::customContextMenuRequested, this,
+            [this, box](const QPoint& position) { ShowAddressMenu(box, position); });
+  }
   // Every control that holds a setting refreshes the copy that connection threads read.
   for (QCheckBox* check : {CheckReadOnly, CheckHidden, CheckSystem, CheckExtension})
     connect(check, &QCheckBox::toggled, this, &TFormMain::RefreshSettings);
@@ -228,20 +261,19 @@ void TFormMain::RefreshSettings() {
 
 // Handlers
 
+// MimeTypes was filled with the server that owns it.
 void TFormMain::FormCreate(const std::vector<std::string>& arguments) {
-  MimeTypes = std::make_unique<TIdMimeTable>();
-  FHandler = std::make_unique<TRequestHandler>(*httpd, FSettings, *FLogSink, *MimeTypes, FFormats);
   FillAddressList(false);
   if (!arguments.empty())
     SetRoot(RootFromArgument(arguments.front()));
 }
 
 void TFormMain::FormClose() {
-  // The server ends every connection before anything its threads use goes away.
+  // Connections still running past the wait end before the window's objects go (see FServer).
   try {
-    StopServer();
+    FServer.Stop();
   } catch (const std::exception& error) {
-    FLogSink->AppendLine(ExceptionLogLine(error));
+    FLogSink.AppendLine(ExceptionLogLine(error));
   }
 }
 
@@ -256,23 +288,25 @@ void TFormMain::ButtonExecClick() {
     QMessageBox::critical(this, "エラー", "ルートフォルダを指定してください。");
     return;
   }
-  QString failure;
   try {
-    StartServer(SpinPort->Commit());
+    FServer.Start(SpinPort->Commit());
   } catch (const std::exception& error) {
-    FLogSink->AppendLine(ExceptionLogLine(error));
-    failure = FromSystem(error.what());
+    // Nothing listens: the window stays stopped and says why.
+    FLogSink.AppendLine(ExceptionLogLine(error));
+    const QString failure = FromSystem(error.what()).simplified();  // one line, for the status bar
+    FMessagePanel->setText(failure);
+    FMessagePanel->setToolTip(failure);
+    return;
   }
-  // A failed start still shows the running state; the message says why nothing listens.
   applyRunningState(true);
-  FMessagePanel->setText(failure);
-  FMessagePanel->setToolTip(failure);
-  FLogSink->AppendLine(StartLogLine(FFormats, std::time(nullptr)));
+  FMessagePanel->clear();
+  FMessagePanel->setToolTip({});
+  FLogSink.AppendLine(StartLogLine(FFormats, std::time(nullptr)));
 }
 
 void TFormMain::ButtonStopClick() {
   try {
-    StopServer();
+    FServer.Stop();
   } catch (const std::exception& error) {
     // The controls stay as they were; the operator learns why.
     QMessageBox::critical(this, QApplication::applicationName(), FromSystem(error.what()));
@@ -281,7 +315,7 @@ void TFormMain::ButtonStopClick() {
   applyRunningState(false);
   FMessagePanel->clear();
   FMessagePanel->setToolTip({});
-  FLogSink->AppendLine(StopLogLine(FFormats, std::time(nullptr)));
+  FLogSink.AppendLine(StopLogLine(FFormats, std::time(nullptr)));
 }
 
 void TFormMain::CheckExtensionClick() {
@@ -296,6 +330,39 @@ void TFormMain::EditAddressDblClick() {
   QDesktopServices::openUrl(QUrl(ComboAddress->currentText(), QUrl::TolerantMode));
 }
 
+// The box's own editing commands stay, below the two for the address.
+void TFormMain::ShowAddressMenu(QWidget* source, const QPoint& position) {
+  QMenu* menu = ComboAddress->lineEdit()->createStandardContextMenu();
+  menu->setObjectName("MenuAddress");
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  QAction* first = menu->actions().value(0);
+  QAction* showCode = new QAction("QRコードを表示", menu);
+  QAction* copy = new QAction("アドレスをコピー", menu);
+  const bool any = !PhoneAddress().isEmpty();
+  showCode->setEnabled(any);
+  copy->setEnabled(any);
+  connect(showCode, &QAction::triggered, this, &TFormMain::ShowQrCode);
+  connect(copy, &QAction::triggered, this, &TFormMain::CopyAddress);
+  menu->insertActions(first, {showCode, copy});
+  menu->insertSeparator(first);
+  menu->popup(source->mapToGlobal(position));
+}
+
+void TFormMain::ShowQrCode() {
+  const QString address = PhoneAddress();
+  if (address.isEmpty())
+    return;
+  auto* dialog = new TQrCodeDialog(address, this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->open();
+}
+
+void TFormMain::CopyAddress() {
+  const QString address = PhoneAddress();
+  if (!address.isEmpty())
+    QGuiApplication::clipboard()->setText(address);
+}
+
 // Address list
 
 std::string TFormMain::HostAddress(int index) const {
@@ -303,10 +370,15 @@ std::string TFormMain::HostAddress(int index) const {
   return index >= 0 && static_cast<std::size_t>(index) < addresses.size() ? addresses[index] : std::string();
 }
 
+QString TFormMain::PhoneAddress() const {
+  const QString typed = ComboAddress->currentText().trimmed();
+  return typed.isEmpty() && ComboAddress->count() > 0 ? ComboAddress->itemText(0) : typed;
+}
+
 void TFormMain::FillAddressList(bool withPort) {
   const QString typed = ComboAddress->currentText();
   ComboAddress->clear();
-  for (int index = 0; index < 5; ++index) {
+  for (int index = 0; index < kMaxAddressEntries; ++index) {
     if (HostAddress(index).empty())
       continue;
     const long long port = withPort ? PortValue(SpinPort->Text()) : 80;
@@ -321,6 +393,11 @@ void TFormMain::FillAddressList(bool withPort) {
 void TFormMain::closeEvent(QCloseEvent* event) {
   FormClose();
   event->accept();
+}
+
+void TFormMain::resizeEvent(QResizeEvent* event) {
+  PlaceGrowingControls();
+  QWidget::resizeEvent(event);
 }
 
 void TFormMain::keyPressEvent(QKeyEvent* event) {
@@ -341,15 +418,4 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
   if (watched == ComboAddress->lineEdit() && event->type() == QEvent::MouseButtonDblClick)
     EditAddressDblClick();
   return QWidget::eventFilter(watched, event);
-}
-
-// Server
-
-void TFormMain::StartServer(int port) {
-  httpd->SetDefaultPort(port);
-  httpd->SetActive(true);
-}
-
-void TFormMain::StopServer() {
-  httpd->SetActive(false);
 }

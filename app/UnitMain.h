@@ -10,7 +10,9 @@
 
 #include "app/AddressList.h"
 #include "app/SettingsSnapshot.h"
+#include "app/WindowLogSink.h"
 #include "platform/RegionalFormats.h"
+#include "publish/PublishServer.h"
 
 class QCheckBox;
 class QComboBox;
@@ -21,16 +23,13 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
-class TIdHTTPServer;
-class TIdMimeTable;
 class TPortSpinBox;
-class TRequestHandler;
-class TWindowLogSink;
 
-/// The application's only window. Owns its controls, the HTTP server httpd with the request
-/// handler, the MIME table MimeTypes, the settings copy that connection threads read and the
-/// log sink they write to. Every member runs in the window's thread; the settings
-/// source and the log sink it hands out may be used from any thread while the window lives.
+/// The application's only window. Owns its controls, the publishing server (the HTTP server
+/// httpd with the request handler and the MIME table MimeTypes), the settings copy that
+/// connection threads read and the log sink they write to. Every member runs in the window's
+/// thread; the settings source and the log sink it hands out may be used from any thread while
+/// the window lives. The window starts at the design's size and may grow; the log grows with it.
 /// Controls carry their names as object names, so that tests find them.
 class TFormMain : public QWidget {
   Q_OBJECT
@@ -39,7 +38,7 @@ public:
   /// addresses: where the address list takes this host's addresses from.
   explicit TFormMain(const std::vector<std::string>& arguments = {}, TAddressSource addresses = HostAddresses,
                      QWidget* parent = nullptr);
-  /// Deactivates the server first, as closing does.
+  /// Ends every connection first, waiting as long as they take, as closing does.
   ~TFormMain() override;
 
   /// The publish settings, one consistent set per call. Any thread.
@@ -55,8 +54,13 @@ public:
   /// Rebuilds the address list; withPort takes the port from the port field.
   void FillAddressList(bool withPort);
 
+  /// The address a phone is offered: the address box's text, or its first entry when the box is
+  /// empty; empty when there is neither.
+  QString PhoneAddress() const;
+
 protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -69,16 +73,15 @@ private:
   void CheckExtensionClick();
   void SpinPortChange();
   void EditAddressDblClick();
-
-  /// Activates the server on port. Throws an engine exception when it cannot listen.
-  void StartServer(int port);
-  /// Deactivates the server and waits for its connection threads; nothing when inactive.
-  void StopServer();
+  void ShowAddressMenu(QWidget* source, const QPoint& position);
+  void ShowQrCode();
+  void CopyAddress();
 
   void CreateControls();
   void CreateMainTab();
   void CreateExtendTab();
   void ConnectHandlers();
+  void PlaceGrowingControls();
   void applyRunningState(bool running);
   void SetRoot(const std::string& root);
   void RefreshSettings();
@@ -89,6 +92,7 @@ private:
   QLineEdit* EditRoot = nullptr;
   QPushButton* ButtonRoot = nullptr;
   QComboBox* ComboAddress = nullptr;
+  QPushButton* ButtonQR = nullptr;  // beside the address box: its QR code
   QPushButton* ButtonExec = nullptr;
   QPushButton* ButtonStop = nullptr;
   QPlainTextEdit* MemoLog = nullptr;
@@ -112,10 +116,10 @@ private:
   std::string FRoot;  // the root as chosen or given, in the system code page; EditRoot shows it
   TSettingsSnapshot FSettings;
   const platform::TRegionalFormats FFormats = platform::TRegionalFormats::FromLocale();
-  // Connection threads use the objects above; httpd, declared last, is destroyed first and
-  // waits for them.
-  std::unique_ptr<TIdMimeTable> MimeTypes;
-  std::unique_ptr<TRequestHandler> FHandler;
-  std::unique_ptr<TIdHTTPServer> httpd;
-  std::unique_ptr<TWindowLogSink> FLogSink;
+  TWindowLogSink FLogSink;
+  // Declared after everything its connection threads use, so destroyed before any of it. The
+  // log control they write to is a child of the window, destroyed later still.
+  TPublishServer FServer;
+  TIdHTTPServer& httpd;     // FServer's
+  TIdMimeTable& MimeTypes;  // FServer's
 };

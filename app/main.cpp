@@ -1,27 +1,34 @@
 #include <dlfcn.h>
 #include <malloc.h>
-#include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/Headless.h"
+#include "app/HeadlessOptions.h"
 #include "platform/CodePage.h"
+#include "platform/Process.h"
+
+#ifndef VELMORA_MODULE_FROM_BIN
+#define VELMORA_MODULE_FROM_BIN "../lib/velmora/"
+#endif
 
 namespace {
 
-// The window and Qt live in velmora-window.so next to the program, loaded only for the window:
-// mapping Qt's libraries alone would cost the headless server more memory than all its
-// connections.
+// The window and Qt live in velmora-window.so, loaded only for the window: mapping Qt's
+// libraries alone would cost the headless server more memory than all its connections. The
+// module lies next to the program in the build tree, and where the install step puts it
+// relative to the installed program; found from the program's own location, so an installed
+// copy works under any prefix.
 int RunWindowModule(int argc, char** argv) {
-  std::string folder(4096, '\0');
-  const ssize_t length = ::readlink("/proc/self/exe", folder.data(), folder.size());
-  folder.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-  folder.resize(folder.rfind('/') + 1);
-  const std::string module = folder + "velmora-window.so";
-  void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string folder = platform::ExecutableFolder();
+  void* handle = nullptr;
+  for (const std::string& module : {folder + "velmora-window.so", folder + VELMORA_MODULE_FROM_BIN "velmora-window.so"}) {
+    handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle != nullptr) break;
+  }
   using TRunWindow = int (*)(int, char**);
   const auto run = handle != nullptr ? reinterpret_cast<TRunWindow>(::dlsym(handle, "VelmoraRunWindow")) : nullptr;
   if (run == nullptr) {
@@ -42,8 +49,14 @@ int main(int argc, char** argv) {
   // its own mapping, returned when it is freed; the C library's sliding threshold would instead
   // keep the memory of the largest index ever built in the heap for the rest of the run.
   mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  // Every connection holds a descriptor; the usual soft limit of 1024 is far below what the
+  // system allows.
+  platform::RaiseOpenFileLimit();
   platform::SetSystemCodePage(platform::DetectSystemCodePage());
-  if (argc > 1 && std::strcmp(argv[1], "--headless") == 0)
-    return RunHeadless(argc, argv);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args.front() == "--headless")
+    return RunHeadless({args.begin() + 1, args.end()});
+  if (!args.empty() && IsInformationOption(args.front()))
+    return RunHeadless(args);
   return RunWindowModule(argc, argv);
 }

@@ -82,7 +82,8 @@ public:
   virtual std::string HostByName(const std::string& name) = 0;
   virtual std::string HostByAddress(const std::string& address) = 0;
   virtual std::string LocalHostName() = 0;
-  /// Every IPv4 address of the local host name, in the order the resolver gives them.
+  /// Every IPv4 address of the interfaces that are up, in the order the system reports them; those
+  /// of the local host name when there are none. Throws EIdSocketError (11001) when both are empty.
   virtual std::vector<std::string> LocalAddressList() = 0;
   std::string FirstLocalAddress();
 

@@ -1,6 +1,7 @@
 #include "http/net/IdStackLinux.h"
 
 #include "http/net/IdException.h"
+#include "platform/InterfaceAddresses.h"
 
 #include <arpa/inet.h>
 #include <array>
@@ -272,16 +273,12 @@ std::string TIdStackLinux::LocalHostName() {
 }
 
 std::vector<std::string> TIdStackLinux::LocalAddressList() {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(LocalHostName().c_str(), nullptr, &hints, &found) != 0) RaiseHostNotFound(*this);
   std::vector<std::string> addresses;
-  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    addresses.push_back(DottedText(reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr));
+  for (const platform::TInterfaceAddress& entry : platform::InterfaceAddresses()) {
+    if (entry.Up) addresses.push_back(entry.Address);
   }
-  ::freeaddrinfo(found);
+  if (addresses.empty()) addresses = platform::HostNameAddresses();
+  if (addresses.empty()) RaiseHostNotFound(*this);
   return addresses;
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <unordered_map>
 
 namespace {
 
@@ -69,18 +70,31 @@ static_assert(std::size(kBuiltInTypes) == 136);
 
 const char* const kFallbackType = "application/octet-stream";
 
-// Sets the line of ext to ext=type: the first line of that extension gets the new value in
-// its place, otherwise the line is appended.
-void PutLine(std::vector<std::string>& lines, const std::string& ext, const std::string& type) {
-  for (std::string& line : lines) {
-    std::string name = line;
-    if (TextPos("=", name) > 0 && SameText(TakeToken(name, "="), ext)) {
-      line = ext + "=" + type;
-      return;
+// The lines "ext=type" with, for every extension (lower-cased), the first line that names it.
+class TTypeLines {
+public:
+  explicit TTypeLines(std::vector<std::string>& lines) : FLines(lines) {
+    for (std::size_t i = 0; i < FLines.size(); ++i) {
+      const std::size_t equals = FLines[i].find('=');
+      if (equals != std::string::npos) FFirstLine.emplace(LowerCase(FLines[i].substr(0, equals)), i);
     }
   }
-  lines.push_back(ext + "=" + type);
-}
+
+  // Sets the line of ext to ext=type: the first line of that extension gets the new value in
+  // its place, otherwise the line is appended.
+  void Put(const std::string& ext, const std::string& type) {
+    const auto [found, added] = FFirstLine.emplace(LowerCase(ext), FLines.size());
+    if (added) {
+      FLines.push_back(ext + "=" + type);
+    } else {
+      FLines[found->second] = ext + "=" + type;
+    }
+  }
+
+private:
+  std::vector<std::string>& FLines;
+  std::unordered_map<std::string, std::size_t> FFirstLine;
+};
 
 // The extension of a file name, lower-cased with its ".", or empty; a separator or dot is
 // never taken from the trail byte of a double-byte character.
@@ -135,6 +149,7 @@ void TIdMimeTable::AddType(const std::string& ext, const std::string& type) {
   std::string mimeType = LowerCase(type);
   if (mimeType.empty()) throw EIdException("Mimetype is empty");
   if (IndexOfExtension(extension) != -1) throw EIdException("Extension already exits");
+  FIndex.emplace(extension, FExtensions.size());
   FExtensions.push_back(std::move(extension));
   FTypes.push_back(std::move(mimeType));
 }
@@ -142,6 +157,7 @@ void TIdMimeTable::AddType(const std::string& ext, const std::string& type) {
 void TIdMimeTable::LoadMimeTypes(const std::vector<std::string>& lines, const std::string& separator) {
   FExtensions.clear();
   FTypes.clear();
+  FIndex.clear();
   for (std::string line : lines) {
     if (TextPos(separator, line) == 0) continue;
     std::string ext = LowerCase(TakeToken(line, separator));
@@ -155,6 +171,7 @@ void TIdMimeTable::LoadMimeTypes(const std::vector<std::string>& lines, const st
 void TIdMimeTable::FillMimeTypes(std::vector<std::string>* lines) const {
   if (lines == nullptr || !lines->empty()) return;
   lines->assign(std::begin(kBuiltInTypes), std::end(kBuiltInTypes));
+  TTypeLines typeLines(*lines);
   std::ifstream database(FSystemDatabase);
   std::string line;
   while (std::getline(database, line)) {
@@ -164,14 +181,12 @@ void TIdMimeTable::FillMimeTypes(std::vector<std::string>* lines) const {
     while (words >> ext) {
       // A name with "=" cannot stand in an ext=type line.
       if (ext.find('=') == std::string::npos && type.find('=') == std::string::npos)
-        PutLine(*lines, "." + ext, type);
+        typeLines.Put("." + ext, type);
     }
   }
 }
 
 int TIdMimeTable::IndexOfExtension(const std::string& ext) const {
-  for (std::size_t i = 0; i < FExtensions.size(); ++i) {
-    if (SameText(FExtensions[i], ext)) return static_cast<int>(i);
-  }
-  return -1;
+  const auto found = FIndex.find(LowerCase(ext));
+  return found == FIndex.end() ? -1 : static_cast<int>(found->second);
 }

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 /// Pairs of extension (lower-case, with its ".") and MIME type (lower-case), in insertion order,
@@ -45,10 +46,12 @@ public:
   TFillEvent OnFill;  // when assigned, replaces the default filling
 
 private:
-  // The index of ext (compared without regard to case), or -1.
+  // The index of ext (compared without regard to case), or -1; a hash look-up, since it runs
+  // for every file sent.
   int IndexOfExtension(const std::string& ext) const;
 
   std::string FSystemDatabase;
   std::vector<std::string> FExtensions;
   std::vector<std::string> FTypes;  // FTypes[i] belongs to FExtensions[i]
+  std::unordered_map<std::string, std::size_t> FIndex;  // extension (lower case) to its place
 };

@@ -2,6 +2,8 @@
 
 #include "http/server/IdPeerThread.h"
 
+TIdThreadMgrPool::TIdThreadMgrPool(std::size_t poolSize) : PoolSize(poolSize) {}
+
 TIdThreadMgrPool::~TIdThreadMgrPool() { TerminateThreads(); }
 
 std::unique_ptr<TIdPeerThread> TIdThreadMgrPool::AcquireThread() {

@@ -19,7 +19,7 @@ class TIdThreadMgrPool : public TIdThreadMgr {
 public:
   static constexpr std::size_t DefaultPoolSize = 64;
 
-  explicit TIdThreadMgrPool(std::size_t poolSize = DefaultPoolSize) : PoolSize(poolSize) {}
+  explicit TIdThreadMgrPool(std::size_t poolSize = DefaultPoolSize);
   /// Ends the waiting threads. No connection thread of the manager may run any more.
   ~TIdThreadMgrPool() override;
 

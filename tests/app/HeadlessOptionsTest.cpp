@@ -39,6 +39,7 @@ TEST(HeadlessOptions, ReadsEveryOption) {
   EXPECT_EQ(options.Root, "root");
   EXPECT_EQ(Parse({"--password-file", "/run/pw", "r"}).PasswordFile, "/run/pw");
   EXPECT_TRUE(Parse({"--help"}).Help);
+  EXPECT_TRUE(Parse({"--version"}).Version);
   EXPECT_EQ(Parse({"--port", "1", "r"}).Port, 1);
   EXPECT_EQ(Parse({"--port", "65535", "r"}).Port, 65535);
 }

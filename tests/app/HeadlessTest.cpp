@@ -9,15 +9,20 @@
 
 #include <signal.h>
 
+#include <cerrno>
 #include <chrono>
+#include <memory>
 #include <regex>
 #include <string>
 
+#include "app/AddressList.h"
 #include "support/TestSockets.h"
 
 namespace {
 
-constexpr int kWaitMs = 20000;
+// A bound for a hang, not a measure of speed: a sanitized build on a busy machine fills its two
+// type tables from the system's database for many seconds before it listens.
+constexpr int kWaitMs = 90000;
 
 void WriteFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
@@ -30,13 +35,16 @@ QByteArray ReadFile(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-/// Runs build/velmora --headless in the C locale at UTC; stops it with a signal.
+/// Runs build/velmora --headless in the C locale at UTC, without a display; stops it with a
+/// signal.
 class THeadlessProcess {
 public:
   THeadlessProcess() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("LC_ALL", "C");
     environment.insert("TZ", "UTC");
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+      environment.remove(name);
     FProcess.setProcessEnvironment(environment);
   }
   ~THeadlessProcess() {
@@ -46,8 +54,9 @@ public:
     }
   }
 
-  void Start(const QStringList& args) {
-    FProcess.start(VELMORA_BINARY, QStringList{"--headless"} + args);
+  void Start(const QStringList& args) { StartWithoutHeadless(QStringList{"--headless"} + args); }
+  void StartWithoutHeadless(const QStringList& args) {
+    FProcess.start(VELMORA_BINARY, args);
     ASSERT_TRUE(FProcess.waitForStarted(kWaitMs));
   }
 
@@ -85,6 +94,29 @@ public:
 private:
   QProcess FProcess;
   std::string FOutput, FError;
+};
+
+/// A port held by a listening socket on every address, as another server would hold it.
+class THeldPort {
+public:
+  explicit THeldPort(int port) : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(FFd, 1) != 0)
+      FError = errno;
+  }
+  ~THeldPort() { ::close(FFd); }
+  THeldPort(const THeldPort&) = delete;
+  THeldPort& operator=(const THeldPort&) = delete;
+
+  bool Listening() const { return FError == 0; }
+  int Error() const { return FError; }
+
+private:
+  const int FFd;
+  int FError = 0;
 };
 
 /// A published folder with a file, a subfolder, a hidden file and a Japanese name.
@@ -148,17 +180,20 @@ TEST_F(HeadlessTest, StopsOnSigtermAndSigintWithTheStopLine) {
   }
 }
 
-TEST_F(HeadlessTest, WithoutAUsableRootExits2) {
-  for (const QStringList& args : {QStringList{}, QStringList{FTemp.path() + "/nosuch"}}) {
+TEST_F(HeadlessTest, WithoutAUsableRootExits2NamingThePath) {
+  const QString missing = FTemp.path() + "/nosuch";
+  for (const QStringList& args : {QStringList{}, QStringList{missing}}) {
     THeadlessProcess server;
     server.Start(args);
     EXPECT_EQ(server.Finish(), 2);
-    EXPECT_NE(server.Error().find("ルートフォルダを指定してください。"), std::string::npos) << server.Error();
+    std::string expected = "ルートフォルダを指定してください。\n";
+    if (!args.isEmpty()) expected += "velmora: no folder or file at " + missing.toStdString() + "\n";
+    EXPECT_EQ(expected, server.Error());
     EXPECT_TRUE(server.Output().empty());
   }
 }
 
-TEST_F(HeadlessTest, BadCommandLinesExit2WithTheUsageAndHelpExits0) {
+TEST_F(HeadlessTest, BadCommandLinesExit2WithTheUsage) {
   for (const QStringList& args : {QStringList{"--port", "0", Root()}, QStringList{"--port", "http", Root()},
                                   QStringList{"--colour", Root()}}) {
     THeadlessProcess server;
@@ -166,26 +201,71 @@ TEST_F(HeadlessTest, BadCommandLinesExit2WithTheUsageAndHelpExits0) {
     EXPECT_EQ(server.Finish(), 2);
     EXPECT_NE(server.Error().find("usage: velmora --headless"), std::string::npos) << server.Error();
   }
-  THeadlessProcess help;
-  help.Start({"--help"});
-  EXPECT_EQ(help.Finish(), 0);
-  EXPECT_NE(help.Output().find("usage: velmora --headless"), std::string::npos);
+}
+
+// Without a display, and without --headless, the program still answers these.
+TEST_F(HeadlessTest, HelpAndVersionExit0WithOrWithoutHeadless) {
+  for (const QStringList& args : {QStringList{"--help"}, QStringList{"-h"}, QStringList{"--headless", "--help"},
+                                  QStringList{"--headless", "--port", "8080", "-h"}}) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    THeadlessProcess program;
+    program.StartWithoutHeadless(args);
+    EXPECT_EQ(program.Finish(), 0);
+    EXPECT_EQ(0u, program.Output().rfind("usage: velmora --headless", 0)) << program.Output();
+    EXPECT_NE(program.Output().find("velmora --help | --version\n"), std::string::npos);
+  }
+  for (const QStringList& args : {QStringList{"--version"}, QStringList{"--headless", "--version"}}) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    THeadlessProcess program;
+    program.StartWithoutHeadless(args);
+    EXPECT_EQ(program.Finish(), 0);
+    EXPECT_EQ("Velmora 1.0\n", program.Output());
+  }
 }
 
 TEST_F(HeadlessTest, TakenPortExits1WithTheExceptionLine) {
-  const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(FPort));
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(taken, 1), 0);
+  const THeldPort taken(FPort);
+  ASSERT_TRUE(taken.Listening());
   THeadlessProcess server;
   server.Start({"--port", Port(), Root()});
   EXPECT_EQ(server.Finish(), 1);
   EXPECT_EQ(server.Output(), "exception : EIdCouldNotBindSocket\n");
   EXPECT_NE(server.Error().find("Could not bind socket. Address and port are already in use."), std::string::npos);
-  ::close(taken);
+  EXPECT_EQ(server.Error().find("--port 8080"), std::string::npos) << "a hint only for ports below 1024";
+}
+
+// A user who forgot --port once got "Socket Error # 10013" and nothing more.
+TEST_F(HeadlessTest, FailureOnAPortBelow1024AddsAHint) {
+  // A low port this test holds (as root), or one it may not bind at all (as anyone else): the
+  // program can bind it either way.
+  std::unique_ptr<THeldPort> holder;
+  int port = 1023;
+  for (; port > 512; --port) {
+    holder = std::make_unique<THeldPort>(port);
+    if (holder->Listening() || holder->Error() == EACCES) break;
+  }
+  ASSERT_GT(port, 512);
+  THeadlessProcess server;
+  server.Start({"--port", QString::number(port), Root()});
+  EXPECT_EQ(server.Finish(), 1);
+  EXPECT_NE(server.Error().find("\nuse --port 8080, or run with the right to bind ports below 1024\n"),
+            std::string::npos)
+      << server.Error();
+}
+
+TEST_F(HeadlessTest, StartLineIsFollowedByTheAddressesToOpen) {
+  THeadlessProcess server;
+  StartServing(server);
+  ASSERT_EQ(server.Stop(), 0);
+  const QStringList lines = QString::fromStdString(server.Output()).split('\n', Qt::SkipEmptyParts);
+  QStringList expected;
+  for (const std::string& address : HostAddresses())
+    if (expected.size() < kMaxAddressEntries) expected << QString::fromStdString(AddressEntry(address, true, FPort));
+  ASSERT_FALSE(expected.isEmpty());  // loopback at least
+  ASSERT_EQ(expected.size() + 2, lines.size()) << server.Output();
+  EXPECT_TRUE(lines.front().endsWith(" サーバ起動"));
+  EXPECT_EQ(expected, lines.mid(1, expected.size()));
+  EXPECT_TRUE(lines.back().endsWith(" サーバ停止"));
 }
 
 // Serving

@@ -211,7 +211,7 @@ TEST_F(HttpCycleTest, RequestsPastTheLimitsAreRefused) {
       {"1,001 parameters", Request("GET", "/?" + std::string(1000, '&')), "EIdHTTPTooManyParameters"},
       {"1,001 cookies", Request("GET", "/", "Cookie: " + std::string(1000, ';') + "\r\n"),
        "EIdHTTPTooManyParameters"},
-      {"raw NUL", std::string("GET /.env\0/a HTTP/1.0\r\n\r\n", 27), "EIdHTTPInvalidRequestTarget"},
+      {"raw NUL", std::string("GET /.env\0/a HTTP/1.0\r\n\r\n", 25), "EIdHTTPInvalidRequestTarget"},
       {"raw TAB", "GET /a\tb HTTP/1.0\r\n\r\n", "EIdHTTPInvalidRequestTarget"},
       {"decoded control", Request("GET", "/a%01b"), "EIdHTTPInvalidRequestTarget"},
       {"decoded DEL", Request("GET", "/a%7F"), "EIdHTTPInvalidRequestTarget"},

@@ -128,6 +128,11 @@ TEST_F(TIdTCPServerTest, OneAddressCannotTakeEveryConnection) {
 // Regression: when accept failed for want of descriptors, the listener tried again at once,
 // forever, taking a whole core; now it rests between tries and serves once descriptors return.
 TEST_F(TIdTCPServerTest, ListenerRestsWhileOutOfDescriptors) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The undefined-behaviour checks open a pipe to test memory: with no descriptor left they
+  // report every first virtual call as a bad object.
+  GTEST_SKIP() << "needs a process whose checks take no descriptors";
+#endif
   // Shared with the listener, which may outlive this body when an assertion ends it early.
   const auto failures = std::make_shared<std::atomic<int>>(0);
   Server.OnListenException = [failures](TIdListenerThread&, const std::exception&) { ++*failures; };
@@ -230,14 +235,17 @@ TEST_F(TIdTCPServerTest, DeactivationClosesIdleAndMidRequestClients) {
 
 TEST_F(TIdTCPServerTest, DeactivationGivesUpAfterTerminateWaitTime) {
   // A handler that ignores its connection keeps its thread past the wait.
-  Server.OnExecute = [this](TIdPeerThread& thread) {
+  const auto serving = std::make_shared<std::atomic<bool>>(false);
+  Server.OnExecute = [this, serving](TIdPeerThread& thread) {
+    *serving = true;
     while (!Release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     thread.Connection()->CloseConnection();
   };
   Server.TerminateWaitTime = 500;
   Server.SetActive(true);
   TClient client(Port());
-  ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 1; }));
+  // In the handler, not merely counted: a thread stopped before it gets there ends at once.
+  ASSERT_TRUE(Eventually([&] { return serving->load(); }));
   try {
     Server.SetActive(false);
     FAIL() << "no exception";

@@ -1,0 +1,30 @@
+#include "platform/Process.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::string ExecutableFolder() {
+  std::string path(4096, '\0');
+  const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
+  path.resize(static_cast<std::size_t>(length));
+  path.resize(path.rfind('/') + 1);
+  return path;
+}
+
+std::uint32_t UserId() { return ::getuid(); }
+
+std::uint64_t RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur != limit.rlim_max) {
+    const rlim_t old = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) limit.rlim_cur = old;
+  }
+  return limit.rlim_cur;
+}
+
+}  // namespace platform

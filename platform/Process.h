@@ -1,0 +1,23 @@
+#pragma once
+// What the program asks of its own process: where its executable lies, whose it is, and how
+// many files it may hold open.
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+/// The folder of the running executable with a trailing "/", symbolic links resolved; empty
+/// when it cannot be read. Any thread.
+std::string ExecutableFolder();
+
+/// The real user id of the process. Any thread.
+std::uint32_t UserId();
+
+/// Raises the soft limit of open files to the hard limit, so that many connections at once do
+/// not run out of descriptors long before the system would. Returns the soft limit in force
+/// afterwards (the old one when it cannot be raised). Start-up only: no thread may be opening
+/// files meanwhile.
+std::uint64_t RaiseOpenFileLimit();
+
+}  // namespace platform
