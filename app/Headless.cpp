@@ -4,8 +4,6 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <ctime>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,6 +11,8 @@
 #include "app/AddressList.h"
 #include "app/HeadlessOptions.h"
 #include "app/RootArgument.h"
+#include "platform/DateTime.h"
+#include "platform/FileSystem.h"
 #include "platform/RegionalFormats.h"
 #include "platform/Text.h"
 #include "publish/LogLine.h"
@@ -52,11 +52,11 @@ int UsageError(const std::string& reason) {
 }
 
 bool ReadFirstLine(const std::string& path, std::string& line) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::getline(file, line);
+  std::string text;
+  if (!platform::ReadTextFile(path, text)) return false;
+  line = text.substr(0, text.find('\n'));
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  return !file.bad();
+  return true;
 }
 
 TPublishSettings SettingsFrom(const THeadlessOptions& options, std::string root, std::string password) {
@@ -95,7 +95,7 @@ int Serve(const THeadlessOptions& options, const TPublishSettings& publish, cons
       std::fputs("use --port 8080, or run with the right to bind ports below 1024\n", stderr);
     return 1;
   }
-  log.AppendLine(StartLogLine(formats, std::time(nullptr)));
+  log.AppendLine(StartLogLine(formats, platform::Now()));
   LogAddresses(log, options.Port);
 
   int received = 0;
@@ -106,7 +106,7 @@ int Serve(const THeadlessOptions& options, const TPublishSettings& publish, cons
     // Threads still busy past the wait: the server's destruction waits for them.
     log.AppendLine(ExceptionLogLine(error));
   }
-  log.AppendLine(StopLogLine(formats, std::time(nullptr)));
+  log.AppendLine(StopLogLine(formats, platform::Now()));
   return 0;
 }
 

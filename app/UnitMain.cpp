@@ -20,12 +20,12 @@
 #include <QTabWidget>
 #include <QUrl>
 
-#include <ctime>
 
 #include "app/FolderBrowser.h"
 #include "app/PortSpinBox.h"
 #include "app/QrCodeDialog.h"
 #include "app/RootArgument.h"
+#include "platform/DateTime.h"
 #include "platform/Text.h"
 #include "publish/LogLine.h"
 
@@ -301,7 +301,7 @@ void TFormMain::ButtonExecClick() {
   applyRunningState(true);
   FMessagePanel->clear();
   FMessagePanel->setToolTip({});
-  FLogSink.AppendLine(StartLogLine(FFormats, std::time(nullptr)));
+  FLogSink.AppendLine(StartLogLine(FFormats, platform::Now()));
 }
 
 void TFormMain::ButtonStopClick() {
@@ -315,7 +315,7 @@ void TFormMain::ButtonStopClick() {
   applyRunningState(false);
   FMessagePanel->clear();
   FMessagePanel->setToolTip({});
-  FLogSink.AppendLine(StopLogLine(FFormats, std::time(nullptr)));
+  FLogSink.AppendLine(StopLogLine(FFormats, platform::Now()));
 }
 
 void TFormMain::CheckExtensionClick() {

@@ -1,4 +1,3 @@
-#include <dlfcn.h>
 #include <malloc.h>
 
 #include <clocale>
@@ -24,15 +23,12 @@ namespace {
 // copy works under any prefix.
 int RunWindowModule(int argc, char** argv) {
   const std::string folder = platform::ExecutableFolder();
-  void* handle = nullptr;
-  for (const std::string& module : {folder + "velmora-window.so", folder + VELMORA_MODULE_FROM_BIN "velmora-window.so"}) {
-    handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle != nullptr) break;
-  }
+  std::string error;
   using TRunWindow = int (*)(int, char**);
-  const auto run = handle != nullptr ? reinterpret_cast<TRunWindow>(::dlsym(handle, "VelmoraRunWindow")) : nullptr;
+  const auto run = reinterpret_cast<TRunWindow>(platform::FindModuleSymbol(
+      {folder + "velmora-window.so", folder + VELMORA_MODULE_FROM_BIN "velmora-window.so"}, "VelmoraRunWindow", error));
   if (run == nullptr) {
-    std::fprintf(stderr, "velmora: cannot load the window (%s)\n", ::dlerror());
+    std::fprintf(stderr, "velmora: cannot load the window (%s)\n", error.c_str());
     return 1;
   }
   return run(argc, argv);

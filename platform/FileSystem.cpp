@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string_view>
 
 #include "platform/FilePath.h"
@@ -82,6 +84,22 @@ bool DirectoryExists(const std::string& path) {
 bool IsRegularFile(const std::string& path) {
   const TFileInfo info = GetFileInfo(path);
   return info.Readable() && (info.Attr & faArchive) != 0;
+}
+
+bool ReadTextFile(const std::string& path, std::string& text, std::size_t maxBytes) {
+  if (HasEmbeddedNul(path)) return false;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::string read;
+  char block[65536];
+  while (read.size() < maxBytes) {
+    file.read(block, static_cast<std::streamsize>(std::min(sizeof block, maxBytes - read.size())));
+    read.append(block, static_cast<std::size_t>(file.gcount()));
+    if (!file) break;  // the end, or a failure told apart below
+  }
+  if (file.bad()) return false;
+  text = std::move(read);
+  return true;
 }
 
 }  // namespace platform

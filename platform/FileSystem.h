@@ -59,4 +59,9 @@ bool DirectoryExists(const std::string& path);
 /// reading a FIFO or a device could block or never end.
 bool IsRegularFile(const std::string& path);
 
+/// The first maxBytes bytes of the file at path (a pipe such as /dev/fd/N too) in text; false,
+/// text unchanged, when it cannot be opened or read. For small files the program reads itself
+/// (the system's type table, a password file), never for what it publishes.
+bool ReadTextFile(const std::string& path, std::string& text, std::size_t maxBytes = 16 << 20);
+
 }  // namespace platform

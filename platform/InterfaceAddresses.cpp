@@ -34,14 +34,20 @@ std::vector<TInterfaceAddress> InterfaceAddresses() {
   return result;
 }
 
-std::vector<std::string> HostNameAddresses() {
-  char name[128] = {};
+std::string HostName() {
+  char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+std::vector<std::string> HostNameAddresses() {
+  const std::string name = HostName();
+  if (name.empty()) return {};
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &found) != 0) return {};
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return {};
   const std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, &freeaddrinfo);
   std::vector<std::string> result;
   for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next)

@@ -19,6 +19,9 @@ struct TInterfaceAddress {
 /// list cannot be read. Any thread.
 std::vector<TInterfaceAddress> InterfaceAddresses();
 
+/// This host's name; empty when it cannot be read. Any thread.
+std::string HostName();
+
 /// The IPv4 addresses that this host's name resolves to, in the resolver's order. Empty when
 /// the name is unknown or the look-up fails. Any thread.
 std::vector<std::string> HostNameAddresses();

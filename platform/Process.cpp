@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <dlfcn.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -12,6 +13,17 @@ std::string ExecutableFolder() {
   path.resize(static_cast<std::size_t>(length));
   path.resize(path.rfind('/') + 1);
   return path;
+}
+
+void* FindModuleSymbol(const std::vector<std::string>& modules, const char* symbol, std::string& error) {
+  for (const std::string& module : modules) {
+    void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) continue;
+    if (void* address = ::dlsym(handle, symbol)) return address;
+  }
+  const char* reason = ::dlerror();
+  error = reason != nullptr ? reason : "not found";
+  return nullptr;
 }
 
 std::uint32_t UserId() { return ::getuid(); }

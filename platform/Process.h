@@ -4,12 +4,18 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
 /// The folder of the running executable with a trailing "/", symbolic links resolved; empty
 /// when it cannot be read. Any thread.
 std::string ExecutableFolder();
+
+/// The address of symbol in the first of modules (shared objects, by path) that loads; it stays
+/// loaded for the life of the process. Null when none loads or has it, with the loader's
+/// reason in error. Any thread.
+void* FindModuleSymbol(const std::vector<std::string>& modules, const char* symbol, std::string& error);
 
 /// The real user id of the process. Any thread.
 std::uint32_t UserId();

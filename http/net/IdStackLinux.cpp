@@ -266,11 +266,7 @@ std::string TIdStackLinux::HostByAddress(const std::string& address) {
   return host;
 }
 
-std::string TIdStackLinux::LocalHostName() {
-  char name[251] = {};
-  ::gethostname(name, 250);
-  return name;
-}
+std::string TIdStackLinux::LocalHostName() { return platform::HostName(); }
 
 std::vector<std::string> TIdStackLinux::LocalAddressList() {
   std::vector<std::string> addresses;

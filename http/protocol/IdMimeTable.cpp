@@ -3,8 +3,8 @@
 #include "http/net/IdException.h"
 #include "http/protocol/IdGlobal.h"
 #include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <unordered_map>
@@ -172,7 +172,9 @@ void TIdMimeTable::FillMimeTypes(std::vector<std::string>* lines) const {
   if (lines == nullptr || !lines->empty()) return;
   lines->assign(std::begin(kBuiltInTypes), std::end(kBuiltInTypes));
   TTypeLines typeLines(*lines);
-  std::ifstream database(FSystemDatabase);
+  std::string text;
+  platform::ReadTextFile(FSystemDatabase, text);  // a missing database adds nothing
+  std::istringstream database(text);
   std::string line;
   while (std::getline(database, line)) {
     std::istringstream words(line.substr(0, line.find('#')));

@@ -161,6 +161,28 @@ const MaskCase kMasks[] = {
     {"\x83\x41.txt", "\x83\x61.txt", false},  // trail bytes compare exactly (ア, not a folded "A")
 };
 
+// The small files the program reads itself: a password file may well be a pipe (--password-file
+// <(...)), and a huge one is cut at the limit instead of filling the memory.
+TEST_F(FileSystemTest, ReadsSmallFilesAndPipesUpToALimit) {
+  Tree.File("pw", "secret\nrest");
+  std::string text;
+  ASSERT_TRUE(ReadTextFile(Tree.At("pw"), text));
+  EXPECT_EQ(text, "secret\nrest");
+  ASSERT_TRUE(ReadTextFile(Tree.At("pw"), text, 3));
+  EXPECT_EQ(text, "sec");
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(::write(ends[1], "piped", 5), 5);
+  ::close(ends[1]);
+  ASSERT_TRUE(ReadTextFile("/proc/self/fd/" + std::to_string(ends[0]), text));
+  EXPECT_EQ(text, "piped");
+  ::close(ends[0]);
+  text = "kept";
+  EXPECT_FALSE(ReadTextFile(Tree.At("missing"), text));
+  EXPECT_FALSE(ReadTextFile(Tree.At("pw") + std::string(1, '\0'), text));
+  EXPECT_EQ(text, "kept");
+}
+
 TEST(FindEntries, MatchesWildcardPatterns) {
   const testing_tree::TScopedCodePage codePage(TCodePage::ShiftJis);
   for (const MaskCase& c : kMasks) {

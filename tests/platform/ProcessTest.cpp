@@ -24,6 +24,15 @@ TEST(Process, RaisesTheSoftOpenFileLimitToTheHardLimit) {
   ::setrlimit(RLIMIT_NOFILE, &original);
 }
 
+TEST(Process, FindsASymbolInTheFirstModuleThatLoads) {
+  std::string error;
+  EXPECT_NE(FindModuleSymbol({"/nonexistent/module.so", "libm.so.6"}, "cos", error), nullptr);
+  EXPECT_EQ(FindModuleSymbol({"/nonexistent/module.so"}, "cos", error), nullptr);
+  EXPECT_NE(error.find("/nonexistent/module.so"), std::string::npos) << error;
+  EXPECT_EQ(FindModuleSymbol({"libm.so.6"}, "no_such_symbol_here", error), nullptr);
+  EXPECT_FALSE(error.empty());
+}
+
 TEST(Process, ExecutableFolderHoldsThisProgram) {
   const std::string folder = ExecutableFolder();
   ASSERT_FALSE(folder.empty());
