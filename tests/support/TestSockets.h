@@ -2,6 +2,7 @@
 // Plain client sockets for the network tests: 127.0.0.1 only, every wait bounded.
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <netinet/in.h>
@@ -93,17 +94,23 @@ private:
   bool FConnected = false;
 };
 
-/// A port on 127.0.0.1 that was free a moment ago.
+/// A port that was free a moment ago on every local address. Taken below the system's range of
+/// ports for outgoing connections, so that the clients of a busy machine cannot take it before
+/// the server binds it.
 inline int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
+  static std::atomic<unsigned> draw{static_cast<unsigned>(::getpid()) * 7919u};
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int port = 20000 + static_cast<int>(draw.fetch_add(7919u) % 12000u);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    if (free) return port;
+  }
+  return 0;
 }
 
 /// Polls condition every 10 ms for at most 10 seconds.
