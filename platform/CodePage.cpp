@@ -37,10 +37,6 @@ std::size_t CharLength(std::string_view text, std::size_t pos) {
   return IsLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size() ? 2 : 1;
 }
 
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::size_t FindText(std::string_view text, std::string_view sub, std::size_t from) {
   if (!HasLeadBytes()) return text.find(sub, from);
   if (from > text.size() || sub.size() > text.size()) return std::string_view::npos;

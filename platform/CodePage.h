@@ -36,9 +36,10 @@ bool IsLeadByte(unsigned char c);
 std::size_t CharLength(std::string_view text, std::size_t pos);
 
 /// c with an ASCII letter in upper (or lower) case; every other byte, lead and trail bytes of
-/// double-byte characters included, unchanged. Free of the locale.
-char AsciiUpper(char c);
-char AsciiLower(char c);
+/// double-byte characters included, unchanged. Free of the locale. Inline: every comparison of
+/// names without regard to case runs through them, byte by byte.
+inline char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 /// The 0-based offset of the first sub in text at or after from, never starting on the trail
 /// byte of a double-byte character; npos when absent. An empty sub is found at from.

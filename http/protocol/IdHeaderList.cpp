@@ -10,6 +10,28 @@ bool IsContinuationLine(const std::string& line) {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
+// What ends a name: the separator without its trailing blanks (":" for ": ").
+std::string_view NameEnd(const std::string& separator) {
+  std::string_view end = separator;
+  while (!end.empty() && static_cast<unsigned char>(end.back()) <= 0x20) end.remove_suffix(1);
+  return end;
+}
+
+// The offset of the first name end in line, never on a trail byte; npos when there is none (an
+// empty name end is never found).
+std::size_t NameEndIn(std::string_view line, std::string_view nameEnd) {
+  return nameEnd.empty() ? std::string_view::npos : platform::FindText(line, nameEnd);
+}
+
+// Whether line's name (its text before the first name end) is name, compared without regard to
+// case; a line without a name end has the empty name. Looks at the name's length of the line
+// first, so that most lines are passed over without a search and without a copy.
+bool HasName(std::string_view line, std::string_view nameEnd, std::string_view name) {
+  if (line.size() < name.size() || !SameText(line.substr(0, name.size()), name)) return false;
+  const std::size_t found = NameEndIn(line, nameEnd);
+  return found == std::string_view::npos ? name.empty() : found == name.size();
+}
+
 }  // namespace
 
 void TIdHeaderList::Insert(int index, std::string line) {
@@ -41,9 +63,9 @@ void TIdHeaderList::SetText(const std::string& text) {
 std::string TIdHeaderList::NameFromLine(int index) const {
   if (index < 0 || index >= Count()) return "";
   const std::string& line = FLines[static_cast<std::size_t>(index)];
-  const int pos = TextPos(TrimRight(Separator), line);
-  if (pos == 0) return "";
-  std::string name = line.substr(0, static_cast<std::size_t>(pos - 1));
+  const std::size_t end = NameEndIn(line, NameEnd(Separator));
+  if (end == std::string_view::npos) return "";
+  std::string name = line.substr(0, end);
   return KeepNameCase ? name : UpperCase(name);
 }
 
@@ -51,11 +73,11 @@ std::string TIdHeaderList::ValueFromLine(int index) const {
   if (index < 0 || index >= Count()) return "";
   const std::string& line = FLines[static_cast<std::size_t>(index)];
   // A line without a colon has no value of its own (only continuation lines may add one).
-  const std::string separator = TrimRight(Separator);
-  const int colon = TextPos(separator, line);
-  std::string value(colon == 0 ? std::string_view()
-                               : TrimView(std::string_view(line).substr(static_cast<std::size_t>(colon - 1) +
-                                                                         separator.size())));
+  const std::string_view nameEnd = NameEnd(Separator);
+  const std::size_t colon = NameEndIn(line, nameEnd);
+  std::string value(colon == std::string_view::npos
+                        ? std::string_view()
+                        : TrimView(std::string_view(line).substr(colon + nameEnd.size())));
   if (JoinContinuations) {
     // Each piece is appended in place, so that many continuation lines cost time in proportion
     // to their length, not to its square.
@@ -72,16 +94,18 @@ std::string TIdHeaderList::ValueFromLine(int index) const {
 }
 
 int TIdHeaderList::LineIndexOf(const std::string& name) const {
+  const std::string_view nameEnd = NameEnd(Separator);
   for (int i = 0; i < Count(); ++i) {
-    if (SameText(NameFromLine(i), name)) return i;
+    if (HasName(FLines[static_cast<std::size_t>(i)], nameEnd, name)) return i;
   }
   return -1;
 }
 
 void TIdHeaderList::CollectValues(const std::string& name, std::vector<std::string>* list) const {
   if (list == nullptr) return;
+  const std::string_view nameEnd = NameEnd(Separator);
   for (int i = 0; i < Count(); ++i) {
-    if (SameText(NameFromLine(i), name)) list->push_back(ValueFromLine(i));
+    if (HasName(FLines[static_cast<std::size_t>(i)], nameEnd, name)) list->push_back(ValueFromLine(i));
   }
 }
 
@@ -92,11 +116,16 @@ void TIdHeaderList::PutValue(const std::string& name, const std::string& value) 
       FLines.emplace_back();
       index = Count() - 1;
     }
+    std::string line;
+    line.reserve(name.size() + Separator.size() + value.size());
+    line += name;
+    line += Separator;
+    line += value;
     if (FoldOnPut) {
       DropContinuationLines(index);
-      PutFolded(name + Separator + value, index);
+      PutFolded(line, index);
     } else {
-      FLines[static_cast<std::size_t>(index)] = name + Separator + value;
+      FLines[static_cast<std::size_t>(index)] = std::move(line);
     }
   } else if (index != -1) {
     if (FoldOnPut) DropContinuationLines(index);
@@ -105,6 +134,10 @@ void TIdHeaderList::PutValue(const std::string& name, const std::string& value) 
 }
 
 std::vector<std::string> TIdHeaderList::FoldText(const std::string& text) const {
+  // A line that fits (a double-byte character at its end included) and holds no break of its
+  // own is never broken: it is spared the walk.
+  if (FoldWidth > 0 && text.size() + 1 < static_cast<std::size_t>(FoldWidth) && text.find('\r') == std::string::npos)
+    return {TrimRight(text)};
   std::string rest = WrapForFolding(text, "\r\n ", "\t ,", FoldWidth);
   std::vector<std::string> pieces;
   do {

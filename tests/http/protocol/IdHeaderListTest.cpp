@@ -52,6 +52,18 @@ TEST(TIdHeaderList, NameWithBlankBeforeColonIsNotFound) {
   EXPECT_EQ(list.ValueOf("Host"), "");
 }
 
+TEST(TIdHeaderList, LooksUpWholeNamesOnly) {
+  const TIdHeaderList list = ListOf({"Hostname: a", "no colon", "Host: b"});
+  EXPECT_EQ(list.LineIndexOf("Host"), 2);  // a longer name that begins with it is another name
+  EXPECT_EQ(list.LineIndexOf("HOSTNAME"), 0);
+  EXPECT_EQ(list.LineIndexOf(""), 1);  // a line without a colon has the empty name
+  TIdHeaderList pairs = ListOf({"a=1", "b = 2"});
+  pairs.Separator = "=";
+  EXPECT_EQ(pairs.ValueOf("A"), "1");
+  EXPECT_EQ(pairs.LineIndexOf("b "), 1);
+  EXPECT_EQ(pairs.NameFromLine(1), "B ");
+}
+
 TEST(TIdHeaderList, JoinsContinuationLines) {
   TIdHeaderList list = ListOf({"Host: a.example", "X-Long: part one ", "\tpart two", "  three", "", " Y: z"});
   EXPECT_EQ(list.ValueOf("x-long"), "part one part two three");
@@ -148,6 +160,18 @@ TEST(TIdHeaderList, RunWithoutBreakCharactersStaysWhole) {
   list.FoldWidth = 1024;
   list.PutValue("X", value);
   EXPECT_EQ(list.Lines(), (std::vector<std::string>{"X: " + value}));
+}
+
+// A line that ends short of the width is taken whole without the folding walk; the walk's
+// results from the width on, and for a line holding its own break, stay as they were.
+TEST(TIdHeaderList, FoldsOnlyLinesThatPassTheWidth) {
+  TIdHeaderList list;
+  list.FoldWidth = 12;
+  EXPECT_EQ(list.FoldText("X: aa b   "), (std::vector<std::string>{"X: aa b"}));
+  EXPECT_EQ(list.FoldText("X: aaa bbbb"), (std::vector<std::string>{"X: aaa bbbb"}));
+  EXPECT_EQ(list.FoldText("X: aaaa bbbbb"), (std::vector<std::string>{"X: aaaa bbbbb"}));
+  EXPECT_EQ(list.FoldText("X: aaaa bbbbbb"), (std::vector<std::string>{"X: aaaa", " bbbbbb"}));
+  EXPECT_EQ(list.FoldText("X: a\r\n b"), (std::vector<std::string>{"X: a", " b"}));
 }
 
 TEST(WrapForFolding, KeepsAnExistingBreak) {
