@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <memory>
 #include <mutex>
 
@@ -123,8 +124,14 @@ std::string TIdStack::ErrorMessageFor(int errorNumber) {
 }
 
 std::string TIdStack::AddressToText(const std::uint8_t (&address)[4]) {
-  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." + std::to_string(address[2]) +
-         "." + std::to_string(address[3]);
+  // Written into one buffer: every accepted client's address passes through here.
+  char text[16];
+  char* end = text;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) *end++ = '.';
+    end = std::to_chars(end, text + sizeof text, address[i]).ptr;
+  }
+  return std::string(text, end);
 }
 
 void TIdStack::TextToAddress(const std::string& text, std::uint8_t (&address)[4]) {

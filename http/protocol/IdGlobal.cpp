@@ -5,7 +5,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 #include <limits>
 #include <optional>
@@ -19,6 +18,18 @@ const char* const kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+// Header dates are written at every response: digit by digit, not through a format parser.
+void AppendNumber(std::string& text, int value) {
+  char digits[12];
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+// Two digits of a value from 0 to 99, as "%02d" writes it.
+void AppendTwoDigits(std::string& text, int value) {
+  text += static_cast<char>('0' + value / 10);
+  text += static_cast<char>('0' + value % 10);
+}
 
 // The 1-based number of text among the three-letter names, 0 when it is none of them.
 int NameNumber(std::string_view text, const char* const* names, int count) {
@@ -104,11 +115,24 @@ std::optional<TDateTime> ReadDateAndTime(std::string& text) {
 std::string InternetDateText(TDateTime value, bool isGMT) {
   const platform::TDateParts parts = platform::DecodeDateTime(value);
   const std::string zone = OffsetText(LocalUtcOffset(), isGMT);
-  char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "%s, %d %s %d %02d:%02d:%02d %s",
-                kDayNames[platform::DayOfWeek(value) - 1], parts.Day, kMonthNames[parts.Month - 1],
-                parts.Year, parts.Hour, parts.Minute, parts.Second, zone.c_str());
-  return buffer;
+  std::string text;
+  text.reserve(32 + zone.size());
+  text += kDayNames[platform::DayOfWeek(value) - 1];
+  text += ", ";
+  AppendNumber(text, parts.Day);
+  text += ' ';
+  text += kMonthNames[parts.Month - 1];
+  text += ' ';
+  AppendNumber(text, parts.Year);
+  text += ' ';
+  AppendTwoDigits(text, parts.Hour);
+  text += ':';
+  AppendTwoDigits(text, parts.Minute);
+  text += ':';
+  AppendTwoDigits(text, parts.Second);
+  text += ' ';
+  text += zone;
+  return text;
 }
 
 TDateTime LocalUtcOffset() {
@@ -127,10 +151,10 @@ TDateTime LocalUtcOffset() {
 std::string OffsetText(TDateTime offset, bool isGMT) {
   if (offset == 0 && isGMT) return "GMT";
   const platform::TDateParts parts = platform::DecodeDateTime(std::fabs(offset));
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%c%02d%02d", offset >= 0 ? '+' : '-', parts.Hour,
-                parts.Minute);
-  return buffer;
+  std::string text(1, offset >= 0 ? '+' : '-');
+  AppendTwoDigits(text, parts.Hour);
+  AppendTwoDigits(text, parts.Minute);
+  return text;
 }
 
 TDateTime ParseInternetDate(std::string& text) {
@@ -215,7 +239,7 @@ std::string LowerCase(std::string text) {
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (platform::AsciiUpper(a[i]) != platform::AsciiUpper(b[i])) return false;
+    if (a[i] != b[i] && platform::AsciiUpper(a[i]) != platform::AsciiUpper(b[i])) return false;
   }
   return true;
 }

@@ -1,5 +1,8 @@
 #include "http/protocol/IdHTTPResponseInfo.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 struct StatusEntry {
@@ -64,10 +67,9 @@ TIdHTTPResponseInfo::~TIdHTTPResponseInfo() { ReleaseBodyStream(); }
 
 void TIdHTTPResponseInfo::SetStatusCode(int code) {
   FStatusCode = code;
-  FStatusText = kUnknownStatusText;
-  for (const StatusEntry& entry : kStatusTexts) {
-    if (entry.Code == code) FStatusText = entry.Text;
-  }
+  const auto* found = std::find_if(std::begin(kStatusTexts), std::end(kStatusTexts),
+                                   [code](const StatusEntry& entry) { return entry.Code == code; });
+  FStatusText = found != std::end(kStatusTexts) ? found->Text : kUnknownStatusText;
   if (code == 404) SetCloseAfterResponse(true);
 }
 

@@ -14,6 +14,10 @@ namespace {
 // segment may leave at once.
 constexpr std::int64_t kHeldBodyLimit = 64 * 1024;
 
+// Room for a usual head from the start.
+constexpr std::size_t kHeadReserve = 512;
+constexpr const char* kCrLf = "\r\n";
+
 }  // namespace
 
 std::string TIdHTTPResponseInfo::StatusPage() const {
@@ -55,23 +59,27 @@ void TIdHTTPResponseInfo::WriteHead() {
     }
   }
   BuildHeaderLines();
-  TIdTCPConnection& connection = *ClientConnection;
-  connection.BeginBufferedWrite(-1);
-  try {
-    // The table holds the reason phrases as UTF-8; the wire gets them in the system code page.
-    connection.WriteLine("HTTP/1.1 " + std::to_string(StatusCode()) + " " + platform::Utf8ToCodePage(StatusText()));
-    for (const std::string& line : HeaderLines.Lines()) connection.WriteLine(line);
-    for (int i = 0; i < Cookies.Count(); ++i) connection.WriteLine("Set-Cookie: " + Cookies[i].ServerCookie());
-    connection.WriteLine("");
-  } catch (...) {
-    // What was collected still goes out; the first failure is the one reported.
-    try {
-      connection.EndBufferedWrite();
-    } catch (...) {
-    }
-    throw;
+  // The head is put together first and leaves in one send.
+  std::string head;
+  head.reserve(kHeadReserve);
+  // The table holds the reason phrases as UTF-8; the wire gets them in the system code page.
+  head += "HTTP/1.1 ";
+  head += std::to_string(StatusCode());
+  head += ' ';
+  head += platform::Utf8ToCodePage(StatusText());
+  head += kCrLf;
+  for (const std::string& line : HeaderLines.Lines()) {
+    head += line;
+    head += kCrLf;
   }
-  connection.EndBufferedWrite();
+  for (int i = 0; i < Cookies.Count(); ++i) {
+    head += "Set-Cookie: ";
+    head += Cookies[i].ServerCookie();
+    head += kCrLf;
+  }
+  head += kCrLf;
+  TIdTCPConnection& connection = *ClientConnection;
+  connection.WriteText(head);
   if (ContentLength() > kHeldBodyLimit) connection.HoldPartialSends(false);
 }
 
