@@ -22,6 +22,10 @@ public:
   /// Bytes received, 0 when the peer closed, -1 on error. Throws EIdClosedSocket when not
   /// connected.
   virtual std::int64_t Recv(void* buffer, std::size_t length) = 0;
+  /// Takes only what has arrived, without waiting: as Recv, but -1 with the error 10035 when
+  /// nothing has. Throws EIdConnClosedGracefully when not connected, as a wait on a closed
+  /// transport does.
+  virtual std::int64_t TryRecv(void* buffer, std::size_t length) = 0;
   /// Bytes sent or -1. Throws EIdClosedSocket when not connected.
   virtual std::int64_t Send(const void* buffer, std::size_t length) = 0;
 };

@@ -23,6 +23,11 @@ std::int64_t TIdIOHandlerSocket::Recv(void* buffer, std::size_t length) {
   return FEndpoint->Recv(buffer, length);
 }
 
+std::int64_t TIdIOHandlerSocket::TryRecv(void* buffer, std::size_t length) {
+  if (!Connected()) throw EIdConnClosedGracefully();
+  return FEndpoint->Recv(buffer, length, false);
+}
+
 std::int64_t TIdIOHandlerSocket::Send(const void* buffer, std::size_t length) {
   if (!Connected()) throw EIdClosedSocket();
   return FEndpoint->Send(buffer, length);

@@ -15,6 +15,7 @@ public:
   void Open() override;
   bool Readable(int ms) override;
   std::int64_t Recv(void* buffer, std::size_t length) override;
+  std::int64_t TryRecv(void* buffer, std::size_t length) override;
   std::int64_t Send(const void* buffer, std::size_t length) override;
 
   TIdSocketHandle* Endpoint() const { return FEndpoint.get(); }

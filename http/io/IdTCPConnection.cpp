@@ -107,18 +107,27 @@ std::int64_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeout, 
   const auto blockSize = static_cast<std::size_t>(RecvBufferSize);
   std::int64_t n = 0;
   do {
-    if (!FIOHandler->Readable(timeout)) {
-      if (raiseOnTimeout) throw EIdReadTimeout();
-      return -1;
-    }
-    // The block lives only while there is data to take: a connection waiting for its client
-    // holds none (kept per connection, it often sat on pages made resident by earlier answers).
-    const auto block = std::make_unique_for_overwrite<char[]>(blockSize);
-    if (FIOHandler != nullptr) {
-      n = FIOHandler->Recv(block.get(), blockSize);
-    } else {
+    std::unique_ptr<char[]> block;
+    if (FIOHandler == nullptr) {
       n = 0;
       if (raiseIfClosed) throw EIdNotConnected();
+    } else {
+      // What has arrived is taken at once: most requests are there by the time they are read,
+      // and a wait on the socket would cost a call for nothing.
+      block = std::make_unique_for_overwrite<char[]>(blockSize);
+      n = FIOHandler->TryRecv(block.get(), blockSize);
+      if (n == -1 && GStack()->LastPlatformError() == Id_WSAEWOULDBLOCK) {
+        // The block lives only while there is data to take: a connection waiting for its
+        // client holds none (kept per connection, it often sat on pages made resident by
+        // earlier answers).
+        block.reset();
+        if (!FIOHandler->Readable(timeout)) {
+          if (raiseOnTimeout) throw EIdReadTimeout();
+          return -1;
+        }
+        block = std::make_unique_for_overwrite<char[]>(blockSize);
+        n = FIOHandler->Recv(block.get(), blockSize);
+      }
     }
     FPeerClosed = n == 0;
     if (n == -1) {

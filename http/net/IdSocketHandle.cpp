@@ -97,8 +97,8 @@ bool TIdSocketHandle::WaitOtherReadable(TIdStackSocketHandle socket, int ms) {
   return GStack()->SockSelect(&readList, nullptr, nullptr, ms) == 1;
 }
 
-std::int64_t TIdSocketHandle::Recv(void* buffer, std::size_t length) {
-  return GStack()->SockRecv(FHandle, buffer, length, 0);
+std::int64_t TIdSocketHandle::Recv(void* buffer, std::size_t length, bool wait) {
+  return GStack()->SockRecv(FHandle, buffer, length, wait ? 0 : Id_MSG_NOWAIT);
 }
 
 std::int64_t TIdSocketHandle::Send(const void* buffer, std::size_t length) {

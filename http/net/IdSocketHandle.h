@@ -45,7 +45,9 @@ public:
   bool WaitReadable(int ms);
   /// The same on another socket, without the allocation check.
   static bool WaitOtherReadable(TIdStackSocketHandle socket, int ms);
-  std::int64_t Recv(void* buffer, std::size_t length);
+  /// Bytes received, 0 when the peer closed, -1 on error. Without wait, only what has arrived:
+  /// -1 with 10035 when nothing has.
+  std::int64_t Recv(void* buffer, std::size_t length, bool wait = true);
   std::int64_t Send(const void* buffer, std::size_t length);
   /// Throws EIdSocketError.
   void SetSockOpt(int level, int option, const void* value, int length);

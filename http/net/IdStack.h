@@ -23,6 +23,9 @@ constexpr int Id_IPPROTO_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
 constexpr int Id_SD_Both = 2;
 constexpr int Id_TIMEOUT_INFINITE = -2;
+// A receive flag of the engine's own, which the concrete stack maps: take only what has arrived,
+// never wait (the call fails with 10035 when nothing has).
+constexpr int Id_MSG_NOWAIT = 0x10000;
 
 // Error numbers the engine tests by name.
 constexpr int Id_WSAEINTR = 10004;
@@ -52,7 +55,7 @@ public:
   virtual int SockListen(TIdStackSocketHandle s, int backlog) = 0;
   /// Returns the new socket or Id_INVALID_SOCKET; ip and port receive the peer's address.
   virtual TIdStackSocketHandle SockAccept(TIdStackSocketHandle s, std::string& ip, int& port) = 0;
-  /// Bytes received, 0 when the peer closed, -1 on error.
+  /// Bytes received, 0 when the peer closed, -1 on error. flags: Id_MSG_NOWAIT or 0.
   virtual std::int64_t SockRecv(TIdStackSocketHandle s, void* buffer, std::size_t length, int flags) = 0;
   /// Bytes sent or -1; never raises SIGPIPE.
   virtual std::int64_t SockSend(TIdStackSocketHandle s, const void* buffer, std::size_t length, int flags) = 0;

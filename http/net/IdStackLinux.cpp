@@ -143,7 +143,8 @@ TIdStackSocketHandle TIdStackLinux::SockAccept(TIdStackSocketHandle s, std::stri
 }
 
 std::int64_t TIdStackLinux::SockRecv(TIdStackSocketHandle s, void* buffer, std::size_t length, int flags) {
-  return Checked(::recv(s, buffer, length, flags));
+  const int native = (flags & Id_MSG_NOWAIT) != 0 ? (flags & ~Id_MSG_NOWAIT) | MSG_DONTWAIT : flags;
+  return Checked(::recv(s, buffer, length, native));
 }
 
 std::int64_t TIdStackLinux::SockSend(TIdStackSocketHandle s, const void* buffer, std::size_t length, int flags) {

@@ -1,4 +1,5 @@
 #include "http/io/AcceptedConnection.h"
+#include "http/io/IdIOHandler.h"
 #include "http/net/IdException.h"
 
 #include <fcntl.h>
@@ -88,6 +89,21 @@ TEST_F(TIdTCPConnectionTest, ReadLineWithExplicitTimeoutWaitsAgain) {
 TEST_F(TIdTCPConnectionTest, ReadTimeoutRaisesWhenNothingArrives) {
   Connection.ReadTimeout = 20;
   EXPECT_THROW(Connection.ReadLine(), EIdReadTimeout);
+}
+
+// Reads take what has arrived before they wait on the socket.
+TEST_F(TIdTCPConnectionTest, TryRecvTakesWhatHasArrivedWithoutWaiting) {
+  TIdIOHandler& handler = *Connection.IOHandler();
+  char buffer[16];
+  EXPECT_EQ(handler.TryRecv(buffer, sizeof buffer), -1);
+  EXPECT_EQ(GStack()->LastPlatformError(), Id_WSAEWOULDBLOCK);
+  Peer("abc", true);
+  ASSERT_TRUE(handler.Readable(testsock::kTimeoutSeconds * 1000));
+  ASSERT_EQ(handler.TryRecv(buffer, sizeof buffer), 3);
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+  EXPECT_EQ(handler.TryRecv(buffer, sizeof buffer), 0);  // the peer's close
+  Connection.CloseSocketOnly();
+  EXPECT_THROW(handler.TryRecv(buffer, sizeof buffer), EIdConnClosedGracefully);
 }
 
 TEST_F(TIdTCPConnectionTest, CaptureLinesStopsAtDelimiterAndUnstuffsDots) {
