@@ -19,25 +19,9 @@ std::string WorkingDirectory() {
   return buffer.data();
 }
 
-// Splits path into its segments, stepping over double-byte characters so that a trail byte
-// equal to "\" never separates.
-std::vector<std::string_view> Segments(std::string_view path) {
-  std::vector<std::string_view> segments;
-  segments.reserve(16);  // enough for most paths in one allocation
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= path.size();) {
-    if (i == path.size() || IsPathSeparator(path[i])) {
-      if (i > start) segments.push_back(path.substr(start, i - start));
-      start = ++i;
-    } else {
-      i += CharLength(path, i);
-    }
-  }
-  return segments;
-}
-
 // Whether path ends in a separator that is not the trail byte of a double-byte character.
 bool EndsInSeparator(std::string_view path) {
+  if (!HasLeadBytes()) return !path.empty() && IsPathSeparator(path.back());
   bool result = false;
   for (std::size_t i = 0; i < path.size();) {
     result = IsPathSeparator(path[i]);
@@ -56,22 +40,27 @@ std::string ExpandFileName(std::string_view path) {
   std::string absolute;
   if (path.empty() || !IsPathSeparator(path[0])) absolute = WorkingDirectory() + "/";
   absolute += path;
-  const std::vector<std::string_view> segments = Segments(absolute);
-  std::vector<std::string_view> kept;
-  kept.reserve(segments.size());
-  for (std::string_view segment : segments) {
-    if (segment == ".") continue;
-    if (segment == "..") {
-      if (!kept.empty()) kept.pop_back();
-      continue;
-    }
-    kept.push_back(segment);
-  }
+  // The segments are taken in one walk, stepping over double-byte characters so that a trail
+  // byte equal to "\" never separates; ".." takes back the last one kept, which ends at the
+  // last "/" of the result ("/" is never a trail byte).
   std::string result;
   result.reserve(absolute.size() + 1);
-  for (std::string_view segment : kept) {
-    result += '/';
-    result += segment;
+  const std::string_view whole(absolute);
+  const bool leadBytes = HasLeadBytes();
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= whole.size();) {
+    if (i < whole.size() && !IsPathSeparator(whole[i])) {
+      i += leadBytes ? CharLength(whole, i) : 1;
+      continue;
+    }
+    const std::string_view segment = whole.substr(start, i - start);
+    if (segment == "..") {
+      result.resize(result.empty() ? 0 : result.rfind('/'));
+    } else if (!segment.empty() && segment != ".") {
+      result += '/';
+      result += segment;
+    }
+    start = ++i;
   }
   if (result.empty() || EndsInSeparator(path)) result += '/';
   return result;

@@ -25,7 +25,8 @@ std::int64_t TIdReadOnlyFileStream::Size() const { return FFile.CurrentSize(); }
 void TIdReadOnlyFileStream::SetSize(std::int64_t) { throw EIdException("Stream is read-only."); }
 
 void TIdReadOnlyFileStream::SetPosition(std::int64_t position) {
-  FPosition = std::clamp<std::int64_t>(position, 0, Size());
+  // The start is always there: no look at the file's size for it.
+  FPosition = position <= 0 ? 0 : std::min(position, Size());
 }
 
 std::int64_t FileSizeOf(const std::string& fileName) { return TIdReadOnlyFileStream(fileName).SizeAtOpen(); }

@@ -4,6 +4,8 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -23,6 +25,20 @@ std::int64_t RangeNumber(std::string_view text) {
     value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
   }
   return value;
+}
+
+// Whether text holds a byte above 0x7F, looked for eight bytes at a time: most text files are
+// ASCII, and each is looked at whole.
+bool HasNonAscii(std::string_view text) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if ((word & kHighBits) != 0) return true;
+  }
+  return std::any_of(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
 }
 
 TIdByteRange Part(std::int64_t first, std::int64_t last) { return {TIdByteRange::rkPart, first, last}; }
@@ -115,7 +131,5 @@ bool IsUtf8Text(std::string_view start, bool wholeFile) {
       break;
     }
   }
-  const bool beyondAscii =
-      std::any_of(start.begin(), start.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
-  return beyondAscii && platform::IsValidUtf8(start);
+  return HasNonAscii(start) && platform::IsValidUtf8(start);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <string>
 
 #include "http/protocol/IdGlobal.h"
 #include "support/ScopedTimeZone.h"
@@ -153,6 +154,14 @@ TEST(IsUtf8Text, NeedsWellFormedUtf8BeyondAscii) {
   EXPECT_TRUE(IsUtf8Text("\xE6\x97\xA5\xF0\x9F\x98", false));
   EXPECT_FALSE(IsUtf8Text("\xE6\x97\xA5\xE6\x9C", true));
   EXPECT_FALSE(IsUtf8Text("\xE6\x97\xA5\x9C", false));  // a stray continuation byte
+  // The non-ASCII character is found wherever it lies, in a run of eight bytes or behind the last.
+  for (std::size_t at = 0; at <= 16; ++at) {
+    SCOPED_TRACE(at);
+    std::string text(17, 'a');
+    text.replace(at, 1, "\xC3\xA9");
+    EXPECT_TRUE(IsUtf8Text(text, true));
+    EXPECT_FALSE(IsUtf8Text(std::string(at, 'a'), true));
+  }
 }
 
 }  // namespace
