@@ -1,6 +1,8 @@
 #include "publish/ListingPage.h"
 
 #include <charconv>
+#include <ctime>
+#include <string_view>
 
 #include "platform/DateTime.h"
 #include "platform/Text.h"
@@ -32,9 +34,35 @@ void AppendLinkTarget(std::string& page, const std::string& name) {
   AppendPercentEncoded(page, platform::Utf8ToCodePage(utf8) == name ? utf8 : name);
 }
 
+// The date column of one page: the local date, and the time unless it is exactly midnight, of a
+// last-write time. The entries of a folder often share their second (a copied or unpacked tree),
+// and a local time costs a look at the zone's rules, so the last one written is kept.
+class TDateColumn {
+public:
+  explicit TDateColumn(const platform::TRegionalFormats& formats) : FFormats(formats) {}
+
+  std::string_view Text(std::time_t lastWrite) {
+    if (FText.empty() || lastWrite != FLastWrite) {
+      const std::tm local = platform::LocalTm(lastWrite);
+      FText = FFormats.FormatDate(local);
+      if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
+        FText += ' ';
+        FText += FFormats.FormatTime(local);
+      }
+      FLastWrite = lastWrite;
+    }
+    return FText;
+  }
+
+private:
+  const platform::TRegionalFormats& FFormats;
+  std::time_t FLastWrite = 0;
+  std::string FText;  // empty until the first entry
+};
+
 // Writes the line of ListingLine straight onto the end of page; folderWord is the folder word
 // already in the system code page, converted once per page rather than once per folder.
-void AppendLine(std::string& page, const platform::TSearchRec& entry, const platform::TRegionalFormats& formats,
+void AppendLine(std::string& page, const platform::TSearchRec& entry, TDateColumn& dates,
                 std::string_view folderWord) {
   const bool isFolder = (entry.Attr & platform::faDirectory) != 0;
   page += "<A HREF=\"./";
@@ -47,12 +75,7 @@ void AppendLine(std::string& page, const platform::TSearchRec& entry, const plat
   const std::size_t width = platform::DisplayWidth(entry.Name);
   page.append(width + 1 < kNameColumns ? kNameColumns - width : 1, ' ');
 
-  const std::tm local = platform::LocalTm(entry.LastWrite);
-  page += formats.FormatDate(local);
-  if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
-    page += ' ';
-    page += formats.FormatTime(local);
-  }
+  page += dates.Text(entry.LastWrite);
   page += "   ";
   if (isFolder) {
     page += folderWord;
@@ -88,13 +111,15 @@ std::string ListingPage(const std::string& folder, const TPublishSettings& setti
   page += "</TITLE></HEAD><BODY><HR><PRE>";
   page += kCrLf;
   const std::string folderWord = InCodePage("フォルダ");
-  for (const platform::TSearchRec& entry : entries) AppendLine(page, entry, formats, folderWord);
+  TDateColumn dates(formats);
+  for (const platform::TSearchRec& entry : entries) AppendLine(page, entry, dates, folderWord);
   page += "</PRE><HR></BODY></HTML>";
   return page;
 }
 
 std::string ListingLine(const platform::TSearchRec& entry, const platform::TRegionalFormats& formats) {
   std::string line;
-  AppendLine(line, entry, formats, InCodePage("フォルダ"));
+  TDateColumn dates(formats);
+  AppendLine(line, entry, dates, InCodePage("フォルダ"));
   return line;
 }
