@@ -1,18 +1,20 @@
 // What this machine's kernel charges for the two things no server of this design can skip:
-// reading a folder the way a listing does (its entries, then one status call each), and
-// starting and ending one thread. Prints both as CPU time, for bench/run's table notes.
+// reading a folder the way a listing does (its entries, then one status call each), and handing
+// work to a thread that waits for it (one wake-up, and the thread's return to waiting). Prints
+// both as CPU time, for bench/run's table notes.
 //
 //   velmora-floor <folder>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <time.h>
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -41,41 +43,27 @@ std::size_t ReadFolder(const char* folder) {
   return entries;
 }
 
-std::atomic<int> gRunning{0};
-
-// Waits without spending CPU time, which would count as the threads' cost.
-void Pause() {
-  const timespec step{0, 100 * 1000};
-  nanosleep(&step, nullptr);
-}
-
-void* Finish(void*) {
-  gRunning.fetch_sub(1);
-  return nullptr;
-}
-
-// Starts and ends threads as the server's connection threads are: detached, with their stack
-// size, a few dozen alive at a time. Returns once all have ended.
-bool StartAndEndThreads(int count) {
-  constexpr int kAlive = 32;
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, 1u << 20);
-  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  bool started = true;
-  for (int i = 0; i < count && started; ++i) {
-    while (gRunning.load() >= kAlive) Pause();
-    gRunning.fetch_add(1);
-    pthread_t thread;
-    started = pthread_create(&thread, &attributes, &Finish, nullptr) == 0;
-    if (!started) gRunning.fetch_sub(1);
-  }
-  pthread_attr_destroy(&attributes);
-  while (gRunning.load() > 0) Pause();
-  // The last threads are still leaving the kernel after they counted themselves out.
-  const timespec settle{0, 50 * 1000 * 1000};
-  nanosleep(&settle, nullptr);
-  return started;
+// Two threads handing a turn back and forth through a condition variable, as the listener hands
+// a connection to a waiting connection thread: each turn wakes a thread that waits, which then
+// waits again. Returns the CPU time of one turn.
+double HandOffSeconds(int turns) {
+  std::mutex lock;
+  std::condition_variable changed;
+  int turn = 0;  // guarded by lock: even for the first thread, odd for the second
+  auto play = [&](int parity) {
+    for (int i = 0; i < turns; ++i) {
+      std::unique_lock<std::mutex> held(lock);
+      changed.wait(held, [&] { return turn % 2 == parity; });
+      ++turn;
+      held.unlock();
+      changed.notify_one();
+    }
+  };
+  const double start = CpuSeconds();
+  std::thread second(play, 1);
+  play(0);
+  second.join();
+  return (CpuSeconds() - start) / (2.0 * turns);
 }
 
 }  // namespace
@@ -86,7 +74,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   constexpr int kPasses = 200;
-  constexpr int kThreads = 5000;
+  constexpr int kTurns = 20000;
   if (ReadFolder(argv[1]) == 0) {
     std::fprintf(stderr, "velmora-floor: cannot read %s\n", argv[1]);
     return 1;
@@ -95,12 +83,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kPasses; ++i) ReadFolder(argv[1]);
   const double folderSeconds = (CpuSeconds() - folderStart) / kPasses;
 
-  const double threadStart = CpuSeconds();
-  if (!StartAndEndThreads(kThreads)) {
-    std::fprintf(stderr, "velmora-floor: cannot start threads\n");
-    return 1;
-  }
-  const double threadSeconds = (CpuSeconds() - threadStart) / kThreads;
-  std::printf("folder_ms %.3f\nthread_us %.1f\n", folderSeconds * 1e3, threadSeconds * 1e6);
+  const double wakeSeconds = HandOffSeconds(kTurns);
+  std::printf("folder_ms %.3f\nwake_us %.1f\n", folderSeconds * 1e3, wakeSeconds * 1e6);
   return 0;
 }
