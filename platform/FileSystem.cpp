@@ -66,6 +66,7 @@ TFileInfo GetFileInfo(const std::string& path) {
 }
 
 TFileInfo GetFileInfoAt(int folderFd, const std::string& name) {
+  if (HasEmbeddedNul(name)) return {};
   return InfoAt(folderFd, name.c_str(), name);
 }
 

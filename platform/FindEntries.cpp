@@ -62,23 +62,24 @@ std::string SortKey(std::string_view name) {
 
 int DotRank(const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
 
-// The key's first eight bytes as one number that orders as the bytes do (a shorter key is
-// padded with zero bytes, which no name contains), so that most comparisons are one compare.
-std::uint64_t KeyPrefix(std::string_view key) {
-  std::uint64_t prefix = 0;
-  for (std::size_t i = 0; i < 8; ++i) {
-    prefix = prefix << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+// Eight bytes of the key from offset on as one number that orders as the bytes do (a shorter key
+// is padded with zero bytes, which no name contains).
+std::uint64_t KeyWord(std::string_view key, std::size_t offset) {
+  std::uint64_t word = 0;
+  for (std::size_t i = offset; i < offset + 8; ++i) {
+    word = word << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
   }
-  return prefix;
+  return word;
 }
 
 // Sorts pointers to small records that point at the entries (rank and key worked out once per
 // entry, not per comparison; the sort swaps pointers, not keys), then moves every entry once
-// into its place.
+// into its place. The key's first sixteen bytes are held as two numbers, so that names that
+// share a long start (file-0001, file-0002) are still told apart without a look at the keys.
 void SortEntries(std::vector<TSearchRec>& entries) {
   struct TSortItem {
     int Rank;
-    std::uint64_t Prefix;
+    std::uint64_t Prefix[2];
     std::string Key;
     TSearchRec* Entry;
   };
@@ -86,15 +87,17 @@ void SortEntries(std::vector<TSearchRec>& entries) {
   items.reserve(entries.size());
   for (TSearchRec& entry : entries) {
     std::string key = SortKey(entry.Name);
-    const std::uint64_t prefix = KeyPrefix(key);
-    items.push_back({DotRank(entry.Name), prefix, std::move(key), &entry});
+    const std::uint64_t first = KeyWord(key, 0);
+    const std::uint64_t second = KeyWord(key, 8);
+    items.push_back({DotRank(entry.Name), {first, second}, std::move(key), &entry});
   }
   std::vector<const TSortItem*> order;
   order.reserve(items.size());
   for (const TSortItem& item : items) order.push_back(&item);
   std::sort(order.begin(), order.end(), [](const TSortItem* a, const TSortItem* b) {
     if (a->Rank != b->Rank) return a->Rank < b->Rank;
-    if (a->Prefix != b->Prefix) return a->Prefix < b->Prefix;
+    if (a->Prefix[0] != b->Prefix[0]) return a->Prefix[0] < b->Prefix[0];
+    if (a->Prefix[1] != b->Prefix[1]) return a->Prefix[1] < b->Prefix[1];
     if (const int byKey = a->Key.compare(b->Key); byKey != 0) return byKey < 0;
     return a->Entry->Name < b->Entry->Name;
   });
@@ -123,14 +126,15 @@ std::vector<TSearchRec> FindEntries(const std::string& folder, std::string_view 
   const std::unique_ptr<DIR, TDirCloser> dir(opendir(folder.c_str()));
   if (!dir) return entries;
   const std::uint32_t refused = kFilteredBits & ~attrMask;
+  const int folderFd = dirfd(dir.get());
   while (const dirent* item = readdir(dir.get())) {
     std::string name = item->d_name;
     if (!MatchesMask(name, pattern)) continue;
-    TSearchRec entry;
-    static_cast<TFileInfo&>(entry) = GetFileInfoAt(dirfd(dir.get()), name);
-    if ((entry.Attr & refused) != 0) continue;
+    const TFileInfo info = GetFileInfoAt(folderFd, name);
+    if ((info.Attr & refused) != 0) continue;
+    TSearchRec& entry = entries.emplace_back();
+    static_cast<TFileInfo&>(entry) = info;
     entry.Name = std::move(name);
-    entries.push_back(std::move(entry));
   }
   SortEntries(entries);
   return entries;

@@ -1,56 +1,83 @@
 #include "publish/HtmlText.h"
 
-void AppendHtmlEscaped(std::string& out, std::string_view text) {
-  std::size_t plain = 0;  // the start of the run of bytes not yet copied
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char* entity = nullptr;
-    switch (text[i]) {
-      case '&': entity = "&amp;"; break;
-      case '<': entity = "&lt;"; break;
-      case '>': entity = "&gt;"; break;
-      case '"': entity = "&quot;"; break;
-      default: continue;
-    }
-    out.append(text, plain, i - plain);
-    out += entity;
-    plain = i + 1;
-  }
-  out.append(text, plain);
-}
+#include <array>
 
 namespace {
 
-bool IsUnreserved(unsigned char b) {
-  return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '.' ||
-         b == '_' || b == '~';
+// Which bytes pass unchanged, one table per rule: a listing runs every name through two of
+// them, and a look-up is cheaper than a chain of comparisons.
+using TByteSet = std::array<bool, 256>;
+
+constexpr TByteSet Unreserved() {
+  TByteSet set{};
+  for (int b = 0; b < 256; ++b) {
+    set[b] = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '.' ||
+             b == '_' || b == '~';
+  }
+  return set;
 }
 
-// bytes appended to out with every byte that kept() refuses written as "%XX".
-template <typename Kept>
-void AppendEncoded(std::string& out, std::string_view bytes, Kept kept) {
+constexpr TByteSet QueryKept() {
+  TByteSet set = Unreserved();
+  for (const char c : std::string_view("!$&'()*+,;=:@/?%")) set[static_cast<unsigned char>(c)] = true;
+  return set;
+}
+
+constexpr TByteSet HtmlPlain() {
+  TByteSet set{};
+  for (int b = 0; b < 256; ++b) set[b] = b != '&' && b != '<' && b != '>' && b != '"';
+  return set;
+}
+
+constexpr TByteSet kUnreserved = Unreserved();
+constexpr TByteSet kQueryKept = QueryKept();
+constexpr TByteSet kHtmlPlain = HtmlPlain();
+
+// The offset of the first byte of text from start on that kept does not hold; text.size() when
+// there is none.
+std::size_t NextRefused(std::string_view text, std::size_t start, const TByteSet& kept) {
+  while (start < text.size() && kept[static_cast<unsigned char>(text[start])]) ++start;
+  return start;
+}
+
+// bytes appended to out with every byte that kept refuses written as "%XX".
+void AppendEncoded(std::string& out, std::string_view bytes, const TByteSet& kept) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::size_t plain = 0;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    if (kept(b)) continue;
-    out.append(bytes, plain, i - plain);
+  for (std::size_t plain = 0; plain < bytes.size();) {
+    const std::size_t refused = NextRefused(bytes, plain, kept);
+    out.append(bytes.data() + plain, refused - plain);
+    if (refused == bytes.size()) break;
+    const auto b = static_cast<unsigned char>(bytes[refused]);
     const char escape[] = {'%', kHex[b >> 4], kHex[b & 0x0F]};
     out.append(escape, sizeof escape);
-    plain = i + 1;
+    plain = refused + 1;
   }
-  out.append(bytes, plain);
+}
+
+std::string_view EntityOf(char c) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    default: return "&quot;";
+  }
 }
 
 }  // namespace
 
-void AppendPercentEncoded(std::string& out, std::string_view bytes) { AppendEncoded(out, bytes, IsUnreserved); }
-
-void AppendQueryEncoded(std::string& out, std::string_view query) {
-  static constexpr std::string_view kAlsoKept = "!$&'()*+,;=:@/?%";
-  AppendEncoded(out, query, [](unsigned char b) {
-    return IsUnreserved(b) || (b != 0 && kAlsoKept.find(static_cast<char>(b)) != std::string_view::npos);
-  });
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
+  for (std::size_t plain = 0; plain < text.size();) {
+    const std::size_t special = NextRefused(text, plain, kHtmlPlain);
+    out.append(text.data() + plain, special - plain);
+    if (special == text.size()) break;
+    out += EntityOf(text[special]);
+    plain = special + 1;
+  }
 }
+
+void AppendPercentEncoded(std::string& out, std::string_view bytes) { AppendEncoded(out, bytes, kUnreserved); }
+
+void AppendQueryEncoded(std::string& out, std::string_view query) { AppendEncoded(out, query, kQueryKept); }
 
 std::string HtmlEscape(std::string_view text) {
   std::string result;

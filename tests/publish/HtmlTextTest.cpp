@@ -18,6 +18,12 @@ TEST(HtmlText, PercentEncodesAllButUnreservedBytes) {
   EXPECT_EQ(PercentEncode(std::string("a\0b", 3)), "a%00b");
 }
 
+TEST(HtmlText, QueryKeepsItsDelimitersAndEscapes) {
+  std::string out = "?";
+  AppendQueryEncoded(out, "a=1&b=%20 c\"!$'()*+,;:@/?~\xC3\xA9");
+  EXPECT_EQ(out, "?a=1&b=%20%20c%22!$'()*+,;:@/?~%C3%A9");
+}
+
 // The appending forms add to what is there; runs of plain bytes before, between and after
 // the escapes all arrive.
 TEST(HtmlText, AppendsToWhatIsThere) {
