@@ -4,14 +4,16 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
 #include "http/net/IdException.h"
 #include "platform/FileDate.h"
-#include "platform/FilePath.h"
-#include "platform/FindEntries.h"
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "publish/IndexParts.h"
+#include "publish/IndexWalk.h"
 
 namespace {
 
@@ -83,7 +85,7 @@ int AppendChunk(void* context, const char* bytes, int length) {
 
 void TFileIndexWriter::TWriterFree::operator()(xmlTextWriter* writer) const { xmlFreeTextWriter(writer); }
 
-TFileIndexWriter::TFileIndexWriter() {
+TFileIndexWriter::TFileIndexWriter(TKind kind) : FKind(kind) {
   InitXmlOnce();
   xmlOutputBuffer* output = xmlOutputBufferCreateIO(AppendChunk, nullptr, &FDocument, nullptr);
   if (output == nullptr) throw EIdException("The XML writer failed.");
@@ -93,6 +95,13 @@ TFileIndexWriter::TFileIndexWriter() {
     throw EIdException("The XML writer failed.");
   }
   Check(xmlTextWriterStartDocument(FWriter.get(), "1.0", "Shift-JIS", nullptr));
+  if (FKind == TKind::Part) {
+    // A part needs the document's encoding, which only the start of a document sets; the
+    // declaration itself belongs to the document.
+    Check(xmlTextWriterFlush(FWriter.get()));
+    FDocument.clear();
+    return;
+  }
   Check(xmlTextWriterStartElement(FWriter.get(), Xml("Project_File_Information")));
 }
 
@@ -116,63 +125,44 @@ void TFileIndexWriter::StartFolder(std::string_view name) {
 
 void TFileIndexWriter::EndFolder() { Check(xmlTextWriterEndElement(FWriter.get())); }
 
+void TFileIndexWriter::AddPart(std::string_view part) {
+  // The start tag that the part's elements go into is closed, and what the writer holds goes
+  // out before them, so that the part lands in its place.
+  Check(xmlTextWriterWriteRaw(FWriter.get(), Xml("")));
+  Check(xmlTextWriterFlush(FWriter.get()));
+  FDocument += part;
+}
+
 std::string TFileIndexWriter::Finish() {
+  if (FKind == TKind::Part) {
+    Check(xmlTextWriterFlush(FWriter.get()));
+    FWriter.reset();
+    return std::move(FDocument);
+  }
   Check(xmlTextWriterEndDocument(FWriter.get()));
   FWriter.reset();  // freeing the writer flushes the last bytes into the document
   if (!FDocument.empty() && FDocument.back() != '\n') FDocument += "\r\n";
   return std::move(FDocument);
 }
 
-namespace {
-
-// The walk's state: the writer, the relative name of the folder being walked ("" for the indexed
-// folder, else "\" and its segments; it grows and shrinks with the walk, one buffer for all),
-// the folders on the way down to it (device and inode), so that a link back up the tree is never
-// entered twice, and the attribute bits that withhold an entry.
-struct TWalk {
-  TFileIndexWriter& Writer;
-  std::string Name;
-  std::vector<platform::TFileId> Path;
-  std::uint32_t WithheldMask;
-};
-
-// Writes the elements for the entries of diskFolder, the folder whose relative name walk.Name
-// holds; depth first, each subfolder walked as soon as its element is opened. A folder that
-// cannot be read adds nothing.
-void AddFolderEntries(const std::string& diskFolder, TWalk& walk) {
-  const std::size_t folderLength = walk.Name.size();
-  for (const platform::TSearchRec& entry : platform::FindEntries(diskFolder, "*", platform::faAnyFile)) {
-    // Unreadable entries carry every bit, and a request for one would find nothing to send.
-    if (!entry.Readable() || (entry.Attr & walk.WithheldMask) != 0) continue;
-    const bool isFolder = (entry.Attr & platform::faDirectory) != 0;
-    if (isFolder) {
-      if (entry.Name == "." || entry.Name == "..") continue;
-      walk.Writer.StartFolder(entry.Name);
-      if (std::find(walk.Path.begin(), walk.Path.end(), entry.Id) == walk.Path.end()) {
-        walk.Name += '\\';
-        walk.Name += entry.Name;
-        walk.Path.push_back(entry.Id);
-        AddFolderEntries(platform::JoinPath(diskFolder, entry.Name), walk);
-        walk.Path.pop_back();
-        walk.Name.resize(folderLength);
-      }
-      walk.Writer.EndFolder();
-    } else if ((entry.Attr & platform::faArchive) != 0) {
-      walk.Name += '\\';
-      walk.Name += entry.Name;
-      walk.Writer.AddFile(walk.Name, platform::FileDateFromTime(entry.LastWrite), entry.Size);
-      walk.Name.resize(folderLength);
+std::string BuildFileIndex(const std::string& folder, std::uint32_t withheldMask, std::size_t helpers) {
+  TFileIndexWriter writer;
+  const TIndexWalk walk(withheldMask);
+  TIndexWalk::TPath path;
+  const platform::TFileInfo root = platform::GetFileInfo(folder);
+  if (root.Readable()) path.push_back(root.Id);
+  const std::vector<platform::TSearchRec> entries = walk.Entries(folder);
+  std::vector<platform::TSearchRec> folders;
+  std::copy_if(entries.begin(), entries.end(), std::back_inserter(folders),
+               [](const platform::TSearchRec& entry) { return (entry.Attr & platform::faDirectory) != 0; });
+  TIndexParts parts(withheldMask, folder, std::move(folders), std::move(path), helpers);
+  std::size_t nextPart = 0;
+  for (const platform::TSearchRec& entry : entries) {
+    if ((entry.Attr & platform::faDirectory) != 0) {
+      writer.AddPart(parts.Take(nextPart++));
+    } else {
+      writer.AddFile("\\" + entry.Name, platform::FileDateFromTime(entry.LastWrite), entry.Size);
     }
   }
-}
-
-}  // namespace
-
-std::string BuildFileIndex(const std::string& folder, std::uint32_t withheldMask) {
-  TFileIndexWriter writer;
-  TWalk walk{writer, {}, {}, withheldMask};
-  const platform::TFileInfo root = platform::GetFileInfo(folder);
-  if (root.Readable()) walk.Path.push_back(root.Id);
-  AddFolderEntries(folder, walk);
   return writer.Finish();
 }

@@ -197,6 +197,54 @@ TEST_F(UnitXMLTest, TheWriterNestsFoldersAndClosesWhatIsOpen) {
             "    Folder Name=b\n");
 }
 
+// Parts written on their own land byte for byte where the document writer would have written
+// their elements: after files, as the first child of the root, empty or nested, with names that
+// need references, replacements and Shift-JIS bytes.
+TEST_F(UnitXMLTest, APartTakesThePlaceOfItsElements) {
+  auto writeFolder = [](TFileIndexWriter& writer, const std::string& name, bool withFile) {
+    writer.StartFolder(name);
+    if (withFile) writer.AddFile("\\" + name + "\\\xED\x95\x9C&<\x01.txt", 819180232, 5);
+    writer.EndFolder();
+  };
+  const std::string names[] = {"\xE6\x97\xA5\xE6\x9C\xAC", "a&b\"c", "bad\xFF", "empty"};
+  TFileIndexWriter whole;
+  TFileIndexWriter pieced;
+  for (const std::string& name : names) {
+    const bool withFile = name != "empty";
+    writeFolder(whole, name, withFile);
+    TFileIndexWriter part(TFileIndexWriter::TKind::Part);
+    writeFolder(part, name, withFile);
+    pieced.AddPart(part.Finish());
+    whole.AddFile("\\between", 1, 2);
+    pieced.AddFile("\\between", 1, 2);
+  }
+  EXPECT_EQ(pieced.Finish(), whole.Finish());
+}
+
+// Regression guard for the walk shared between threads: the document is the same whoever walks
+// which folder, with files between the folders, links back up and withheld folders among them.
+TEST_F(UnitXMLTest, HelperThreadsLeaveTheDocumentAsItIs) {
+  const std::time_t moment = LocalMoment(2004, 6, 19, 22, 22, 17);
+  for (int i = 0; i < 12; ++i) {
+    const std::string folder = "d" + std::to_string(i) + (i % 3 == 0 ? "\xE6\x97\xA5" : "");
+    Tree.Folder(folder + "/inner/deep");
+    Tree.File(folder + "/f.txt", std::string(static_cast<std::size_t>(i), 'x'), moment);
+    Tree.File(folder + "/inner/deep/g.txt", "", moment);
+    Tree.File("file" + std::to_string(i) + ".txt", "", moment);
+  }
+  Tree.Folder(".hidden/inside");
+  Tree.Link("d1/inner/up", "../..");
+  Tree.Link("self", ".");
+  const std::uint32_t defaults = platform::faHidden | platform::faSysFile;
+  const std::string alone = BuildFileIndex(Tree.Path(), defaults, 0);
+  ASSERT_NE(alone.find("\\d11\\inner\\deep\\g.txt"), std::string::npos);
+  EXPECT_EQ(alone.find(".hidden"), std::string::npos);
+  for (const std::size_t helpers : {1u, 3u}) {
+    SCOPED_TRACE(helpers);
+    EXPECT_EQ(BuildFileIndex(Tree.Path(), defaults, helpers), alone);
+  }
+}
+
 // The document reaches the result in many pieces: across them the writer's two line ends still
 // come out as CR LF and nothing else does; line breaks inside names go out as references.
 TEST_F(UnitXMLTest, EndsOnlyTheWritersLinesWithCrLfAcrossAWholeLargeDocument) {
