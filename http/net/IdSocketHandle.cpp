@@ -93,8 +93,7 @@ bool TIdSocketHandle::WaitReadable(int ms) {
 }
 
 bool TIdSocketHandle::WaitOtherReadable(TIdStackSocketHandle socket, int ms) {
-  TIdSocketList readList{socket};
-  return GStack()->SockSelect(&readList, nullptr, nullptr, ms) == 1;
+  return GStack()->SockWaitReadable(socket, ms) == 1;
 }
 
 std::int64_t TIdSocketHandle::Recv(void* buffer, std::size_t length, bool wait) {

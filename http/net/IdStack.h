@@ -69,6 +69,11 @@ public:
   /// -1 on error. Throws EIdStackSetSizeExceeded for a list of more than 64 sockets.
   virtual int SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
                          int timeoutMs) = 0;
+  /// Waits until s can be read (data, a close or an error count, as for SockSelect) or timeoutMs
+  /// passes (-2 = no limit). Returns 1, 0 on timeout, -1 on error. Every idle connection's
+  /// thread waits here: it keeps next to nothing on that thread's stack, where a select set
+  /// would take a page of its own.
+  virtual int SockWaitReadable(TIdStackSocketHandle s, int timeoutMs) = 0;
   /// While hold is set, sends that do not fill a whole segment wait in the socket until more
   /// bytes come, the hold is released or the socket is shut down, so that a response leaves in as
   /// few segments as possible (the shutdown's FIN rides on the last one). Only a hint: a stack

@@ -196,6 +196,12 @@ int TIdStackLinux::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
   return result > 0 ? count : result;
 }
 
+int TIdStackLinux::SockWaitReadable(TIdStackSocketHandle s, int timeoutMs) {
+  pollfd wait{s, POLLIN, 0};
+  const int result = Checked(::poll(&wait, 1, timeoutMs == Id_TIMEOUT_INFINITE ? -1 : timeoutMs));
+  return result > 0 ? ((wait.revents & (POLLIN | POLLHUP | POLLERR)) != 0 ? 1 : 0) : result;
+}
+
 void TIdStackLinux::SockHoldPartialSends(TIdStackSocketHandle s, bool hold) {
   // A failure only costs segments, so it is not reported.
   const int on = hold ? 1 : 0;

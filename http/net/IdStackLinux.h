@@ -17,6 +17,7 @@ public:
                             std::size_t count) override;
   int SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
                  int timeoutMs) override;
+  int SockWaitReadable(TIdStackSocketHandle s, int timeoutMs) override;
   int SockShutdown(TIdStackSocketHandle s, int how) override;
   int SockClose(TIdStackSocketHandle s) override;
   void SockHoldPartialSends(TIdStackSocketHandle s, bool hold) override;

@@ -113,6 +113,22 @@ TEST(TIdStack, SelectPollsAndLimitsTheSetSize) {
   ::close(pair[1]);
 }
 
+TEST(TIdStack, WaitsForOneSocketToBeReadable) {
+  TIdComponent use;
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  EXPECT_EQ(GStack()->SockWaitReadable(pair[0], 0), 0);
+  EXPECT_EQ(GStack()->SockWaitReadable(pair[0], 20), 0);
+  ASSERT_EQ(::send(pair[1], "x", 1, 0), 1);
+  EXPECT_EQ(GStack()->SockWaitReadable(pair[0], Id_TIMEOUT_INFINITE), 1);
+  char byte;
+  ASSERT_EQ(::recv(pair[0], &byte, 1, 0), 1);
+  ::shutdown(pair[1], SHUT_WR);
+  EXPECT_EQ(GStack()->SockWaitReadable(pair[0], Id_TIMEOUT_INFINITE), 1);  // a close counts
+  ::close(pair[0]);
+  ::close(pair[1]);
+}
+
 // Sending
 int CorkOf(int socket) {
   int cork = -1;
