@@ -114,10 +114,14 @@ TEST(TIdThread, ASuspendedThreadOutlivesAFailedRun) {
   TStepThread thread;
   thread.StopMode = smSuspend;
   std::atomic<int> notified{0};
+  std::atomic<int> stops{0};
   thread.OnException = [&](TIdThread&, const std::exception&) { ++notified; };
+  thread.OnStopped = [&stops](TIdThread&) { ++stops; };
   thread.StepFails = true;
   thread.StartThread();
-  ASSERT_TRUE(Eventually([&] { return notified == 1; }));
+  // Started again only once it has stopped: a start before that finds it running and is lost.
+  ASSERT_TRUE(Eventually([&] { return stops == 1; }));
+  EXPECT_EQ(notified, 1);
   EXPECT_EQ(thread.TerminatingErrorClass(), "EIdNotConnected");
   EXPECT_FALSE(thread.Terminated());
   thread.StepFails = false;
