@@ -588,7 +588,23 @@ def held_note(figures):
     refusal = "; velmora turns away what passes its 1,024 connections" \
         if figures["velmora"]["idle2k_held"] else ""
     return [f"of the {CROWD_CONNECTIONS:,} idle connections each server held (median): "
-            + ", ".join(held) + refusal + "."]
+            + ", ".join(held) + refusal + "."] + projected_note(figures)
+
+
+def projected_note(figures):
+    """Velmora's PSS carried on to every one of the crowd at what each held connection past
+    the first 200 cost it, so that the row compares like with like despite the cap."""
+    velmora, nginx = figures["velmora"], figures["nginx"]
+    held = figure(velmora["idle2k_held"])
+    if not held or held >= CROWD_CONNECTIONS or held <= IDLE_CONNECTIONS or \
+            not velmora["idle_pss"] or not nginx["idle2k_pss"]:
+        return []
+    per_connection = (figure(velmora["idle2k_pss"]) - figure(velmora["idle_pss"])) / \
+        (held - IDLE_CONNECTIONS)
+    projected = figure(velmora["idle2k_pss"]) + (CROWD_CONNECTIONS - held) * per_connection
+    return [f"velmora's PSS carried on to {CROWD_CONNECTIONS:,} held at its "
+            f"{per_connection * 1000:.1f} KB per connection: {projected:.1f} MB, "
+            f"{projected / figure(nginx['idle2k_pss']):.2f} x nginx's."]
 
 
 def print_table(figures, header, notes, floor):

@@ -1,6 +1,7 @@
 #include "platform/Process.h"
 
 #include <dlfcn.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -38,5 +39,7 @@ std::uint64_t RaiseOpenFileLimit() {
   }
   return limit.rlim_cur;
 }
+
+void ReleaseFreeMemory() { ::malloc_trim(0); }
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 #pragma once
-// What the program asks of its own process: where its executable lies, whose it is, and how
-// many files it may hold open.
+// What the program asks of its own process: where its executable lies, whose it is, how many
+// files it may hold open, and when its free memory goes back to the system.
 
 #include <cstdint>
 #include <string>
@@ -25,5 +25,9 @@ std::uint32_t UserId();
 /// afterwards (the old one when it cannot be raised). Start-up only: no thread may be opening
 /// files meanwhile.
 std::uint64_t RaiseOpenFileLimit();
+
+/// Hands the memory that the allocator holds free (in the heap and in every thread's arena)
+/// back to the system. Costs a walk over the free memory; for quiet moments. Any thread.
+void ReleaseFreeMemory();
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "http/server/IdThreadMgrPool.h"
 
 #include "http/server/IdPeerThread.h"
+#include "platform/Process.h"
 
 TIdThreadMgrPool::TIdThreadMgrPool(std::size_t poolSize) : PoolSize(poolSize) {}
 
@@ -34,6 +35,7 @@ void TIdThreadMgrPool::RetireThread(TIdPeerThread& thread) {
 
 void TIdThreadMgrPool::TakeBack(TIdPeerThread& thread) {
   bool kept = false;
+  bool quiet = false;
   {
     std::lock_guard<std::mutex> lock(FLock);
     --FComingBack;
@@ -42,11 +44,15 @@ void TIdThreadMgrPool::TakeBack(TIdPeerThread& thread) {
       FIdle.emplace_back(&thread);
       kept = true;
     }
+    quiet = FComingBack == 0 && LiveThreads().IsEmpty();
     // Under the lock: once the count is seen at 0 the manager may be gone.
     FCameBack.notify_all();
   }
   // Taken by no one: it ends and frees itself, touching the manager no more.
   if (!kept) thread.RequestTerminate();
+  // The last connection has ended: what the burst before it allocated (listings, indexes, a
+  // crowd's buffers) would otherwise stay with the process while it waits, maybe for hours.
+  if (quiet) platform::ReleaseFreeMemory();
 }
 
 void TIdThreadMgrPool::TerminateThreads() {
