@@ -3,9 +3,26 @@
 #include "http/server/IdPeerThread.h"
 #include "platform/Process.h"
 
-TIdThreadMgrPool::TIdThreadMgrPool(std::size_t poolSize) : PoolSize(poolSize) {}
+#include <utility>
 
-TIdThreadMgrPool::~TIdThreadMgrPool() { TerminateThreads(); }
+TIdThreadMgrPool::TIdThreadMgrPool(std::size_t poolSize, std::chrono::milliseconds quietTime,
+                                   std::function<void()> onQuiet)
+    : PoolSize(poolSize),
+      QuietTime(quietTime),
+      FOnQuiet(std::move(onQuiet)),
+      FQuietWatcher(&TIdThreadMgrPool::WatchQuiet, this) {}
+
+TIdThreadMgrPool::~TIdThreadMgrPool() {
+  TerminateThreads();
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FEnding = true;
+  }
+  FQuietBegan.notify_all();
+  FQuietWatcher.join();
+}
+
+void TIdThreadMgrPool::DefaultOnQuiet() { platform::ReleaseFreeMemory(); }
 
 std::unique_ptr<TIdPeerThread> TIdThreadMgrPool::AcquireThread() {
   std::unique_ptr<TIdPeerThread> thread;
@@ -35,7 +52,6 @@ void TIdThreadMgrPool::RetireThread(TIdPeerThread& thread) {
 
 void TIdThreadMgrPool::TakeBack(TIdPeerThread& thread) {
   bool kept = false;
-  bool quiet = false;
   {
     std::lock_guard<std::mutex> lock(FLock);
     --FComingBack;
@@ -44,15 +60,17 @@ void TIdThreadMgrPool::TakeBack(TIdPeerThread& thread) {
       FIdle.emplace_back(&thread);
       kept = true;
     }
-    quiet = FComingBack == 0 && LiveThreads().IsEmpty();
+    // Only the first quiet moment wakes the watcher: under load this runs thousands of times a
+    // second.
+    if (!FQuietSeen && IsQuiet()) {
+      FQuietSeen = true;
+      FQuietBegan.notify_one();
+    }
     // Under the lock: once the count is seen at 0 the manager may be gone.
     FCameBack.notify_all();
   }
   // Taken by no one: it ends and frees itself, touching the manager no more.
   if (!kept) thread.RequestTerminate();
-  // The last connection has ended: what the burst before it allocated (listings, indexes, a
-  // crowd's buffers) would otherwise stay with the process while it waits, maybe for hours.
-  if (quiet) platform::ReleaseFreeMemory();
 }
 
 void TIdThreadMgrPool::TerminateThreads() {
@@ -69,4 +87,23 @@ void TIdThreadMgrPool::TerminateThreads() {
 std::size_t TIdThreadMgrPool::IdleCount() const {
   std::lock_guard<std::mutex> lock(FLock);
   return FIdle.size();
+}
+
+bool TIdThreadMgrPool::IsQuiet() { return FComingBack == 0 && LiveThreads().IsEmpty(); }
+
+void TIdThreadMgrPool::WatchQuiet() {
+  std::unique_lock<std::mutex> lock(FLock);
+  auto lastCall = std::chrono::steady_clock::now() - QuietTime;
+  for (;;) {
+    FQuietBegan.wait(lock, [this] { return FQuietSeen || FEnding; });
+    // Quiet moments within QuietTime of the last call make one call at its end, if the server
+    // is quiet then; else the next quiet moment is waited for.
+    if (FQuietBegan.wait_until(lock, lastCall + QuietTime, [this] { return FEnding; })) return;
+    FQuietSeen = false;
+    if (!IsQuiet()) continue;
+    lock.unlock();
+    FOnQuiet();
+    lock.lock();
+    lastCall = std::chrono::steady_clock::now();
+  }
 }

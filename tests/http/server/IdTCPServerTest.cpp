@@ -324,7 +324,9 @@ protected:
     return FThreads;
   }
 
-  TIdThreadMgrPool Pool{2};
+  static constexpr std::chrono::milliseconds QuietTime{50};
+  std::atomic<int> QuietCalls{0};
+  TIdThreadMgrPool Pool{2, QuietTime, [this] { ++QuietCalls; }};
   std::atomic<bool> FailNext{false};
 
 private:
@@ -363,6 +365,23 @@ TEST_F(TIdThreadMgrPoolTest, KeepsAtMostItsSizeAndEndsThemAllOnStop) {
   // Started again, the same pool serves again.
   Server.SetActive(true);
   EXPECT_TRUE(Served(Port(), "again"));
+}
+
+// What a burst of connections left free goes back once the server has stayed quiet, not while a
+// connection runs and not again and again while nothing happens.
+TEST_F(TIdThreadMgrPoolTest, CallsOnQuietOnceTheLastConnectionHasEnded) {
+  Server.SetActive(true);
+  {
+    TClient held(Port());  // waits in ReadLine until it goes
+    ASSERT_TRUE(Eventually([&] { return Server.PeerThreadCount() == 1; }));
+    std::this_thread::sleep_for(QuietTime * 4);
+    EXPECT_EQ(QuietCalls, 0);
+  }
+  ASSERT_TRUE(Eventually([&] { return QuietCalls == 1; }));
+  std::this_thread::sleep_for(QuietTime * 4);
+  EXPECT_EQ(QuietCalls, 1);
+  ASSERT_TRUE(Served(Port(), "next"));
+  EXPECT_TRUE(Eventually([&] { return QuietCalls == 2; }));
 }
 
 }  // namespace
