@@ -86,7 +86,8 @@ void TIdTCPConnection::WriteFromStream(TIdStream& stream, bool fromStart, bool w
   const std::int64_t end = size != 0 ? stream.Position() + size : stream.Size();
   if (writeCountFirst) WriteInt32(static_cast<std::int32_t>(end - stream.Position()));
   TIdWorkScope work(*this, wmWrite, end - stream.Position());
-  std::string block(static_cast<std::size_t>(SendBufferSize), '\0');
+  std::string block(static_cast<std::size_t>(std::clamp<std::int64_t>(end - stream.Position(), 0, SendBufferSize)),
+                    '\0');
   for (;;) {
     const std::int64_t wanted = std::min<std::int64_t>(end - stream.Position(), SendBufferSize);
     if (wanted <= 0) return;

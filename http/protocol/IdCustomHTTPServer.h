@@ -64,9 +64,10 @@ public:
   /// file's Last-Modified and the status of PlanFileAnswer: 200 with the whole file, 206 with
   /// its Content-Range and the part asked for. A 304 (no body) or a 416 (Content-Range
   /// "bytes */size" and the status page) is left in the record for the request cycle to write.
-  /// A HEAD gets the head alone. Throws EFOpenError before anything is written when the file
-  /// cannot be opened or is no regular file; EIdNoDataToRead (the file shrank) and write errors
-  /// after the head.
+  /// A HEAD gets the head alone; a body of up to 16 KiB leaves in the same send as the head.
+  /// Throws EFOpenError before anything is written when the file cannot be opened or is no
+  /// regular file; EIdNoDataToRead when the file shrank (after the head, unless the body is
+  /// short: then nothing is sent) and write errors.
   virtual std::int64_t SendFileResponse(TIdPeerThread& AThread, const TIdHTTPRequestInfo& ARequestInfo,
                                         TIdHTTPResponseInfo& AResponseInfo, const std::string& fileName);
   /// The whole file as the answer to a plain GET.

@@ -122,6 +122,18 @@ TEST_F(FileAnswerTest, AFileBeyondFourGiBIsServedAtAnyOffset) {
   EXPECT_EQ(Get("/big", "", "HEAD").Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", 4294967396LL, After()));
 }
 
+// A short body leaves in the head's send, a longer one through the file transmit call: both
+// whole, on either side of the limit, the empty file included.
+TEST_F(FileAnswerTest, FilesOnEitherSideOfTheShortBodyLimitArriveWhole) {
+  for (const std::size_t size : {0u, 1u, 16384u, 16385u, 70000u}) {
+    SCOPED_TRACE(size);
+    const std::string content = File("f" + std::to_string(size), size);
+    const auto answer = Get("/f" + std::to_string(size), "");
+    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", static_cast<long long>(size), After()));
+    EXPECT_EQ(answer.Body, content);
+  }
+}
+
 // Revalidation
 TEST_F(FileAnswerTest, AnUnchangedFileIs304WithoutABody) {
   File("f", 10);
