@@ -16,10 +16,11 @@
 /// comes back once its run is over (its connection freed) and waits for the next; beyond
 /// PoolSize waiting threads it ends instead. Starting and ending a thread costs about as much as
 /// serving a small file: a kept one spares both. Its threads run in smSuspend mode.
-/// When the last running connection ends, it calls OnQuiet (by default: the memory a burst of
-/// connections left free goes back to the system), but at most once in QuietTime: under load
-/// quiet moments come many times a second, and the pages given back would be faulted in again
-/// at once. Quiet moments within QuietTime of a call make one call at its end, if still quiet.
+/// When the last running connection ends, a thread of its own calls onQuiet (by default: the
+/// memory a burst of connections left free goes back to the system), but at most once in
+/// QuietTime: under load quiet moments come many times a second, and the pages given back would
+/// be faulted in again at once. Quiet moments within QuietTime of a call make one call at its
+/// end, if still quiet.
 /// AcquireThread: listener thread; RetireThread: the retiring thread; TerminateThreads and the
 /// destructor: the thread that stops the server, once no connection thread runs.
 class TIdThreadMgrPool : public TIdThreadMgr {
