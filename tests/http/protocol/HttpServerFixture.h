@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,6 +13,11 @@
 #include "http/protocol/IdHTTPServer.h"
 #include "http/server/IdPeerThread.h"
 #include "support/HttpExchange.h"
+
+// The last-write time the file answer tests give their files, and the Last-Modified line it
+// makes at UTC+9.
+inline constexpr std::time_t kFileTime = 1087651337;  // 2004-06-19 13:22:17 UTC
+inline constexpr char kFileLastModified[] = "Last-Modified: Sat, 19 Jun 2004 22:22:17 +0900\r\n";
 
 struct TSeenRequest {
   std::string Command, Document, Version, QueryText, PostText, AuthUser, AuthPassword, Host, RemoteIP;

@@ -14,9 +14,6 @@ using testhttp::Exchange;
 using testhttp::Head;
 using testhttp::Request;
 
-constexpr std::time_t kFileTime = 1087651337;  // 2004-06-19 13:22:17 UTC
-const char kLastModified[] = "Last-Modified: Sat, 19 Jun 2004 22:22:17 +0900\r\n";
-
 class FileAnswerTest : public THttpServerFixture {
 protected:
   FileAnswerTest() {
@@ -44,7 +41,7 @@ protected:
   // The lines after Server of a file answer, Content-Range first when there is one.
   static std::string After(const std::string& contentRange = "") {
     return "Accept-Ranges: bytes\r\n" + (contentRange.empty() ? "" : "Content-Range: " + contentRange + "\r\n") +
-           kLastModified;
+           kFileLastModified;
   }
 
   TScopedTimeZone Zone{"JST-9"};

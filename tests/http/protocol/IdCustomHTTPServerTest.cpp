@@ -27,9 +27,8 @@ using testhttp::Head;
 using testhttp::Request;
 using testsock::TClient;
 
-constexpr std::time_t kFileTime = 1087651337;  // 2004-06-19 13:22:17 UTC
 // The lines every file answer adds after Server, at UTC+9.
-const char kFileLines[] = "Accept-Ranges: bytes\r\nLast-Modified: Sat, 19 Jun 2004 22:22:17 +0900\r\n";
+const std::string kFileLines = std::string("Accept-Ranges: bytes\r\n") + kFileLastModified;
 
 class HttpCycleTest : public THttpServerFixture {
 protected:
