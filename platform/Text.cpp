@@ -173,6 +173,17 @@ std::string CodePageToUtf8(std::string_view text, TCodePage codePage) {
   return codePage == TCodePage::ShiftJis ? ShiftJisToUtf8(text) : RepairUtf8(text);
 }
 
+std::size_t DecodeCharacter(std::string_view text, std::size_t pos, char32_t& codePoint, TCodePage codePage) {
+  const auto c = static_cast<unsigned char>(text[pos]);
+  if (codePage == TCodePage::Utf8 || c < 0x80) return DecodeUtf8(text, pos, codePoint);
+  const bool lead = IsShiftJisLeadByte(c);
+  if (lead && (pos + 1 == text.size() || !IsShiftJisTrailByte(static_cast<unsigned char>(text[pos + 1])))) return 0;
+  const std::size_t length = lead ? 2 : 1;
+  std::string utf8;
+  if (!FromShiftJis().ConvertOne(text.substr(pos, length), utf8) || DecodeUtf8(utf8, 0, codePoint) == 0) return 0;
+  return length;
+}
+
 std::size_t DisplayWidth(std::string_view text, TCodePage codePage) {
   // An ASCII byte is one column in either code page: most names are counted by this loop alone.
   std::size_t pos = 0;

@@ -26,6 +26,13 @@ std::string Utf8ToCodePage(std::string_view utf8, TCodePage codePage = SystemCod
 /// always well-formed UTF-8.
 std::string CodePageToUtf8(std::string_view text, TCodePage codePage = SystemCodePage());
 
+/// The character that begins at text[pos] in the given code page: its length in bytes, with its
+/// Unicode code point in codePoint; 0 when no character begins there (a byte that is no
+/// character of the code page, a lead byte without its trail, a cut or overlong UTF-8 form).
+/// pos < text.size().
+std::size_t DecodeCharacter(std::string_view text, std::size_t pos, char32_t& codePoint,
+                            TCodePage codePage = SystemCodePage());
+
 /// The columns the text takes in a fixed-width display: a double-byte character of code page
 /// 932 counts 2, a UTF-8 character of East Asian width W or F counts 2, anything else 1
 /// (an invalid UTF-8 byte counts 1 by itself).

@@ -34,6 +34,19 @@ void AppendLinkTarget(std::string& page, const std::string& name) {
   AppendPercentEncoded(page, platform::Utf8ToCodePage(utf8) == name ? utf8 : name);
 }
 
+// The name as the page shows it: a byte that is no character of the code page shows as U+FFFD
+// (as "?" in Shift-JIS, which has no such character), so that the page stays well-formed text.
+// Written into repaired when it differs from name; the usual name is not copied.
+std::string_view VisibleName(const std::string& name, std::string& repaired) {
+  if (platform::SystemCodePage() == platform::TCodePage::Utf8) {
+    if (platform::IsValidUtf8(name)) return name;
+    repaired = platform::CodePageToUtf8(name);
+  } else {
+    repaired = platform::Utf8ToCodePage(platform::CodePageToUtf8(name));
+  }
+  return repaired;
+}
+
 // The date column of one page: the local date, and the time unless it is exactly midnight, of a
 // last-write time. The entries of a folder often share their second (a copied or unpacked tree),
 // and a local time costs a look at the zone's rules, so the last one written is kept.
@@ -69,10 +82,12 @@ void AppendLine(std::string& page, const platform::TSearchRec& entry, TDateColum
   AppendLinkTarget(page, entry.Name);
   if (isFolder) page += '/';
   page += "\">";
-  AppendHtmlEscaped(page, entry.Name);
+  std::string repaired;
+  const std::string_view name = VisibleName(entry.Name, repaired);
+  AppendHtmlEscaped(page, name);
   page += "</A>";
   // A long name keeps one blank before the date, so that the two never run together.
-  const std::size_t width = platform::DisplayWidth(entry.Name);
+  const std::size_t width = platform::DisplayWidth(name);
   page.append(width + 1 < kNameColumns ? kNameColumns - width : 1, ' ');
 
   page += dates.Text(entry.LastWrite);

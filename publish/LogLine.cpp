@@ -9,6 +9,7 @@
 #include "http/net/IdException.h"
 #include "platform/DateTime.h"
 #include "platform/Text.h"
+#include "publish/LogEscape.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ std::string StampedLogLine(const platform::TRegionalFormats& formats, std::time_
   line += ' ';
   line += formats.FormatTime(local);
   line += ' ';
-  line += text;
+  line += EscapeLogText(text);
   return line;
 }
 
@@ -37,6 +38,12 @@ std::string StartLogLine(const platform::TRegionalFormats& formats, std::time_t 
 
 std::string StopLogLine(const platform::TRegionalFormats& formats, std::time_t moment) {
   return StampedLogLine(formats, moment, platform::Utf8ToCodePage("サーバ停止"));
+}
+
+std::string LockOutLogLine(const platform::TRegionalFormats& formats, std::time_t moment, std::string_view address) {
+  std::string text = platform::Utf8ToCodePage("ログイン失敗が多いため60秒間拒否 (too many failed logins: refused for 60 s) ");
+  text += address;
+  return StampedLogLine(formats, moment, text);
 }
 
 std::string ExceptionLogLine(const std::exception& error) {

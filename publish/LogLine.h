@@ -10,7 +10,7 @@
 #include "platform/RegionalFormats.h"
 
 /// "<date> <time> <text>" for a moment in local time, in the user's short date and long time
-/// formats. Any thread.
+/// formats, text passed through EscapeLogText. Any thread.
 std::string StampedLogLine(const platform::TRegionalFormats& formats, std::time_t moment, std::string_view text);
 
 /// "<date> <time> サーバ起動": the server started.
@@ -18,6 +18,10 @@ std::string StartLogLine(const platform::TRegionalFormats& formats, std::time_t 
 
 /// "<date> <time> サーバ停止": the server stopped.
 std::string StopLogLine(const platform::TRegionalFormats& formats, std::time_t moment);
+
+/// "<date> <time> <lock-out text> <address>": address failed to log in too often and is refused
+/// for a while.
+std::string LockOutLogLine(const platform::TRegionalFormats& formats, std::time_t moment, std::string_view address);
 
 /// "exception : " and the class name of a caught error: the engine's own class name, or the
 /// C++ type name of anything else.

@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -42,6 +44,30 @@ std::string DocumentInCodePage(const std::string& document) {
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
+}
+
+// The segments of a request path as the handler resolves it to find a folder: "/" and "\"
+// separate, empty and "." segments drop, ".." removes the segment before it (never climbing above
+// the root). A document that is no UTF-8 holds code-page bytes, where "\" can be a trail byte.
+std::vector<std::string_view> PathSegments(std::string_view document) {
+  const bool codePageBytes = !platform::IsValidUtf8(document);
+  std::vector<std::string_view> segments;
+  std::size_t start = 0;
+  for (std::size_t pos = 0;;) {
+    const bool atEnd = pos == document.size();
+    if (!atEnd && !platform::IsPathSeparator(document[pos])) {
+      pos += codePageBytes ? platform::CharLength(document, pos) : 1;
+      continue;
+    }
+    const std::string_view segment = document.substr(start, pos - start);
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      segments.push_back(segment);
+    }
+    if (atEnd) return segments;
+    start = ++pos;
+  }
 }
 
 }  // namespace
@@ -71,15 +97,12 @@ bool HasWithheldFolder(const std::string& path, const std::string& root, std::ui
 std::string FolderLocation(const std::string& document, const std::string& queryText) {
   std::string location;
   location.reserve(document.size() * 3 + queryText.size() + 2);
-  // Each segment as the listing writes a link; "/" stays the separator.
-  std::size_t start = 0;
-  for (std::size_t slash = document.find('/'); slash != std::string::npos; slash = document.find('/', start)) {
-    AppendPercentEncoded(location, std::string_view(document).substr(start, slash - start));
-    location += '/';
-    start = slash + 1;
-  }
-  AppendPercentEncoded(location, std::string_view(document).substr(start));
   location += '/';
+  // Each segment as the listing writes a link, so none can bring its own "/", "\" or ":".
+  for (const std::string_view segment : PathSegments(document)) {
+    AppendPercentEncoded(location, segment);
+    location += '/';
+  }
   if (!queryText.empty()) {
     location += '?';
     AppendQueryEncoded(location, queryText);
@@ -111,16 +134,7 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   const std::string path = platform::ExpandFileName(settings.Root + document);
   const std::uint32_t mask = WithheldMask(settings);
 
-  if (!settings.UserName.empty() && !settings.Password.empty()) {
-    // Both compared in full: the time taken tells nothing about either.
-    const bool userMatches = SameSecret(ARequestInfo.AuthUser, settings.UserName);
-    const bool passwordMatches = SameSecret(ARequestInfo.AuthPassword, settings.Password);
-    if (!(userMatches & passwordMatches)) {
-      AResponseInfo.BodyText = kAuthFailedPage;
-      AResponseInfo.BasicRealm = kRealm;
-      return;
-    }
-  }
+  if (!PassesLogin(settings, ARequestInfo, AResponseInfo)) return;
 
   // Outside the root, or below a withheld folder, a path is told apart from a missing one by
   // nothing; neither is the index of such a folder given.
@@ -155,6 +169,29 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   } else {
     SendFile(AThread, ARequestInfo, AResponseInfo, path);
   }
+}
+
+bool TRequestHandler::PassesLogin(const TPublishSettings& settings, const TIdHTTPRequestInfo& ARequestInfo,
+                                  TIdHTTPResponseInfo& AResponseInfo) {
+  if (settings.UserName.empty() || settings.Password.empty()) return true;
+  const std::string& address = ARequestInfo.RemoteIP;
+  if (const long long seconds = FLogins.LockedFor(address); seconds > 0) {
+    AResponseInfo.SetStatusCode(429);
+    AResponseInfo.RetryAfter = std::to_string(seconds);
+    AResponseInfo.BodyText = AResponseInfo.StatusPage();
+    AResponseInfo.ContentType = "text/html";
+    return false;
+  }
+  // Both compared in full: the time taken tells nothing about either.
+  const bool userMatches = SameSecret(ARequestInfo.AuthUser, settings.UserName);
+  const bool passwordMatches = SameSecret(ARequestInfo.AuthPassword, settings.Password);
+  if (userMatches & passwordMatches) return true;
+  // A request without credentials is a browser asking how to log in, not a guess.
+  if (ARequestInfo.AuthPresent && FLogins.Fail(address))
+    FLog.AppendLine(LockOutLogLine(FFormats, platform::Now(), address));
+  AResponseInfo.BodyText = kAuthFailedPage;
+  AResponseInfo.BasicRealm = kRealm;
+  return false;
 }
 
 void TRequestHandler::AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const {

@@ -6,14 +6,15 @@
 
 #include "http/protocol/IdCustomHTTPServer.h"
 #include "platform/RegionalFormats.h"
+#include "publish/LoginThrottle.h"
 #include "publish/PublishSettings.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-/// Serves requests for the server that calls it. Keeps no state between requests: each one
-/// takes its own settings snapshot. The server, settings source, log sink and type table are
+/// Serves requests for the server that calls it. Keeps nothing between requests but the count
+/// of failed logins per client address: each request takes its own settings snapshot. The server, settings source, log sink and type table are
 /// not owned and must outlive the handler; the table is only read (it was filled before the
 /// server started). httpdCommandGet runs on connection threads, many at once.
 class TRequestHandler {
@@ -22,6 +23,8 @@ public:
                   TIdMimeTable& mimeTypes, platform::TRegionalFormats formats);
 
   /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
+  /// With a password set, an address that sent wrong credentials too often is answered 429
+  /// with Retry-After for a while, its credentials unchecked, and the log says so once.
   /// A folder requested without its trailing "/" is redirected to it (301). Errors of a file
   /// being sent after its head are logged as "exception : <class>"; other errors (before a
   /// file's head, a failing listing or index) leave the handler, and the request cycle answers
@@ -29,6 +32,10 @@ public:
   void httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo);
 
 private:
+  // Whether the request may go on past the password: true without one, or with the right
+  // credentials; else the response holds the challenge, or the 429 of a locked-out address.
+  bool PassesLogin(const TPublishSettings& settings, const TIdHTTPRequestInfo& ARequestInfo,
+                   TIdHTTPResponseInfo& AResponseInfo);
   // The not-found answer: status 404 and the page naming it.
   void AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const;
   // The answer for a file that could not be opened: status 403 and its fixed page while it is
@@ -45,6 +52,7 @@ private:
   ILogSink& FLog;
   TIdMimeTable& FMimeTypes;  // looked up only: filled before the server started
   const platform::TRegionalFormats FFormats;
+  TLoginThrottle FLogins;
 };
 
 /// Whether path (a full path) is root or lies below it: equal to it, or beginning with it and a
@@ -58,9 +66,11 @@ bool IsInsideRoot(const std::string& path, const std::string& root);
 bool HasWithheldFolder(const std::string& path, const std::string& root, std::uint32_t withheldMask);
 
 /// The Location of the redirect for a folder requested without its trailing "/": document (the
-/// decoded request path) with "/" appended, each segment percent-encoded as the listing encodes
-/// links, then "?" and queryText when there is one (bytes a header cannot carry percent-encoded).
-/// Any thread.
+/// decoded request path) cleaned as a path ("/" and "\" separate, empty and "." segments drop,
+/// ".." removes the segment before it), as one "/" and each segment percent-encoded as the
+/// listing encodes links, each followed by "/"; then "?" and queryText when there is one (bytes a
+/// header cannot carry percent-encoded). Always a path on this server: it never begins with "//"
+/// and holds no scheme. Any thread.
 std::string FolderLocation(const std::string& document, const std::string& queryText);
 
 /// Whether a and b hold the same bytes, compared in a time that does not depend on where they

@@ -71,8 +71,6 @@ ID_DECLARE_EXCEPTION(EIdThreadClassNotSpecified, EIdThreadException, "Thread Cla
 // HTTP server
 ID_DECLARE_EXCEPTION(EIdHTTPServerError, EIdException, "")
 ID_DECLARE_EXCEPTION(EIdHTTPErrorParsingCommand, EIdHTTPServerError, "Error in parsing command.")
-ID_DECLARE_EXCEPTION(EIdHTTPUnsupportedAuthorisationScheme, EIdHTTPServerError,
-                     "Unsupported authorization scheme.")
 ID_DECLARE_EXCEPTION(EIdHTTPCannotSwitchSessionStateWhenActive, EIdHTTPServerError,
                      "Cannot change session state when the server is active.")
 ID_DECLARE_EXCEPTION(EIdHTTPHeaderAlreadyWritten, EIdHTTPServerError, "Header has already been written.")

@@ -52,6 +52,16 @@ std::string TIdDecoderMIME::DecodeToText(const std::string& text) {
   return stream.DataString();
 }
 
+bool TIdDecoderMIME::IsWellFormed(std::string_view text) {
+  if (text.empty() || text.size() % 4 != 0) return false;
+  const std::size_t fill = text.size() - text.find_last_not_of('=') - 1;
+  if (fill > 2) return false;
+  return std::all_of(text.begin(), text.end() - static_cast<std::ptrdiff_t>(fill), [](char c) {
+    const auto code = static_cast<unsigned char>(c);
+    return code < kDecodeTable.size() && kDecodeTable[code] != kOutside;
+  });
+}
+
 std::string TIdEncoderMIME::EncodeText(const std::string& text) {
   std::string result;
   result.reserve((text.size() + 2) / 3 * 4);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class TIdStream;
 
@@ -22,6 +23,11 @@ public:
 
   /// The decoded bytes of text as a text; throws as DecodeToStream.
   static std::string DecodeToText(const std::string& text);
+
+  /// Whether text is base64 as an encoder writes it: a non-empty multiple of 4 characters of
+  /// the alphabet, with "=" fill only at its end (at most two), so that DecodeToText gives the
+  /// bytes that were encoded. Any thread.
+  static bool IsWellFormed(std::string_view text);
 
 private:
   std::array<std::uint8_t, 128> FDecodeTable;  // own copy of the shared table, by character code

@@ -136,6 +136,7 @@ void TIdResponseHeaderInfo::ResetFields() {
   Server.clear();
   AcceptRanges.clear();
   ContentRange.clear();
+  RetryAfter.clear();
   ProxyAuthenticate.Clear();
   WWWAuthenticate.Clear();
 }

@@ -87,13 +87,18 @@ bool HasControlByte(std::string_view text) {
   });
 }
 
+// Basic credentials: the scheme "Basic" in any case, blanks, then the base64 form of the user
+// name, ":" and the password (which may hold further colons). Anything else (another scheme,
+// a broken base64 text, no colon) counts as no credentials at all, so that the handler asks for
+// them again or, without a password set, serves the request as if none had come.
 void ReadCredentials(TIdHTTPRequestInfo& request) {
   std::string value = request.HeaderLines.ValueOf("Authorization");
-  request.AuthPresent = !value.empty();
-  if (!request.AuthPresent) return;
   const std::string scheme = TakeToken(value, " ");
-  if (!SameText(scheme, "Basic")) throw EIdHTTPUnsupportedAuthorisationScheme();
-  std::string credentials = TIdDecoderMIME::DecodeToText(value);
+  const std::string token = Trim(value);
+  if (!SameText(scheme, "Basic") || !TIdDecoderMIME::IsWellFormed(token)) return;
+  std::string credentials = TIdDecoderMIME::DecodeToText(token);
+  if (credentials.find(':') == std::string::npos) return;
+  request.AuthPresent = true;
   request.AuthUser = TakeToken(credentials, ":");
   request.AuthPassword = credentials;
 }

@@ -23,7 +23,7 @@ public:
   /// a trailing "&" gives an empty last entry; an empty text gives none.
   void DecodeParams(const std::string& text);
 
-  bool AuthPresent = false;                // the request had a non-empty "Authorization"
+  bool AuthPresent = false;                // the request carried well-formed Basic credentials
   TIdServerCookies Cookies;                // one per cookie pair of the "Cookie" lines
   std::vector<std::string> Params;         // decoded name=value entries
   std::unique_ptr<TIdStream> PostStream;   // only a stream the server's event supplied

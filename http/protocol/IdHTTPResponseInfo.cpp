@@ -41,6 +41,7 @@ const StatusEntry kStatusTexts[] = {
     {414, "Request-URI Too Long. 256 Chars max"},
     {415, "Unsupported Media Type"},
     {416, "Range Not Satisfiable"},
+    {429, "Too Many Requests"},
     {500, "Internal Server Error"},
     {501, "実装されていません。"},
     {502, "Bad Gateway"},

@@ -35,6 +35,7 @@ void TIdHTTPResponseInfo::BuildHeaderLines() {
   putText("Location", Location);
   putText("Accept-Ranges", AcceptRanges);
   putText("Content-Range", ContentRange);
+  putText("Retry-After", RetryAfter);
   if (ContentLength() >= 0) HeaderLines.PutValue("Content-Length", std::to_string(ContentLength()));
   if (LastModified > 0) HeaderLines.PutValue("Last-Modified", InternetDateText(LastModified));
   if (!BasicRealm.empty()) {

@@ -47,11 +47,13 @@ private:
 
 }  // namespace
 
-TServerProcess::TServerProcess(std::string binary, std::string root, std::string logFolder, int port, long guardKiB)
+TServerProcess::TServerProcess(std::string binary, std::string root, std::string logFolder, int port, long guardKiB,
+                               std::vector<std::string> options)
     : FBinary(std::move(binary)),
       FRoot(std::move(root)),
       FOutputPath(logFolder + "/server-" + std::to_string(port) + ".out"),
       FErrorPath(logFolder + "/server-" + std::to_string(port) + ".err"),
+      FOptions(std::move(options)),
       FPort(port),
       FGuardKiB(guardKiB) {}
 
@@ -67,7 +69,10 @@ TServerProcess::~TServerProcess() {
 bool TServerProcess::Start(rlim_t openFileLimit) {
   // Everything the child needs is made before fork: after it, only async-signal-safe calls.
   const std::string port = std::to_string(FPort);
-  std::vector<const char*> args{FBinary.c_str(), "--headless", "--port", port.c_str(), FRoot.c_str(), nullptr};
+  std::vector<const char*> args{FBinary.c_str(), "--headless", "--port", port.c_str()};
+  for (const std::string& option : FOptions) args.push_back(option.c_str());
+  args.push_back(FRoot.c_str());
+  args.push_back(nullptr);
   const char* environment[] = {"LC_ALL=C", "TZ=UTC", "PATH=/usr/bin:/bin", nullptr};
   const TFd input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   const TFd output(::open(FOutputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));

@@ -8,17 +8,19 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace hostile {
 
-/// One run of `velmora --headless --port <port> <root>` in the C locale at UTC, its standard
-/// output and error going to files in logFolder. A guard thread kills it with SIGKILL when its
+/// One run of `velmora --headless --port <port> [options] <root>` in the C locale at UTC, its
+/// standard output and error going to files in logFolder. A guard thread kills it with SIGKILL when its
 /// resident memory passes guardKiB, so that a server without limits cannot take the machine
 /// with it. Used by one test thread; the guard thread only reads the process's status and
 /// never outlives the unreaped process, so the id it signals is always this one's.
 class TServerProcess {
 public:
-  TServerProcess(std::string binary, std::string root, std::string logFolder, int port, long guardKiB);
+  TServerProcess(std::string binary, std::string root, std::string logFolder, int port, long guardKiB,
+                 std::vector<std::string> options = {});
   ~TServerProcess();  // kills a server still running
   TServerProcess(const TServerProcess&) = delete;
   TServerProcess& operator=(const TServerProcess&) = delete;
@@ -53,6 +55,7 @@ private:
   int Reap();
 
   const std::string FBinary, FRoot, FOutputPath, FErrorPath;
+  const std::vector<std::string> FOptions;
   const int FPort;
   const long FGuardKiB;
   pid_t FPid = -1;

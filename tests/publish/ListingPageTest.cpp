@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/TestTree.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -116,6 +117,19 @@ TEST_F(ListingPageTest, LinksANameTheCodePageCannotReadByItsOwnBytes) {
   EXPECT_EQ(target("\x82\xA0"), "%E3%81%82");  // あ: its UTF-8 form, which the handler converts back
   EXPECT_EQ(target("a\x82"), "a%82");          // a lead byte without its trail byte
   EXPECT_EQ(target("\xFD.bin"), "%FD.bin");    // no character of code page 932
+}
+
+// Regression: the shown name kept bytes that are no character, so the page was no valid UTF-8.
+TEST_F(ListingPageTest, ShowsBytesThatAreNoCharacterAsReplacements) {
+  const std::string line = ListingLine(Entry("a\xFF\xC3" "b.txt", 1, LocalMoment(2004, 6, 19, 1, 2, 3)), Formats);
+  EXPECT_EQ(ListedNames(line), std::vector<std::string>{"a\xEF\xBF\xBD\xEF\xBF\xBD" "b.txt"});
+  EXPECT_NE(line.find("./a%FF%C3b.txt\""), std::string::npos);  // the link keeps the real bytes
+  EXPECT_TRUE(platform::IsValidUtf8(line));
+  // Each replacement takes the one column its byte took.
+  EXPECT_EQ(line.find("2004/06/19"), line.find("</A>") + 4 + 41 - 8);
+  const testing_tree::TScopedCodePage shiftJis(platform::TCodePage::ShiftJis);
+  EXPECT_EQ(ListedNames(ListingLine(Entry("\x82\xA0\xFD" "c", 1, LocalMoment(2004, 6, 19, 1, 2, 3)), Formats)),
+            std::vector<std::string>{"\x82\xA0?c"});
 }
 
 // Date and time column

@@ -175,6 +175,11 @@ TEST_F(RequestHandlerTest, AFolderWithoutItsSlashIsRedirectedToIt) {
     // The place it points to is the folder's listing.
     EXPECT_EQ(Get(c.location).Head.rfind("HTTP/1.1 200 OK(&O)\r\n", 0), 0u) << c.location;
   }
+  // However the path is written, the redirect names the folder on this server.
+  for (const char* target : {"/%2Fevil.example%2F..", "//evil.example/..", "/\\evil.example/..", "/%5Cevil.example%2F.."}) {
+    SCOPED_TRACE(target);
+    EXPECT_NE(Get(target).Head.find("\r\nLocation: /\r\n"), std::string::npos);
+  }
   // The root, the index and files are not redirected; withheld folders stay not found.
   Tree.File("pub/sub/f", "F");
   Tree.Folder("pub/.git");
@@ -182,7 +187,7 @@ TEST_F(RequestHandlerTest, AFolderWithoutItsSlashIsRedirectedToIt) {
   EXPECT_EQ(Get("/sub/index.xml").Head.rfind("HTTP/1.1 200", 0), 0u);
   EXPECT_EQ(Get("/sub/f").Body, "F");
   EXPECT_TRUE(NotFound(Get("/.git")));
-  EXPECT_EQ(Log.Lines().size(), 2 * std::size(cases) + 4);  // every request logged once
+  EXPECT_EQ(Log.Lines().size(), 2 * std::size(cases) + 8);  // every request logged once
 }
 
 TEST(RequestHandler, FolderLocationEncodesAsTheListingLinks) {
@@ -190,8 +195,35 @@ TEST(RequestHandler, FolderLocationEncodesAsTheListingLinks) {
   EXPECT_EQ(FolderLocation("/a#b?c/%d", ""), "/a%23b%3Fc/%25d/");
   EXPECT_EQ(FolderLocation("/\xE6\x97\xA5", "x=1"), "/%E6%97%A5/?x=1");
   EXPECT_EQ(FolderLocation("/\xFF", ""), "/%FF/");
-  EXPECT_EQ(FolderLocation("//a", ""), "//a/");
   EXPECT_EQ(FolderLocation("/a", "q=a b\"\xC3\xA9<%2F>"), "/a/?q=a%20b%22%C3%A9%3C%2F%3E");
+}
+
+// Regression: "/%2Fevil.example%2F.." was redirected to "//evil.example/../", which browsers
+// read as another server.
+TEST(RequestHandler, FolderLocationStaysOnThisServer) {
+  struct Case {
+    const char* document;
+    const char* location;
+  };
+  const Case cases[] = {
+      {"//evil.example/..", "/"},
+      {"//evil.example", "/evil.example/"},
+      {"/\\evil.example/..", "/"},
+      {"/\\evil.example", "/evil.example/"},
+      {"\\evil.example\\x", "/evil.example/x/"},
+      {"///a//b/./c/../", "/a/b/"},
+      {"/a/../../..", "/"},
+      {"/http:/evil.example", "/http%3A/evil.example/"},
+      {"/a\\b", "/a/b/"},
+      {"", "/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.document);
+    EXPECT_EQ(FolderLocation(c.document, ""), c.location);
+  }
+  // Code-page bytes: the trail byte 0x5C of a Shift-JIS character is no separator.
+  testing_tree::TScopedCodePage shiftJis(platform::TCodePage::ShiftJis);
+  EXPECT_EQ(FolderLocation("/\x95\x5C//x", ""), "/%95%5C/x/");
 }
 
 TEST_F(RequestHandlerTest, ShiftJisSystemLabelsItsPages) {
@@ -392,6 +424,57 @@ TEST_F(RequestHandlerTest, AuthenticationGate) {
   EXPECT_EQ(Get("/a.txt").Body, "a");
 }
 
+// Regression: wrong passwords were answered at once, as fast as a client could send them.
+TEST_F(RequestHandlerTest, GuessingLocksTheAddressOutForAMinute) {
+  Tree.File("pub/a.txt", "a");
+  Change([](TPublishSettings& s) {
+    s.UserName = "user";
+    s.Password = "Pass";
+  });
+  const std::string wrong = "Authorization: Basic dXNlcjpwYXNz\r\n";  // user:pass
+  const std::string right = "Authorization: Basic dXNlcjpQYXNz\r\n";  // user:Pass
+  // Asking how to log in is no guess: requests without credentials are not counted.
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(Get("/a.txt").Head.rfind("HTTP/1.1 401 ", 0), 0u);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(Get("/a.txt", wrong).Head.rfind("HTTP/1.1 401 ", 0), 0u) << i;
+  const std::string page = "<HTML><BODY><B>429 Too Many Requests</B></BODY></HTML>";
+  const auto locked = [&page](const char* seconds) {
+    return Head("HTTP/1.1 429 Too Many Requests", "text/html", static_cast<long long>(page.size()),
+                std::string("Retry-After: ") + seconds + "\r\n");
+  };
+  for (const std::string& headers : {wrong, right, std::string()}) {
+    const auto answer = Get("/a.txt", headers);
+    // Sixty seconds, or fifty-nine once a second's edge has passed since the lock-out began.
+    EXPECT_TRUE(answer.Head == locked("60") || answer.Head == locked("59")) << answer.Head;
+    EXPECT_EQ(answer.Body, page);
+  }
+  EXPECT_TRUE(HeadIsGetsHead("/a.txt", right));
+  // One line tells the operator, with the address; every request keeps its own line.
+  const auto lines = Log.Lines();
+  ASSERT_EQ(lines.size(), 12u + 10u + 1u + 3u + 2u);
+  EXPECT_TRUE(lines[22].ends_with(" (too many failed logins: refused for 60 s) 127.0.0.1")) << lines[22];
+  // Without a password there is nothing to guess, and nothing is refused.
+  Change([](TPublishSettings& s) { s.Password.clear(); });
+  EXPECT_EQ(Get("/a.txt", wrong).Body, "a");
+}
+
+// Regression: a malformed "Authorization" closed the connection with no answer.
+TEST_F(RequestHandlerTest, MalformedCredentialsAreAnsweredAsNone) {
+  Tree.File("pub/a.txt", "a");
+  const char* headers[] = {"Authorization: Bearer x\r\n", "Authorization: Basic abc\r\n",
+                           "Authorization: Basic dXNlcg==\r\n", "Authorization: Basic\r\n"};
+  for (const char* header : headers) EXPECT_EQ(Get("/a.txt", header).Body, "a") << header;
+  Change([](TPublishSettings& s) {
+    s.UserName = "user";
+    s.Password = "Pass";
+  });
+  for (const char* header : headers) {
+    SCOPED_TRACE(header);
+    const auto answer = Get("/a.txt", header);
+    EXPECT_EQ(answer.Head.rfind("HTTP/1.1 401 Unauthorized", 0), 0u);
+    EXPECT_NE(answer.Head.find("WWW-Authenticate: Basic realm="), std::string::npos);
+  }
+}
+
 TEST(RequestHandler, SameSecretComparesEveryByte) {
   EXPECT_TRUE(SameSecret("", ""));
   EXPECT_TRUE(SameSecret("Pass", "Pass"));
@@ -440,6 +523,13 @@ TEST_F(RequestHandlerTest, EveryRequestIsOneLogLine) {
   const auto lines = Log.Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(lines[0].ends_with(" /refused 127.0.0.1")) << lines[0];
+}
+
+TEST_F(RequestHandlerTest, TheRequestLineShowsControlsAsEscapes) {
+  Get("/%C2%9B2J%E2%80%AEtxt.exe%FF");
+  const auto lines = Log.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].ends_with(" /\\u{009B}2J\\u{202E}txt.exe\\xFF 127.0.0.1")) << lines[0];
 }
 
 }  // namespace

@@ -51,6 +51,17 @@ TEST(TIdDecoderMIME, UnevenLengthIsAnError) {
   }
 }
 
+TEST(TIdDecoderMIME, WellFormedIsWhatAnEncoderWrites) {
+  for (const Vector& v : kVectors) {
+    SCOPED_TRACE(v.encoded);
+    EXPECT_EQ(TIdDecoderMIME::IsWellFormed(v.encoded), v.plain.size() > 0);
+  }
+  for (const char* text : {"YWJ", "YWJjZ", "YQ=", "Y===", "====", "YQ==YWJj", "YW=j", "YWJ*", "YWJ\x80", " YWJ"}) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(TIdDecoderMIME::IsWellFormed(text));
+  }
+}
+
 TEST(TIdDecoderMIME, CharactersOutsideTheAlphabetCountAs255) {
   // 255 << 18 leaves 0xFC in the first byte; the other bits of the group are zero.
   const std::string expected("\xFC\x00\x00", 3);

@@ -110,8 +110,6 @@ TEST_F(HttpCycleTest, MalformedRequestsAreClosedWithoutAnAnswer) {
       "GET/\r\n\r\n",                                                   // no blank
       "\r\n",                                                           // an empty line
       "GET /" + std::string(16385, 'a') + " HTTP/1.1\r\n\r\n",          // past the line limit
-      Request("GET", "/", "Authorization: Digest username=\"u\"\r\n"),  // another scheme
-      Request("GET", "/", "Authorization: Basic  dTpw\r\n"),            // uneven base64
       "OPTIONS * HTTP/1.1\r\n\r\n",                                     // another method
   };
   for (const std::string& request : requests) {
@@ -299,8 +297,8 @@ TEST_F(HttpCycleTest, BasicCredentials) {
   const CredentialCase cases[] = {
       {"Authorization: Basic dXNlcjpwYTpzcw==\r\n", "user", "pa:ss"},  // "user:pa:ss"
       {"Authorization: basic dTpw\r\n", "u", "p"},                     // "u:p", scheme in any case
-      {"Authorization: Basic dXNlcg==\r\n", "user", ""},               // "user", no colon
-      {"Authorization: Basic\r\n", "", ""},
+      {"Authorization: Basic  dTpw \r\n", "u", "p"},                   // blanks around the token
+      {"Authorization: Basic Og==\r\n", "", ""},                       // ":"
   };
   for (const CredentialCase& c : cases) {
     SCOPED_TRACE(c.header);
@@ -309,6 +307,31 @@ TEST_F(HttpCycleTest, BasicCredentials) {
     EXPECT_TRUE(seen.AuthPresent);
     EXPECT_EQ(seen.AuthUser, c.user);
     EXPECT_EQ(seen.AuthPassword, c.password);
+  }
+}
+
+// Regression: a header that was not Basic, or not base64, closed the connection unanswered.
+TEST_F(HttpCycleTest, MalformedCredentialsAreNoCredentials) {
+  Handler = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) { response.BodyText = "ok"; };
+  Start();
+  for (const char* header : {
+           "Authorization: Bearer x\r\n",
+           "Authorization: Digest username=\"u\"\r\n",
+           "Authorization: Basic\r\n",
+           "Authorization: Basic abc\r\n",        // uneven
+           "Authorization: Basic dTpw=\r\n",      // uneven after the fill
+           "Authorization: Basic dT*w\r\n",       // outside the alphabet
+           "Authorization: Basic d===\r\n",       // three fill characters
+           "Authorization: Basic dQ==dTpw\r\n",   // fill inside
+           "Authorization: Basic dXNlcg==\r\n",   // "user", no colon
+           "Authorization: Basicdtpw\r\n",
+       }) {
+    SCOPED_TRACE(header);
+    EXPECT_EQ(Exchange(Port(), Request("GET", "/", header)).Body, "ok");
+    const TSeenRequest seen = Seen().back();
+    EXPECT_FALSE(seen.AuthPresent);
+    EXPECT_EQ(seen.AuthUser, "");
+    EXPECT_EQ(seen.AuthPassword, "");
   }
 }
 

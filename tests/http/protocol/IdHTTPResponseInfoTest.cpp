@@ -31,7 +31,7 @@ struct StatusCase {
 const StatusCase kStatuses[] = {
     {100, "次へ"}, {200, "OK(&O)"}, {201, "作成時刻"}, {206, "Partial Content"},
     {301, "Moved Permanently"}, {302, "Moved Temporarily"}, {304, "Not Modified"}, {401, "Unauthorized"},
-    {404, "Not Found"}, {416, "Range Not Satisfiable"},
+    {404, "Not Found"}, {416, "Range Not Satisfiable"}, {429, "Too Many Requests"},
     {405, "Method not allowed"}, {413, "Request Entity To Long"},
     {414, "Request-URI Too Long. 256 Chars max"}, {500, "Internal Server Error"},
     {501, "実装されていません。"}, {504, "Gateway timeout"}, {505, "HTTP version not supported"},

@@ -59,11 +59,12 @@ TEST_F(ResponseWriteTest, NewLinesComeAfterServer) {
     r.ContentRange = "bytes 0-1/9";
     r.AcceptRanges = "bytes";
     r.Location = "/x/";
+    r.RetryAfter = "60";
     r.BodyText = "ab";
   });
   EXPECT_EQ(answer.Head, "HTTP/1.1 206 Partial Content\r\nConnection: close\r\nContent-Type: video/webm\r\n"
                          "Content-Length: 2\r\nServer: Velmora/1.0\r\nLocation: /x/\r\nAccept-Ranges: bytes\r\n"
-                         "Content-Range: bytes 0-1/9\r\nLast-Modified: " + InternetDateText(38157.5) + "\r\n\r\n");
+                         "Content-Range: bytes 0-1/9\r\nRetry-After: 60\r\nLast-Modified: " + InternetDateText(38157.5) + "\r\n\r\n");
 }
 
 TEST_F(ResponseWriteTest, CodesOutsideTheTableAreUnknown) {
