@@ -99,7 +99,7 @@ private:
   // Starts and stops one at a time; the flags change only with it held, and are read without.
   platform::TLock FLock;
   std::condition_variable FStarted;    // a start or a termination, for a suspended thread
-  pthread_t FThread GUARDED_BY(FLock){};  // launched by the first StartThread
+  pthread_t FThread GUARDED_BY(FLock) = {};  // launched by the first StartThread
   bool FJoinable GUARDED_BY(FLock) = false;  // launched and neither joined nor detached
   std::atomic<bool> FStopped{true};
   std::atomic<bool> FTerminated{false};
