@@ -19,21 +19,21 @@ TIdTCPConnection::~TIdTCPConnection() {
 void TIdTCPConnection::ReleaseIOHandler() {
   // Freed under the lock: the descriptor closes exactly here, never while another thread's
   // CloseSocketOnly() may still be shutting it down.
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   FIOHandler = nullptr;
   FOwnedIOHandler.reset();
 }
 
 void TIdTCPConnection::SetIOHandler(std::unique_ptr<TIdIOHandler> handler) {
   ReleaseIOHandler();
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   FOwnedIOHandler = std::move(handler);
   FIOHandler = FOwnedIOHandler.get();
 }
 
 void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler) {
   ReleaseIOHandler();
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   FIOHandler = handler;
 }
 
@@ -82,7 +82,7 @@ void TIdTCPConnection::CheckClosed(bool raiseIfClosed, bool ignoreBuffer) {
 }
 
 void TIdTCPConnection::CloseSocketOnly() {
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   if (FIOHandler == nullptr) return;
   FPeerClosed = true;
   FIOHandler->Close();

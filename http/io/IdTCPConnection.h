@@ -7,12 +7,12 @@
 #include "http/io/IdReply.h"
 #include "http/net/IdStack.h"
 #include "http/io/IdStream.h"
+#include "platform/Lock.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,11 +32,12 @@ public:
 
   // --- the I/O handler
   /// Installs a handler the connection owns; a previously owned one is freed first.
-  void SetIOHandler(std::unique_ptr<TIdIOHandler> handler);
+  void SetIOHandler(std::unique_ptr<TIdIOHandler> handler) EXCLUDES(FLock);
   /// Installs a handler owned elsewhere; a previously owned one is freed first.
-  void SetIOHandler(TIdIOHandler* handler);
+  void SetIOHandler(TIdIOHandler* handler) EXCLUDES(FLock);
   TIdIOHandler* IOHandler() const { return FIOHandler; }
-  bool OwnsIOHandler() const { return FOwnedIOHandler != nullptr; }
+  /// Connection thread only: it alone changes the handler, so it reads without the lock.
+  bool OwnsIOHandler() const NO_THREAD_SAFETY_ANALYSIS { return FOwnedIOHandler != nullptr; }
   /// The connected socket's descriptor, or Id_INVALID_SOCKET. Connection thread only, e.g. for
   /// sendfile(2): the number stays valid until this thread closes the connection, because a close
   /// from another thread only shuts the socket down (a blocked send then fails with 10054).
@@ -55,7 +56,7 @@ public:
   /// is closed and raiseIfClosed is set, unless unread input remains and ignoreBuffer is clear.
   virtual void CheckClosed(bool raiseIfClosed = true, bool ignoreBuffer = false);
   /// Marks the connection closed and closes (shuts down) its socket. Any thread.
-  virtual void CloseSocketOnly();
+  virtual void CloseSocketOnly() EXCLUDES(FLock);
   /// Closes the socket and frees an owned I/O handler; IsConnected() is false from then on.
   virtual void CloseConnection();
 
@@ -150,11 +151,12 @@ private:
   /// 10053, 10054 and 10058).
   [[noreturn]] void RaiseSendError();
   void TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t offset, std::int64_t count);
-  void ReleaseIOHandler();
+  void ReleaseIOHandler() EXCLUDES(FLock);
 
-  std::mutex FLock;                  // guards changes of FIOHandler/FOwnedIOHandler and the socket close
-  TIdIOHandler* FIOHandler = nullptr;  // written under FLock by the connection thread
-  std::unique_ptr<TIdIOHandler> FOwnedIOHandler;
+  platform::TLock FLock;  // serialises the socket close with the release of the handler
+  // Written under FLock by the connection thread, which alone reads it without the lock.
+  TIdIOHandler* FIOHandler = nullptr;
+  std::unique_ptr<TIdIOHandler> FOwnedIOHandler GUARDED_BY(FLock);
   std::atomic<bool> FPeerClosed{false};  // also set by a close from another thread
   TIdManagedBuffer FInputQueue;          // received, not yet consumed
   std::unique_ptr<TIdSimpleBuffer> FPendingWrites;  // while buffered writing is on

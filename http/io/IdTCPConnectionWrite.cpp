@@ -7,6 +7,7 @@
 #include "http/io/IdIOHandler.h"
 
 #include "platform/FileSystem.h"
+#include "platform/ScopeGuard.h"
 
 #include <algorithm>
 #include <optional>
@@ -157,13 +158,8 @@ void TIdTCPConnection::FlushBufferedWrite(std::int64_t count) {
 }
 
 void TIdTCPConnection::EndBufferedWrite() {
-  try {
-    FlushBufferedWrite();
-  } catch (...) {
-    FPendingWrites.reset();
-    throw;
-  }
-  FPendingWrites.reset();
+  platform::TAtScopeEnd stopCollecting([this] { FPendingWrites.reset(); });
+  FlushBufferedWrite();
 }
 
 void TIdTCPConnection::DiscardBufferedWrite() {

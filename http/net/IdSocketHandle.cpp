@@ -18,13 +18,13 @@ TIdSocketHandle::~TIdSocketHandle() { Reset(); }
 void TIdSocketHandle::AllocateHandle(int socketType, int protocol) {
   Reset(false);
   const TIdStackSocketHandle s = GStack()->NewSocketHandle(socketType, protocol);
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   FHandle = s;
   FAllocated.store(true, std::memory_order_release);
 }
 
 void TIdSocketHandle::CloseSocketHandle() {
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   if (!FAllocated.exchange(false)) return;
   // Both ways: a thread blocked in poll() or recv() on this socket wakes only on a shutdown,
   // never on a close() made by another thread.
@@ -33,7 +33,7 @@ void TIdSocketHandle::CloseSocketHandle() {
 
 void TIdSocketHandle::Reset(bool resetLocal) {
   {
-    std::lock_guard<std::mutex> lock(FLock);
+    platform::TLockGuard lock(FLock);
     FAllocated.store(false, std::memory_order_release);
     if (FHandle != Id_INVALID_SOCKET) GStack()->SockClose(FHandle);
     FHandle = Id_INVALID_SOCKET;
@@ -47,7 +47,7 @@ void TIdSocketHandle::Reset(bool resetLocal) {
 }
 
 bool TIdSocketHandle::TryBind() {
-  if (GStack()->CheckSocketResult(GStack()->SockBind(FHandle, Id_PF_INET, IP, Port), {Id_WSAEADDRINUSE})) {
+  if (GStack()->CheckSocketResult(GStack()->SockBind(Handle(), Id_PF_INET, IP, Port), {Id_WSAEADDRINUSE})) {
     return false;
   }
   RefreshLocal();
@@ -69,14 +69,14 @@ void TIdSocketHandle::BindHandle() {
   throw EIdCanNotBindPortInRange(RangeText("Can not bind in port range (%d - %d)", ClientPortMin, ClientPortMax));
 }
 
-void TIdSocketHandle::ListenOn(int backlog) { GStack()->CheckSocketResult(GStack()->SockListen(FHandle, backlog)); }
+void TIdSocketHandle::ListenOn(int backlog) { GStack()->CheckSocketResult(GStack()->SockListen(Handle(), backlog)); }
 
 bool TIdSocketHandle::AcceptFrom(TIdStackSocketHandle listeningSocket) {
   Reset();
   const TIdStackSocketHandle s = GStack()->SockAccept(listeningSocket, IP, Port);
   if (GStack()->CheckSocketResult(s, {Id_WSAEINTR, Id_WSAENOTSOCK})) return false;
   {
-    std::lock_guard<std::mutex> lock(FLock);
+    platform::TLockGuard lock(FLock);
     FHandle = s;
     FAllocated.store(true, std::memory_order_release);
   }
@@ -89,7 +89,7 @@ bool TIdSocketHandle::AcceptFrom(TIdStackSocketHandle listeningSocket) {
 
 bool TIdSocketHandle::WaitReadable(int ms) {
   if (!Allocated()) throw EIdConnClosedGracefully();
-  return WaitOtherReadable(FHandle, ms);
+  return WaitOtherReadable(Handle(), ms);
 }
 
 bool TIdSocketHandle::WaitOtherReadable(TIdStackSocketHandle socket, int ms) {
@@ -97,20 +97,20 @@ bool TIdSocketHandle::WaitOtherReadable(TIdStackSocketHandle socket, int ms) {
 }
 
 std::int64_t TIdSocketHandle::Recv(void* buffer, std::size_t length, bool wait) {
-  return GStack()->SockRecv(FHandle, buffer, length, wait ? 0 : Id_MSG_NOWAIT);
+  return GStack()->SockRecv(Handle(), buffer, length, wait ? 0 : Id_MSG_NOWAIT);
 }
 
 std::int64_t TIdSocketHandle::Send(const void* buffer, std::size_t length) {
-  return GStack()->SockSend(FHandle, buffer, length, 0);
+  return GStack()->SockSend(Handle(), buffer, length, 0);
 }
 
 void TIdSocketHandle::SetSockOpt(int level, int option, const void* value, int length) {
-  GStack()->CheckSocketResult(GStack()->SockSetOption(FHandle, level, option, value, length));
+  GStack()->CheckSocketResult(GStack()->SockSetOption(Handle(), level, option, value, length));
 }
 
-void TIdSocketHandle::RefreshLocal() { GStack()->SocketName(FHandle, IP, Port); }
+void TIdSocketHandle::RefreshLocal() { GStack()->SocketName(Handle(), IP, Port); }
 
-void TIdSocketHandle::RefreshPeer() { GStack()->PeerName(FHandle, FRemoteAddress, FRemotePort); }
+void TIdSocketHandle::RefreshPeer() { GStack()->PeerName(Handle(), FRemoteAddress, FRemotePort); }
 
 TIdSocketHandle& TIdSocketHandles::Add() {
   FItems.push_back(std::make_unique<TIdSocketHandle>(DefaultPort));

@@ -3,11 +3,11 @@
 // of them.
 
 #include "http/net/IdStack.h"
+#include "platform/Lock.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,11 +26,11 @@ public:
   TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
 
   /// Closes any open descriptor and creates a new IPv4 socket. Throws EIdInvalidSocket.
-  void AllocateHandle(int socketType = Id_SOCK_STREAM, int protocol = 0);
+  void AllocateHandle(int socketType = Id_SOCK_STREAM, int protocol = 0) EXCLUDES(FLock);
   /// Marks the socket closed and shuts it down both ways; nothing the second time. Any thread.
-  void CloseSocketHandle();
+  void CloseSocketHandle() EXCLUDES(FLock);
   /// Closes the descriptor; clears the remote address, and IP and Port when resetLocal is set.
-  void Reset(bool resetLocal = true);
+  void Reset(bool resetLocal = true) EXCLUDES(FLock);
   /// Binds to IP and Port (or the first free port of the client port range, from the top).
   /// Throws EIdCouldNotBindSocket when the address is in use, EIdInvalidPortRange,
   /// EIdCanNotBindPortInRange, EIdSocketError for other failures.
@@ -39,7 +39,7 @@ public:
   void ListenOn(int backlog);
   /// Accepts a client of the listening socket into this handle. False when the listening
   /// socket was closed (10004, 10038); other failures throw EIdSocketError.
-  bool AcceptFrom(TIdStackSocketHandle listeningSocket);
+  bool AcceptFrom(TIdStackSocketHandle listeningSocket) EXCLUDES(FLock);
   /// Whether data (or a close) can be read within ms (-2 = no limit); a failed wait counts as
   /// not readable. Throws EIdConnClosedGracefully when no socket is allocated.
   bool WaitReadable(int ms);
@@ -56,8 +56,9 @@ public:
   void RefreshPeer();
 
   bool Allocated() const { return FAllocated.load(std::memory_order_acquire); }
-  /// The descriptor; Id_INVALID_SOCKET when none. Owning thread only.
-  TIdStackSocketHandle Handle() const { return FHandle; }
+  /// The descriptor; Id_INVALID_SOCKET when none. Owning thread only: it alone changes it, so
+  /// its own reads need no lock.
+  TIdStackSocketHandle Handle() const NO_THREAD_SAFETY_ANALYSIS { return FHandle; }
   const std::string& RemoteAddress() const { return FRemoteAddress; }
   int RemotePort() const { return FRemotePort; }
 
@@ -69,8 +70,8 @@ public:
 private:
   bool TryBind();
 
-  std::mutex FLock;                          // guards changes of FHandle and the cross-thread shutdown
-  TIdStackSocketHandle FHandle = Id_INVALID_SOCKET;  // written under FLock by the owning thread
+  platform::TLock FLock;  // also held by the shutdown from another thread
+  TIdStackSocketHandle FHandle GUARDED_BY(FLock) = Id_INVALID_SOCKET;  // changed by the owning thread
   std::atomic<bool> FAllocated{false};
   std::string FRemoteAddress;
   int FRemotePort = 0;

@@ -2,12 +2,12 @@
 
 #include "http/net/IdException.h"
 #include "platform/CodePage.h"
+#include "platform/Lock.h"
 
 #include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -64,9 +64,9 @@ thread_local int tLastError = 0;
 
 // Never destroyed, so that a connection thread finishing during process exit still finds them.
 struct TStackInstance {
-  std::mutex Lock;
-  int UseCount = 0;  // guarded by Lock
-  std::unique_ptr<TIdStack> Stack;  // guarded by Lock while created or freed
+  platform::TLock Lock;
+  int UseCount GUARDED_BY(Lock) = 0;
+  std::unique_ptr<TIdStack> Stack GUARDED_BY(Lock);  // the threads use it through gStack
 };
 
 TStackInstance& Instance() {
@@ -94,7 +94,7 @@ TIdStack* GStack() { return gStack.load(std::memory_order_acquire); }
 
 void IdStackAddUse() {
   TStackInstance& instance = Instance();
-  std::lock_guard<std::mutex> lock(instance.Lock);
+  platform::TLockGuard lock(instance.Lock);
   if (instance.UseCount++ == 0) {
     instance.Stack = NewPlatformStack();
     gStack.store(instance.Stack.get(), std::memory_order_release);
@@ -103,7 +103,7 @@ void IdStackAddUse() {
 
 void IdStackReleaseUse() {
   TStackInstance& instance = Instance();
-  std::lock_guard<std::mutex> lock(instance.Lock);
+  platform::TLockGuard lock(instance.Lock);
   if (--instance.UseCount == 0) {
     gStack.store(nullptr, std::memory_order_release);
     instance.Stack.reset();

@@ -6,6 +6,7 @@
 #include "http/server/IdPeerThread.h"
 #include "http/server/IdServerIOHandlerSocket.h"
 #include "http/server/IdThreadMgrDefault.h"
+#include "platform/ScopeGuard.h"
 
 #include <chrono>
 #include <thread>
@@ -49,46 +50,44 @@ void TIdTCPServer::SetActive(bool value) {
 }
 
 void TIdTCPServer::Activate() {
-  try {
-    if (!FCommandHandlersInitialized) {
-      FCommandHandlersInitialized = true;
-      InitCommandHandlers();
-    }
-    if (FBindings.Count() == 0) {
-      FDefaultBinding = &FBindings.Add();
-    }
-    if (FThreadMgr == nullptr) {
-      FImplicitThreadMgr = std::make_unique<TIdThreadMgrDefault>();
-      FThreadMgr = FImplicitThreadMgr.get();
-    }
-    FThreadMgr->PeerThreadClass = PeerThreadClass;
-    if (FIOHandler == nullptr) {
-      FImplicitIOHandler = std::make_unique<TIdServerIOHandlerSocket>();
-      FIOHandler = FImplicitIOHandler.get();
-    }
-    FIOHandler->Init();
-    for (std::size_t i = 0; i < FBindings.Count(); ++i) {
-      TIdSocketHandle& binding = FBindings[i];
-      binding.AllocateHandle(Id_SOCK_STREAM, 0);
-      // Linux keeps the port of every connection the server closed in TIME_WAIT for a minute;
-      // without the reuse option a stop and a start on the same port would fail that long. On
-      // Linux the option never lets a listener take a port that another one holds, so the
-      // system's default behaves as Windows does without it.
-      if (ReuseSocket != rsFalse) {
-        const std::int32_t on = 1;
-        binding.SetSockOpt(Id_SOL_SOCKET, Id_SO_REUSEADDR, &on, sizeof on);
-      }
-      binding.BindHandle();
-      binding.ListenOn(ListenQueue);
-      std::lock_guard<std::mutex> lock(FListenersLock);
-      FListeners.push_back(std::make_unique<TIdListenerThread>(*this, binding));
-      FListeners.back()->StartThread();
-    }
-  } catch (...) {
-    // Listeners of bindings that did bind are stopped too: nothing runs while Active is false.
+  // Listeners of bindings that did bind are stopped too: nothing runs while Active is false.
+  platform::TOnScopeFailure undo([this] {
     StopListeners();
     RemoveDefaultBinding();
-    throw;
+  });
+  if (!FCommandHandlersInitialized) {
+    FCommandHandlersInitialized = true;
+    InitCommandHandlers();
+  }
+  if (FBindings.Count() == 0) {
+    FDefaultBinding = &FBindings.Add();
+  }
+  if (FThreadMgr == nullptr) {
+    FImplicitThreadMgr = std::make_unique<TIdThreadMgrDefault>();
+    FThreadMgr = FImplicitThreadMgr.get();
+  }
+  FThreadMgr->PeerThreadClass = PeerThreadClass;
+  if (FIOHandler == nullptr) {
+    FImplicitIOHandler = std::make_unique<TIdServerIOHandlerSocket>();
+    FIOHandler = FImplicitIOHandler.get();
+  }
+  FIOHandler->Init();
+  for (std::size_t i = 0; i < FBindings.Count(); ++i) {
+    TIdSocketHandle& binding = FBindings[i];
+    binding.AllocateHandle(Id_SOCK_STREAM, 0);
+    // Linux keeps the port of every connection the server closed in TIME_WAIT for a minute;
+    // without the reuse option a stop and a start on the same port would fail that long. On
+    // Linux the option never lets a listener take a port that another one holds, so the
+    // system's default behaves as Windows does without it.
+    if (ReuseSocket != rsFalse) {
+      const std::int32_t on = 1;
+      binding.SetSockOpt(Id_SOL_SOCKET, Id_SO_REUSEADDR, &on, sizeof on);
+    }
+    binding.BindHandle();
+    binding.ListenOn(ListenQueue);
+    platform::TLockGuard lock(FListenersLock);
+    FListeners.push_back(std::make_unique<TIdListenerThread>(*this, binding));
+    FListeners.back()->StartThread();
   }
   FActive = true;
 }
@@ -111,7 +110,7 @@ void TIdTCPServer::StopListeners() {
   std::vector<std::unique_ptr<TIdListenerThread>> listeners;
   {
     // Taken off the list first: no lock is held while waiting for a thread.
-    std::lock_guard<std::mutex> lock(FListenersLock);
+    platform::TLockGuard lock(FListenersLock);
     listeners.swap(FListeners);
   }
   for (std::unique_ptr<TIdListenerThread>& listener : listeners) {
@@ -156,30 +155,24 @@ void TIdTCPServer::AdmitClient(std::unique_ptr<TIdIOHandlerSocket> handler) {
     connection->CloseConnection();
     return;
   }
-  try {
-    StartPeerThread(std::move(connection));
-  } catch (...) {
-    ReleaseConnectionSlot(address);
-    throw;
-  }
+  platform::TOnScopeFailure releaseSlot([&] { ReleaseConnectionSlot(address); });
+  StartPeerThread(std::move(connection));
 }
 
 void TIdTCPServer::StartPeerThread(std::unique_ptr<TIdTCPServerConnection> connection) {
   std::unique_ptr<TIdPeerThread> peer = FThreadMgr->AcquireThread();
   peer->SetConnection(std::move(connection));
   FPeerThreads.Add(peer.get());
-  try {
-    peer->StartThread();
-  } catch (...) {
+  platform::TOnScopeFailure unlist([&] {
     FPeerThreads.Remove(peer.get());
     FThreadMgr->LiveThreads().Remove(peer.get());
-    throw;
-  }
+  });
+  peer->StartThread();
   peer.release();  // the started thread frees itself
 }
 
 bool TIdTCPServer::TakeConnectionSlot(const std::string& address) {
-  std::lock_guard<std::mutex> lock(FSlotsLock);
+  platform::TLockGuard lock(FSlotsLock);
   if (MaxConnections > 0 && FSlotCount >= MaxConnections) return false;
   int& fromAddress = FSlotsByAddress[address];
   if (MaxConnectionsPerAddress > 0 && fromAddress >= MaxConnectionsPerAddress) return false;
@@ -189,7 +182,7 @@ bool TIdTCPServer::TakeConnectionSlot(const std::string& address) {
 }
 
 void TIdTCPServer::ReleaseConnectionSlot(const std::string& address) {
-  std::lock_guard<std::mutex> lock(FSlotsLock);
+  platform::TLockGuard lock(FSlotsLock);
   --FSlotCount;
   const auto found = FSlotsByAddress.find(address);
   if (found != FSlotsByAddress.end() && --found->second == 0) FSlotsByAddress.erase(found);

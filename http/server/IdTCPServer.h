@@ -8,11 +8,11 @@
 #include "http/server/IdThreadHost.h"
 #include "http/server/IdThreadList.h"
 #include "http/server/IdThreadMgr.h"
+#include "platform/Lock.h"
 
 #include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -105,13 +105,13 @@ protected:
 private:
   void Activate();
   void Deactivate();
-  void StopListeners();
+  void StopListeners() EXCLUDES(FListenersLock);
   void CloseConnections();
   bool WaitForPeerThreads(int checks);
   void RemoveDefaultBinding();
   // Counts a new connection from address against the limits; false when one is reached.
-  bool TakeConnectionSlot(const std::string& address);
-  void ReleaseConnectionSlot(const std::string& address);
+  bool TakeConnectionSlot(const std::string& address) EXCLUDES(FSlotsLock);
+  void ReleaseConnectionSlot(const std::string& address) EXCLUDES(FSlotsLock);
   // Starts a thread for an admitted connection; the slot is released when that fails.
   void StartPeerThread(std::unique_ptr<TIdTCPServerConnection> connection);
 
@@ -124,11 +124,11 @@ private:
   TIdServerIOHandler* FIOHandler = nullptr;
   std::unique_ptr<TIdServerIOHandler> FImplicitIOHandler;
   TIdThreadList<TIdPeerThread> FPeerThreads;  // the running connection threads
-  std::mutex FListenersLock;
-  std::vector<std::unique_ptr<TIdListenerThread>> FListeners;  // guarded by FListenersLock
-  // The connections counted against the limits, in total and by client address. Guarded by
-  // FSlotsLock; a thread leaves them before it leaves FPeerThreads.
-  std::mutex FSlotsLock;
-  int FSlotCount = 0;
-  std::unordered_map<std::string, int> FSlotsByAddress;
+  platform::TLock FListenersLock;
+  std::vector<std::unique_ptr<TIdListenerThread>> FListeners GUARDED_BY(FListenersLock);
+  // The connections counted against the limits, in total and by client address; a thread
+  // leaves them before it leaves FPeerThreads.
+  platform::TLock FSlotsLock;
+  int FSlotCount GUARDED_BY(FSlotsLock) = 0;
+  std::unordered_map<std::string, int> FSlotsByAddress GUARDED_BY(FSlotsLock);
 };

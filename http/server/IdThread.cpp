@@ -1,6 +1,7 @@
 #include "http/server/IdThread.h"
 
 #include "http/net/IdException.h"
+#include "platform/ScopeGuard.h"
 
 #include <signal.h>
 
@@ -17,16 +18,17 @@ thread_local const TIdThread* tRunningThread = nullptr;
 TIdThread::~TIdThread() {
   FFreeOnTerminate = false;
   if (IsCurrentThread()) {
+    platform::TLockGuard lock(FLock);
     if (FJoinable) pthread_detach(FThread);
     FJoinable = false;
-  } else if (FJoinable) {
+  } else {
     RequestTerminate();
     WaitFor();
   }
 }
 
 void TIdThread::StartThread() {
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   if (!FStopped) return;
   FStopped = false;
   if (FJoinable) {
@@ -46,7 +48,7 @@ void TIdThread::StartThread() {
 }
 
 void TIdThread::StopThread() {
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   if (FStopped) return;
   FStopped = true;
   if (StopMode == smTerminate) FTerminated = true;
@@ -54,7 +56,7 @@ void TIdThread::StopThread() {
 
 void TIdThread::RequestTerminate() {
   {
-    std::lock_guard<std::mutex> lock(FLock);
+    platform::TLockGuard lock(FLock);
     FStopped = true;
     FTerminated = true;
   }
@@ -68,10 +70,17 @@ void TIdThread::TerminateAndWaitFor() {
 }
 
 void TIdThread::WaitFor() {
-  if (FJoinable && !IsCurrentThread()) {
-    pthread_join(FThread, nullptr);
-    FJoinable = false;
+  if (IsCurrentThread()) return;
+  pthread_t thread;
+  {
+    // Not held while joining: the thread takes the lock once more on its way out.
+    platform::TLockGuard lock(FLock);
+    if (!FJoinable) return;
+    thread = FThread;
   }
+  pthread_join(thread, nullptr);
+  platform::TLockGuard lock(FLock);
+  FJoinable = false;
 }
 
 bool TIdThread::IsCurrentThread() const { return tRunningThread == this; }
@@ -103,36 +112,33 @@ void TIdThread::ThreadEntry() {
     // A failing exception handler of our own must not end the process either.
     RequestTerminate();
   }
+  bool freeSelf = false;
   {
     // StartThread may still be finishing (it holds the lock until FThread and FJoinable are
-    // set); only what comes next reads them. Waiting here, not before the body, spares each
-    // connection a sleep and a wake-up: by now the creator has long let go.
-    std::lock_guard<std::mutex> lock(FLock);
+    // set). Waiting here, not before the body, spares each connection a sleep and a wake-up:
+    // by now the creator has long let go.
+    platform::TLockGuard lock(FLock);
+    if (FFreeOnTerminate) {
+      // Nobody joins a thread that frees itself.
+      pthread_detach(FThread);
+      FJoinable = false;
+      freeSelf = true;
+    }
   }
-  if (FFreeOnTerminate) {
-    // Nobody joins a thread that frees itself.
-    pthread_detach(FThread);
-    FJoinable = false;
-    delete this;
-  }
+  if (freeSelf) delete this;
 }
 
 void TIdThread::Execute() {
   try {
-    try {
-      PrepareExecute();
-      while (!Terminated()) {
-        if (IsStopped()) {
-          NotifyStopped();
-          if (!WaitUntilStarted()) break;
-        }
-        RunOnceInMode();
+    platform::TAtScopeEnd finish([this] { FinishExecute(); });
+    PrepareExecute();
+    while (!Terminated()) {
+      if (IsStopped()) {
+        NotifyStopped();
+        if (!WaitUntilStarted()) break;
       }
-    } catch (...) {
-      FinishExecute();
-      throw;
+      RunOnceInMode();
     }
-    FinishExecute();
   } catch (...) {
     NotifyCurrentException();
     RequestTerminate();
@@ -142,8 +148,8 @@ void TIdThread::Execute() {
 bool TIdThread::WaitUntilStarted() {
   if (!IsStopped()) return true;  // started again by NotifyStopped
   if (StopMode == smTerminate) return false;
-  std::unique_lock<std::mutex> lock(FLock);
-  FStarted.wait(lock, [this] { return !FStopped || FTerminated; });
+  platform::TLockGuard lock(FLock);
+  FStarted.wait(lock.Native(), [this] { return !FStopped || FTerminated; });
   return !FTerminated;
 }
 
@@ -178,20 +184,10 @@ void TIdThread::NotifyCurrentException() {
 // One run: PrepareRun, the steps, then FinishRun and CleanupRun whatever happened, so that a
 // thread that failed to start its run still leaves every list it is in.
 void TIdThread::RunOnce() {
-  try {
-    try {
-      PrepareRun();
-      while (!IsStopped()) RunStep();
-    } catch (...) {
-      FinishRun();
-      throw;
-    }
-    FinishRun();
-  } catch (...) {
-    CleanupRun();
-    throw;
-  }
-  CleanupRun();
+  platform::TAtScopeEnd cleanup([this] { CleanupRun(); });
+  platform::TAtScopeEnd finish([this] { FinishRun(); });
+  PrepareRun();
+  while (!IsStopped()) RunStep();
 }
 
 void TIdThread::RecordError(const char* className, const char* message) {

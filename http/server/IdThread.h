@@ -2,6 +2,8 @@
 // The thread framework of the server: a thread that repeats a step until it is stopped, with
 // overridable steps around the run, and threads that free themselves when they end.
 
+#include "platform/Lock.h"
+
 #include <pthread.h>
 
 #include <atomic>
@@ -9,7 +11,6 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <string>
 
 /// What StopThread does: end the thread (smTerminate), or end the current run and wait until
@@ -43,17 +44,17 @@ public:
 
   /// Starts a stopped thread, or lets a suspended one begin its next run. Throws
   /// std::system_error when the platform cannot create the thread.
-  void StartThread();
+  void StartThread() EXCLUDES(FLock);
   /// Asks the thread to end its run after the current step; see StopMode.
-  void StopThread();
+  void StopThread() EXCLUDES(FLock);
   bool IsStopped() const { return FStopped.load() || FTerminated.load(); }
-  void RequestTerminate();
+  void RequestTerminate() EXCLUDES(FLock);
   bool Terminated() const { return FTerminated.load(); }
   /// Terminates and waits for the end. Throws EIdThreadTerminateAndWaitFor for a thread that
   /// frees itself.
   void TerminateAndWaitFor();
   /// Waits until the thread function has returned; at once when it never started.
-  void WaitFor();
+  void WaitFor() EXCLUDES(FLock);
   /// Whether the calling thread is this thread.
   bool IsCurrentThread() const;
   void SetFreeOnTerminate(bool value) { FFreeOnTerminate = value; }
@@ -90,15 +91,16 @@ private:
   void RunOnce();
   // Whether the thread goes on after its run stopped: a suspended thread waits for its next
   // start; false once it is terminated, and always in smTerminate mode.
-  bool WaitUntilStarted();
+  bool WaitUntilStarted() EXCLUDES(FLock);
   void RecordError(const char* className, const char* message);
   // Records and notifies the exception in flight.
   void NotifyCurrentException();
 
-  std::mutex FLock;                    // guards StartThread/StopThread, the flags' changes and FThread
+  // Starts and stops one at a time; the flags change only with it held, and are read without.
+  platform::TLock FLock;
   std::condition_variable FStarted;    // a start or a termination, for a suspended thread
-  pthread_t FThread{};                 // launched by the first StartThread
-  bool FJoinable = false;              // launched and neither joined nor detached
+  pthread_t FThread GUARDED_BY(FLock) = {};  // launched by the first StartThread
+  bool FJoinable GUARDED_BY(FLock) = false;  // launched and neither joined nor detached
   std::atomic<bool> FStopped{true};
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFreeOnTerminate{false};

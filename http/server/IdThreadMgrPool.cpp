@@ -15,7 +15,7 @@ TIdThreadMgrPool::TIdThreadMgrPool(std::size_t poolSize, std::chrono::millisecon
 TIdThreadMgrPool::~TIdThreadMgrPool() {
   TerminateThreads();
   {
-    std::lock_guard<std::mutex> lock(FLock);
+    platform::TLockGuard lock(FLock);
     FEnding = true;
   }
   FQuietBegan.notify_all();
@@ -27,7 +27,7 @@ void TIdThreadMgrPool::DefaultOnQuiet() { platform::ReleaseFreeMemory(); }
 std::unique_ptr<TIdPeerThread> TIdThreadMgrPool::AcquireThread() {
   std::unique_ptr<TIdPeerThread> thread;
   {
-    std::lock_guard<std::mutex> lock(FLock);
+    platform::TLockGuard lock(FLock);
     if (!FIdle.empty()) {
       thread = std::move(FIdle.back());
       FIdle.pop_back();
@@ -46,14 +46,14 @@ std::unique_ptr<TIdPeerThread> TIdThreadMgrPool::AcquireThread() {
 
 void TIdThreadMgrPool::RetireThread(TIdPeerThread& thread) {
   LiveThreads().Remove(&thread);
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   ++FComingBack;
 }
 
 void TIdThreadMgrPool::TakeBack(TIdPeerThread& thread) {
   bool kept = false;
   {
-    std::lock_guard<std::mutex> lock(FLock);
+    platform::TLockGuard lock(FLock);
     --FComingBack;
     if (FIdle.size() < PoolSize) {
       thread.SetFreeOnTerminate(false);
@@ -76,34 +76,35 @@ void TIdThreadMgrPool::TakeBack(TIdPeerThread& thread) {
 void TIdThreadMgrPool::TerminateThreads() {
   std::vector<std::unique_ptr<TIdPeerThread>> idle;
   {
-    std::unique_lock<std::mutex> lock(FLock);
+    platform::TLockGuard lock(FLock);
     // Threads that have left the server finish their runs in a moment; none may be missed.
-    FCameBack.wait(lock, [this] { return FComingBack == 0; });
+    FCameBack.wait(lock.Native(), [this]() REQUIRES(FLock) { return FComingBack == 0; });
     idle.swap(FIdle);
   }
   idle.clear();  // each ends and is waited for as it is freed
 }
 
 std::size_t TIdThreadMgrPool::IdleCount() const {
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   return FIdle.size();
 }
 
 bool TIdThreadMgrPool::IsQuiet() { return FComingBack == 0 && LiveThreads().IsEmpty(); }
 
 void TIdThreadMgrPool::WatchQuiet() {
-  std::unique_lock<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   auto lastCall = std::chrono::steady_clock::now() - QuietTime;
   for (;;) {
-    FQuietBegan.wait(lock, [this] { return FQuietSeen || FEnding; });
+    FQuietBegan.wait(lock.Native(), [this]() REQUIRES(FLock) { return FQuietSeen || FEnding; });
     // Quiet moments within QuietTime of the last call make one call at its end, if the server
     // is quiet then; else the next quiet moment is waited for.
-    if (FQuietBegan.wait_until(lock, lastCall + QuietTime, [this] { return FEnding; })) return;
+    if (FQuietBegan.wait_until(lock.Native(), lastCall + QuietTime, [this]() REQUIRES(FLock) { return FEnding; }))
+      return;
     FQuietSeen = false;
     if (!IsQuiet()) continue;
-    lock.unlock();
+    lock.Unlock();
     FOnQuiet();
-    lock.lock();
+    lock.Lock();
     lastCall = std::chrono::steady_clock::now();
   }
 }

@@ -2,13 +2,13 @@
 // The thread manager that keeps finished connection threads and gives them the next connections.
 
 #include "http/server/IdThreadMgr.h"
+#include "platform/Lock.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -49,18 +49,18 @@ public:
 private:
   static void DefaultOnQuiet();
   // On the thread itself once its run is over: it waits, or ends when enough wait already.
-  void TakeBack(TIdPeerThread& thread);
-  bool IsQuiet();  // FLock held
+  void TakeBack(TIdPeerThread& thread) EXCLUDES(FLock);
+  bool IsQuiet() REQUIRES(FLock);
   // The watcher thread: calls FOnQuiet for quiet moments, at most once in QuietTime.
-  void WatchQuiet();
+  void WatchQuiet() EXCLUDES(FLock);
 
   const std::function<void()> FOnQuiet;
-  mutable std::mutex FLock;
+  mutable platform::TLock FLock;
   std::condition_variable FCameBack;
   std::condition_variable FQuietBegan;
-  std::vector<std::unique_ptr<TIdPeerThread>> FIdle;  // guarded by FLock; owned while waiting
-  int FComingBack = 0;             // guarded by FLock: retired, not yet taken back
-  bool FQuietSeen = false;         // guarded by FLock: the last run ended, not yet handled
-  bool FEnding = false;            // guarded by FLock
+  std::vector<std::unique_ptr<TIdPeerThread>> FIdle GUARDED_BY(FLock);  // owned while waiting
+  int FComingBack GUARDED_BY(FLock) = 0;      // retired, not yet taken back
+  bool FQuietSeen GUARDED_BY(FLock) = false;  // the last run ended, not yet handled
+  bool FEnding GUARDED_BY(FLock) = false;
   std::thread FQuietWatcher;       // last: it uses everything above
 };

@@ -20,7 +20,7 @@ public:
   }
 
   std::atomic<int> Steps{0}, FinishRuns{0}, CleanupRuns{0};
-  std::atomic<bool> PrepareFails{false}, StepFails{false};
+  std::atomic<bool> PrepareFails{false}, StepFails{false}, FinishFails{false};
 
 protected:
   void PrepareRun() override {
@@ -31,7 +31,10 @@ protected:
     if (StepFails) throw EIdNotConnected();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  void FinishRun() override { ++FinishRuns; }
+  void FinishRun() override {
+    ++FinishRuns;
+    if (FinishFails) throw EIdTCPServerError("finish failed");
+  }
   void CleanupRun() override { ++CleanupRuns; }
 
 private:
@@ -84,6 +87,27 @@ TEST(TIdThread, FailedPrepareRunStillFinishesAndCleansUp) {
   EXPECT_EQ(thread.Steps, 0);
   EXPECT_EQ(thread.CleanupRuns, 1);
   EXPECT_EQ(thread.TerminatingErrorMessage(), "prepare failed");
+}
+
+// A failing FinishRun ends the thread with its error after a clean run, but never hides the error
+// of a step that ended the run; the clean-up runs either way.
+TEST(TIdThread, AFailingFinishRunIsRecordedUnlessAStepFailedFirst) {
+  for (const bool stepFails : {false, true}) {
+    SCOPED_TRACE(stepFails ? "the step fails" : "the run stops");
+    TStepThread thread;
+    thread.FinishFails = true;
+    thread.StepFails = stepFails;
+    thread.StartThread();
+    if (!stepFails) {
+      ASSERT_TRUE(Eventually([&] { return thread.Steps > 0; }));
+      thread.StopThread();
+    }
+    ASSERT_TRUE(Eventually([&] { return thread.Terminated(); }));
+    thread.WaitFor();
+    EXPECT_EQ(thread.TerminatingErrorMessage(), stepFails ? "Not Connected" : "finish failed");
+    EXPECT_EQ(thread.FinishRuns, 1);
+    EXPECT_EQ(thread.CleanupRuns, 1);
+  }
 }
 
 // Suspend mode: the thread that a pool keeps for the next connection
