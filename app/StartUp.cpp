@@ -7,6 +7,8 @@
 #include <cstdlib>
 
 #include "app/HeadlessOptions.h"
+#include "app/OperatorText.h"
+#include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
 #include "app/UnitMain.h"
 
@@ -25,12 +27,14 @@ bool HasDisplay() {
 
 int RunWindow(int argc, char** argv) {
   if (!HasDisplay()) {
-    std::fprintf(stderr, "velmora: no display for the window. To publish a folder without one:\n%s",
-                 kHeadlessUsage);
+    PrintError(Bilingual("velmora: ウィンドウを出す画面がありません。画面なしでフォルダを公開するには --headless を使います",
+                         "no display for the window. To publish a folder without one:"));
+    std::fputs(kHeadlessUsage, stderr);
     return 2;
   }
   QApplication application(argc, argv);
   QApplication::setApplicationName("Velmora");
+  InstallQtTranslations(application);
   TSingleInstance instance(TSingleInstance::MarkerPath(QApplication::applicationFilePath()));
   switch (instance.Claim()) {
     case TSingleInstance::TClaim::Second:
@@ -40,7 +44,8 @@ int RunWindow(int argc, char** argv) {
       return 0;
     case TSingleInstance::TClaim::Unguarded:
       // Someone else holds the name of this user's folder: better a second window than none.
-      std::fprintf(stderr, "velmora: no private folder for the single-instance marker; running without it\n");
+      PrintError(Bilingual("velmora: 二重起動を防ぐ印を置く自分専用のフォルダがありません。印なしで起動します",
+                           "no private folder for the single-instance marker; running without it"));
       break;
     case TSingleInstance::TClaim::First:
       break;

@@ -10,11 +10,16 @@
 
 namespace platform {
 
-std::string ExecutableFolder() {
+std::string ExecutablePath() {
   std::string path(4096, '\0');
   const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
   if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
   path.resize(static_cast<std::size_t>(length));
+  return path;
+}
+
+std::string ExecutableFolder() {
+  std::string path = ExecutablePath();
   path.resize(path.rfind('/') + 1);
   return path;
 }

@@ -8,6 +8,10 @@
 
 namespace platform {
 
+/// The full path of the running executable, symbolic links resolved; empty when it cannot be
+/// read. Any thread.
+std::string ExecutablePath();
+
 /// The folder of the running executable with a trailing "/", symbolic links resolved; empty
 /// when it cannot be read. Any thread.
 std::string ExecutableFolder();

@@ -105,6 +105,7 @@ TEST(Process, ExecutableFolderHoldsThisProgram) {
   EXPECT_EQ('/', folder.front());
   EXPECT_EQ('/', folder.back());
   EXPECT_EQ(0, ::access((folder + "platform_tests").c_str(), X_OK)) << folder;
+  EXPECT_EQ(folder + "platform_tests", ExecutablePath());
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
