@@ -18,6 +18,8 @@ struct THeadlessOptions {
   std::string Root;       // as given; empty when none was
   bool Help = false;
   bool Version = false;
+
+  bool operator==(const THeadlessOptions&) const = default;
 };
 
 /// The synopsis, ending in a line end; printed after a bad command line.

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "app/HeadlessOptions.h"
 #include "app/OperatorText.h"
@@ -23,6 +25,18 @@ bool HasDisplay() {
   return false;
 }
 
+// The window is set up in the window: of the command line it takes the root alone, rather than
+// quietly drop a password or an exclusion that the operator meant.
+bool RootOnly(const THeadlessOptions& options, std::string& error) {
+  THeadlessOptions rootOnly;
+  rootOnly.Root = options.Root;
+  if (options == rootOnly)
+    return true;
+  error = Bilingual("ウィンドウにはルートフォルダだけを渡せます。オプションは --headless と使います",
+                    "the window takes only a root folder; the options go with --headless");
+  return false;
+}
+
 }  // namespace
 
 int RunWindow(int argc, char** argv) {
@@ -32,7 +46,15 @@ int RunWindow(int argc, char** argv) {
     std::fputs(kHeadlessUsage, stderr);
     return 2;
   }
-  QApplication application(argc, argv);
+  QApplication application(argc, argv);  // takes Qt's own options out of argv
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  THeadlessOptions options;
+  std::string error;
+  if (!ParseHeadlessOptions(args, options, error) || !RootOnly(options, error)) {
+    PrintError("velmora: " + error);
+    std::fputs(kHeadlessUsage, stderr);
+    return 2;
+  }
   QApplication::setApplicationName("Velmora");
   InstallQtTranslations(application);
   TSingleInstance instance(TSingleInstance::MarkerPath(QApplication::applicationFilePath()));
@@ -50,7 +72,9 @@ int RunWindow(int argc, char** argv) {
     case TSingleInstance::TClaim::First:
       break;
   }
-  std::vector<std::string> arguments(argv + 1, argv + argc);
+  std::vector<std::string> arguments;
+  if (!options.Root.empty())
+    arguments.push_back(options.Root);
   TFormMain form(arguments);
   QObject::connect(&instance, &TSingleInstance::ComeForwardRequested, &form, &TFormMain::BringToFront);
   form.show();

@@ -253,6 +253,22 @@ TEST_F(HeadlessTest, OptionsComeInAnyOrder) {
   EXPECT_EQ("Velmora 1.0\n", version.Output());
 }
 
+// The window once took "--port" for the root folder and dropped the rest.
+TEST_F(HeadlessTest, WindowRefusesOptionsItWouldNotUse) {
+  QProcess window;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.insert("XDG_RUNTIME_DIR", FTemp.path());  // private to this user, as Qt wants it
+  window.setProcessEnvironment(environment);
+  window.start(VELMORA_BINARY, {"--user", "ann", "--password", "pw", Root()});
+  ASSERT_TRUE(window.waitForFinished(kWaitMs));
+  EXPECT_EQ(2, window.exitCode());
+  const std::string error = window.readAllStandardError().toStdString();
+  EXPECT_NE(error.find(" / the window takes only a root folder; the options go with --headless\n"), std::string::npos)
+      << error;
+  ExpectBilingualLinesThenTheUsage(error);
+}
+
 // Without a display, and without --headless, the program still answers these.
 TEST_F(HeadlessTest, HelpAndVersionExit0WithOrWithoutHeadless) {
   for (const QStringList& args : {QStringList{"--help"}, QStringList{"-h"}, QStringList{"--headless", "--help"},
