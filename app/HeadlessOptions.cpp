@@ -200,7 +200,8 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, THeadlessOptions
     if (!rule->Apply(options, value, error)) return false;
   }
   if (!options.Password.empty() && !options.PasswordFile.empty()) {
-    error = Bilingual("--password と --password-file は同時に使えません", "--password and --password-file exclude each other");
+    error = Bilingual("--password と --password-file は同時に使えません",
+                      "--password and --password-file exclude each other");
     return false;
   }
   return true;

@@ -27,19 +27,35 @@ std::string Reason(const std::exception& error) {
 
 std::string InUseText(const std::string& port, TPortHint hint) {
   const bool window = hint == TPortHint::Window;
-  return Bilingual("ポート " + port + " は使用中です（別のプログラムか、もう一つの Velmora が使っています）。" +
-                       "そのプログラムを終了するか、" + (window ? "別のポート番号を選んでください。" : "--port で別のポートを指定してください。"),
-                   "Port " + port + " is in use (by another program, or another Velmora): stop it, or " +
-                       (window ? "choose another port number." : "choose another port with --port."));
+  const std::string japanese = "ポート " + port + " は使用中です（別のプログラムか、もう一つの Velmora が使っています）。" +
+                               "そのプログラムを終了するか、" +
+                               (window ? "別のポート番号を選んでください。" : "--port で別のポートを指定してください。");
+  const std::string english = "Port " + port + " is in use (by another program, or another Velmora): stop it, or " +
+                              (window ? "choose another port number." : "choose another port with --port.");
+  return Bilingual(japanese, english);
 }
 
 std::string NeedsPrivilegesText(const std::string& port, TPortHint hint) {
-  const std::string setcap = "sudo setcap cap_net_bind_service=+ep " + platform::CodePageToUtf8(platform::ExecutablePath());
   const bool window = hint == TPortHint::Window;
-  return Bilingual("ポート " + port + " を使うには権限が必要です。" + (window ? "ポート番号を 8080 にするか、" : "--port 8080 を使うか、") +
-                       setcap + " でこのプログラムに権限を与えてください。",
-                   "Port " + port + " needs privileges: " + (window ? "use port 8080" : "use --port 8080") +
-                       ", or run with the right to bind ports below 1024 (" + setcap + ").");
+  const std::string setcap =
+      "sudo setcap cap_net_bind_service=+ep " + platform::CodePageToUtf8(platform::ExecutablePath());
+  const std::string japanese = "ポート " + port + " を使うには権限が必要です。" +
+                               (window ? "ポート番号を 8080 にするか、" : "--port 8080 を使うか、") + setcap +
+                               " でこのプログラムに権限を与えてください。";
+  const std::string english = "Port " + port + " needs privileges: " + (window ? "use port 8080" : "use --port 8080") +
+                              ", or run with the right to bind ports below 1024 (" + setcap + ").";
+  return Bilingual(japanese, english);
+}
+
+std::string AddressNotAvailableText(const std::string& port) {
+  return Bilingual("ポート " + port + " で待ち受けるアドレスがこのマシンにありません。ネットワークの設定を確認してください。",
+                   "No address of this machine is available to listen on port " + port +
+                       ": check its network settings.");
+}
+
+std::string OtherText(const std::string& port, const std::string& reason) {
+  return Bilingual("ポート " + port + " で待ち受けできません（" + reason + "）。",
+                   "Cannot listen on port " + port + " (" + reason + ").");
 }
 
 }  // namespace
@@ -68,13 +84,9 @@ std::string ListenFailureText(const std::exception& error, int port, TPortHint h
     case TListenFailure::NeedsPrivileges:
       return NeedsPrivilegesText(number, hint);
     case TListenFailure::AddressNotAvailable:
-      return Bilingual("ポート " + number + " で待ち受けるアドレスがこのマシンにありません。ネットワークの設定を確認してください。",
-                       "No address of this machine is available to listen on port " + number +
-                           ": check its network settings.");
+      return AddressNotAvailableText(number);
     case TListenFailure::Other:
       break;
   }
-  const std::string reason = Reason(error);
-  return Bilingual("ポート " + number + " で待ち受けできません（" + reason + "）。",
-                   "Cannot listen on port " + number + " (" + reason + ").");
+  return OtherText(number, Reason(error));
 }

@@ -41,7 +41,7 @@ bool RootOnly(const THeadlessOptions& options, std::string& error) {
 
 int RunWindow(int argc, char** argv) {
   if (!HasDisplay()) {
-    PrintError(Bilingual("velmora: ウィンドウを出す画面がありません。画面なしでフォルダを公開するには --headless を使います",
+    PrintError(Bilingual("velmora: ウィンドウを出す画面がありません。画面なしで公開するには --headless を使います",
                          "no display for the window. To publish a folder without one:"));
     std::fputs(kHeadlessUsage, stderr);
     return 2;

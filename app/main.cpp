@@ -31,7 +31,8 @@ int RunWindowModule(int argc, char** argv) {
       {folder + "velmora-window.so", folder + VELMORA_MODULE_FROM_BIN "velmora-window.so"}, "VelmoraRunWindow", error));
   if (run == nullptr) {
     const std::string reason = platform::CodePageToUtf8(error);
-    PrintError(Bilingual("velmora: ウィンドウを読み込めません（" + reason + "）", "cannot load the window (" + reason + ")"));
+    PrintError(
+        Bilingual("velmora: ウィンドウを読み込めません（" + reason + "）", "cannot load the window (" + reason + ")"));
     return 1;
   }
   return run(argc, argv);

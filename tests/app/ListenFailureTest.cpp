@@ -20,7 +20,8 @@ struct TCase {
 };
 
 const TCase kCases[] = {
-    {"taken", [] { throw EIdCouldNotBindSocket(); }, TListenFailure::InUse, "Port 8081 is in use (by another program, or another Velmora)"},
+    {"taken", [] { throw EIdCouldNotBindSocket(); }, TListenFailure::InUse,
+     "Port 8081 is in use (by another program, or another Velmora)"},
     {"10048", [] { throw EIdSocketError(10048, "Socket Error # 10048\r\nAddress already in use."); },
      TListenFailure::InUse, "Port 8081 is in use"},
     {"10013", [] { throw EIdSocketError(10013, "Socket Error # 10013\r\nAccess denied."); },
@@ -68,7 +69,8 @@ TEST(ListenFailure, SuggestsWhatToTryWhereTheOperatorReadsIt) {
   const std::string window = ListenFailureText(denied, 80, TPortHint::Window);
   const std::string command = ListenFailureText(denied, 80, TPortHint::CommandLine);
   EXPECT_NE(std::string::npos, window.find("use port 8080, or run with the right to bind ports below 1024")) << window;
-  EXPECT_NE(std::string::npos, command.find("use --port 8080, or run with the right to bind ports below 1024")) << command;
+  EXPECT_NE(std::string::npos, command.find("use --port 8080, or run with the right to bind ports below 1024"))
+      << command;
   for (const std::string& text : {window, command}) {
     EXPECT_NE(std::string::npos, text.find("sudo setcap cap_net_bind_service=+ep /")) << text;
     EXPECT_NE(std::string::npos, text.find("app_tests")) << text;  // the running executable
