@@ -21,6 +21,7 @@
 #include <QUrl>
 
 
+#include "app/ElidedLabel.h"
 #include "app/FolderBrowser.h"
 #include "app/ListenFailure.h"
 #include "app/PortSpinBox.h"
@@ -179,7 +180,7 @@ void TFormMain::CreateMainTab() {
   FStatePanel = new QLabel(StatusBarMain);
   FStatePanel->setObjectName("StatusPanel0");
   FStatePanel->setFixedWidth(50);
-  FMessagePanel = new QLabel(StatusBarMain);
+  FMessagePanel = new TElidedLabel(StatusBarMain);
   FMessagePanel->setObjectName("StatusPanel1");
   // The last panel reaches to the right edge, so that an error message has room.
   StatusBarMain->addWidget(FStatePanel);
@@ -242,7 +243,8 @@ void TFormMain::applyRunningState(bool running) {
   FStatePanel->setText(running ? "稼動中" : "停止中");
 }
 
-// The message panel may be too narrow for a whole sentence; its tip shows all of it.
+// The message panel may be too narrow for a whole sentence: it ends what it shows in "…", and its
+// tip shows all of it.
 void TFormMain::ShowMessage(const QString& message) {
   FMessagePanel->setText(message);
   FMessagePanel->setToolTip(message);

@@ -24,6 +24,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
+class TElidedLabel;
 class TPortSpinBox;
 
 /// The application's only window. Owns its controls, the publishing server (the HTTP server
@@ -101,7 +102,7 @@ private:
   QPlainTextEdit* MemoLog = nullptr;
   QStatusBar* StatusBarMain = nullptr;
   QLabel* FStatePanel = nullptr;    // first panel: "停止中" or "稼動中"
-  QLabel* FMessagePanel = nullptr;  // second panel: where clients reach the server, or why it does not listen
+  TElidedLabel* FMessagePanel = nullptr;  // second panel: where clients reach the server, or why it does not listen
   QGroupBox* GroupPub = nullptr;
   QCheckBox* CheckNormal = nullptr;
   QCheckBox* CheckExtension = nullptr;

@@ -1,4 +1,5 @@
 #include "app/UnitMain.h"
+#include "app/ElidedLabel.h"
 
 #include <gtest/gtest.h>
 
@@ -269,7 +270,7 @@ TEST_F(TFormMainTest, StartAndStopSwitchTheControlsAndLog) {
   EXPECT_EQ(QString("稼動中"), Control<QLabel>("StatusPanel0")->text());
   // Where clients go: the first address with the port, also in the address box that was empty.
   const QString address = QString("http://192.168.0.5:%1/").arg(port);
-  EXPECT_EQ(address, Control<QLabel>("StatusPanel1")->text());
+  EXPECT_EQ(address, Control<TElidedLabel>("StatusPanel1")->ShownText());  // the whole of it
   EXPECT_EQ(address, Control<QComboBox>("ComboAddress")->currentText());
   EXPECT_EQ(Get(port, "/").rfind("HTTP/1.1 200 OK(&O)\r\n", 0), 0u);
 
@@ -314,7 +315,12 @@ TEST_F(TFormMainTest, TakenPortLogsTheErrorAndSaysWhyInTheStatusBar) {
   EXPECT_TRUE(message.startsWith("ポート " + port + " は使用中です")) << message.toStdString();
   EXPECT_TRUE(message.contains(" / Port " + port + " is in use (by another program, or another Velmora)"))
       << message.toStdString();
-  EXPECT_EQ(message, Control<QLabel>("StatusPanel1")->toolTip());  // the whole of it, when the panel cuts it
+  // The panel is too narrow for it: it shows what fits and "…", its tip all of it.
+  const QString shown = Control<TElidedLabel>("StatusPanel1")->ShownText();
+  EXPECT_TRUE(shown.endsWith("…")) << shown.toStdString();
+  EXPECT_TRUE(message.startsWith(shown.chopped(1))) << shown.toStdString();
+  EXPECT_EQ(message, Control<QLabel>("StatusPanel1")->toolTip());
+  EXPECT_EQ(QRect(0, 192, 402, 21), Control("StatusBarMain")->geometry());  // a long text widens nothing
   EXPECT_TRUE(Control("ButtonExec")->isEnabled());
   EXPECT_FALSE(Control("ButtonStop")->isEnabled());
   EXPECT_TRUE(Control("GroupPub")->isEnabled());
