@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "app/AddressList.h"
+#include "app/DefaultPort.h"
 #include "app/HeadlessOptions.h"
+#include "app/ListenFailure.h"
+#include "app/OperatorText.h"
 #include "app/RootArgument.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
@@ -47,7 +50,8 @@ private:
 };
 
 int UsageError(const std::string& reason) {
-  std::fprintf(stderr, "velmora: %s\n%s", reason.c_str(), kHeadlessUsage);
+  PrintError("velmora: " + reason);
+  std::fputs(kHeadlessUsage, stderr);
   return 2;
 }
 
@@ -81,22 +85,20 @@ void LogAddresses(ILogSink& log, int port) {
 
 // Serves until SIGINT or SIGTERM arrives. The signals are blocked before the first thread
 // starts, so every thread inherits the mask and only sigwait() here ever receives them.
-int Serve(const THeadlessOptions& options, const TPublishSettings& publish, const sigset_t& stopSignals) {
+int Serve(int port, const TPublishSettings& publish, const sigset_t& stopSignals) {
   const platform::TRegionalFormats formats = platform::TRegionalFormats::FromLocale();
   TStdoutLogSink log;
   const TFixedSettings settings(publish);
   TPublishServer server(settings, log, formats);
   try {
-    server.Start(options.Port);
+    server.Start(port);
   } catch (const std::exception& error) {
     log.AppendLine(ExceptionLogLine(error));
-    std::fprintf(stderr, "velmora: %s\n", error.what());
-    if (options.Port < 1024)
-      std::fputs("use --port 8080, or run with the right to bind ports below 1024\n", stderr);
+    PrintError("velmora: " + ListenFailureText(error, port, TPortHint::CommandLine));
     return 1;
   }
   log.AppendLine(StartLogLine(formats, platform::Now()));
-  LogAddresses(log, options.Port);
+  LogAddresses(log, port);
 
   int received = 0;
   sigwait(&stopSignals, &received);
@@ -118,6 +120,7 @@ int RunHeadless(const std::vector<std::string>& args) {
   if (!ParseHeadlessOptions(args, options, error)) return UsageError(error);
   if (options.Help) {
     std::fputs(kHeadlessUsage, stdout);
+    std::fputs(kOptionHelp, stdout);
     return 0;
   }
   if (options.Version) {
@@ -126,13 +129,18 @@ int RunHeadless(const std::vector<std::string>& args) {
   }
   const std::string root = RootFromArgument(options.Root);
   if (root.empty()) {
-    std::fprintf(stderr, "%s\n", platform::Utf8ToCodePage("ルートフォルダを指定してください。").c_str());
-    if (!options.Root.empty()) std::fprintf(stderr, "velmora: no folder or file at %s\n", options.Root.c_str());
+    PrintError(Bilingual("ルートフォルダを指定してください。", "Give the folder to publish."));
+    if (!options.Root.empty()) {
+      const std::string path = platform::CodePageToUtf8(options.Root);
+      PrintError(Bilingual("velmora: フォルダもファイルもありません: " + path, "no folder or file at " + path));
+    }
+    std::fputs(kHeadlessUsage, stderr);
     return 2;
   }
   std::string password = options.Password;
   if (!options.PasswordFile.empty() && !ReadFirstLine(options.PasswordFile, password)) {
-    std::fprintf(stderr, "velmora: cannot read the password file %s\n", options.PasswordFile.c_str());
+    const std::string path = platform::CodePageToUtf8(options.PasswordFile);
+    PrintError(Bilingual("velmora: パスワードファイルを読めません: " + path, "cannot read the password file " + path));
     return 2;
   }
 
@@ -141,5 +149,6 @@ int RunHeadless(const std::vector<std::string>& args) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  return Serve(options, SettingsFrom(options, root, std::move(password)), stopSignals);
+  const int port = options.Port != 0 ? options.Port : DefaultPort();
+  return Serve(port, SettingsFrom(options, root, std::move(password)), stopSignals);
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
-/// Runs "velmora --headless ARGS" with args the arguments after "--headless"; also answers
-/// --help and --version given without it. Returns the exit status.
+/// Runs the program without a window, args being its command line after the program's name
+/// ("--headless" anywhere in it); also answers --help and --version given without it. Returns
+/// the exit status: 0 after a stop by signal, 1 when the server cannot listen, 2 for a bad
+/// command line.
 int RunHeadless(const std::vector<std::string>& args);

@@ -1,11 +1,12 @@
 #pragma once
-// The command line of the program without a window.
+// The program's command line: which way it runs, and the options of the program without a
+// window.
 
 #include <string>
 #include <vector>
 
 struct THeadlessOptions {
-  int Port = 80;
+  int Port = 0;  // as given; 0 when none was, and the default port applies
   std::string UserName;
   std::string Password;
   std::string PasswordFile;  // the password is this file's first line
@@ -17,19 +18,30 @@ struct THeadlessOptions {
   std::string Root;       // as given; empty when none was
   bool Help = false;
   bool Version = false;
+
+  bool operator==(const THeadlessOptions&) const = default;
 };
 
-/// The usage text, ending in a line end.
+/// The synopsis, ending in a line end; printed after a bad command line.
 extern const char* const kHeadlessUsage;
+
+/// What every option means and what it defaults to, ending in a line end; --help prints it
+/// after the synopsis.
+extern const char* const kOptionHelp;
 
 /// What --version prints, without a line end.
 extern const char* const kVersionText;
 
-/// Whether arg asks only for information (--help, -h, --version): answered the same with or
-/// without --headless, and without a display.
-bool IsInformationOption(const std::string& arg);
+/// How the program runs: "--headless" anywhere asks for no window; otherwise --help, -h or
+/// --version anywhere is answered without one (and without a display); otherwise the window
+/// opens. Nothing after "--" counts.
+enum class TRunMode { Window, Headless, Information };
+TRunMode RunModeOf(const std::vector<std::string>& args);
 
-/// Parses the arguments that follow "--headless". Returns false, with the reason in error, for
-/// an unknown option, an option without its value, a port outside 1..65535, both password
-/// forms at once, or more than one root.
+/// Parses the command line after the program's name, options and the root in any order
+/// ("--headless" among them or not). An option's value follows it as the next argument or
+/// after "=" (--port=8080); after "--" every argument is the root. Returns false, with the
+/// reason in error (one line, UTF-8, Japanese with the English beside it), for an unknown
+/// option, an option without its value or with one it does not take, a port outside 1..65535,
+/// both password forms at once, or more than one root.
 bool ParseHeadlessOptions(const std::vector<std::string>& args, THeadlessOptions& options, std::string& error);

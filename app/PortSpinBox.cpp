@@ -15,17 +15,17 @@ bool AllDigits(const QString& text) {
   return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= '0' && c <= '9'; });
 }
 
-}  // namespace
-
-long long PortValue(const QString& text) {
+long long PortValue(const QString& text, int fallback) {
   bool ok = false;
   const int value = text.toInt(&ok);
-  return ok && AllDigits(text) ? value : kMinPort;
+  return ok && AllDigits(text) ? value : fallback;
 }
 
-TPortSpinBox::TPortSpinBox(QWidget* parent) : QSpinBox(parent) {
+}  // namespace
+
+TPortSpinBox::TPortSpinBox(int defaultPort, QWidget* parent) : QSpinBox(parent), FDefaultPort(defaultPort) {
   setRange(kMinPort, kMaxPort);
-  setValue(kMinPort);
+  setValue(defaultPort);
   setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   FLastText = Text();
   // Typing changes the editor's text; stepping and setting a value rewrite it with its
@@ -46,6 +46,10 @@ void TPortSpinBox::NoteText() {
 
 QString TPortSpinBox::Text() const {
   return lineEdit()->text();
+}
+
+long long TPortSpinBox::TextValue() const {
+  return PortValue(Text(), FDefaultPort);
 }
 
 int TPortSpinBox::Commit() {
@@ -70,7 +74,7 @@ void TPortSpinBox::fixup(QString& input) const {
   if (AllDigits(input) && !ok)  // more digits than any port has: the upper bound is nearest
     input = QString::number(maximum());
   else
-    input = QString::number(std::clamp<long long>(PortValue(input), minimum(), maximum()));
+    input = QString::number(std::clamp<long long>(PortValue(input, FDefaultPort), minimum(), maximum()));
 }
 
 void TPortSpinBox::keyPressEvent(QKeyEvent* event) {

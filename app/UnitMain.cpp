@@ -21,7 +21,9 @@
 #include <QUrl>
 
 
+#include "app/ElidedLabel.h"
 #include "app/FolderBrowser.h"
+#include "app/ListenFailure.h"
 #include "app/PortSpinBox.h"
 #include "app/QrCodeDialog.h"
 #include "app/RootArgument.h"
@@ -90,7 +92,8 @@ QIcon QrButtonIcon() {
 
 // The log control exists before its sink and the server that writes to it; CreateMainTab puts
 // it in its place.
-TFormMain::TFormMain(const std::vector<std::string>& arguments, TAddressSource addresses, QWidget* parent)
+TFormMain::TFormMain(const std::vector<std::string>& arguments, TAddressSource addresses, int defaultPort,
+                     QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       MemoLog(new QPlainTextEdit(this)),
@@ -99,7 +102,7 @@ TFormMain::TFormMain(const std::vector<std::string>& arguments, TAddressSource a
       FServer(FSettings, FLogSink, FFormats),
       httpd(FServer.httpd),
       MimeTypes(FServer.MimeTypes) {
-  CreateControls();
+  CreateControls(defaultPort);
   ConnectHandlers();
   FormCreate(arguments);
   RefreshSettings();
@@ -126,7 +129,7 @@ void TFormMain::BringToFront() {
 
 // Controls
 
-void TFormMain::CreateControls() {
+void TFormMain::CreateControls(int defaultPort) {
   setObjectName("FormMain");
   setWindowTitle("Velmoraファイル公開サーバー");
   setFont(WindowFont());
@@ -135,7 +138,7 @@ void TFormMain::CreateControls() {
   move(191, 118);
   PageCont = Place(new QTabWidget(this), "PageCont", 0, 0, kDesignSize.width(), kDesignSize.height());
   CreateMainTab();
-  CreateExtendTab();
+  CreateExtendTab(defaultPort);
   PageCont->setCurrentWidget(TabMain);
 }
 
@@ -177,14 +180,14 @@ void TFormMain::CreateMainTab() {
   FStatePanel = new QLabel(StatusBarMain);
   FStatePanel->setObjectName("StatusPanel0");
   FStatePanel->setFixedWidth(50);
-  FMessagePanel = new QLabel(StatusBarMain);
+  FMessagePanel = new TElidedLabel(StatusBarMain);
   FMessagePanel->setObjectName("StatusPanel1");
   // The last panel reaches to the right edge, so that an error message has room.
   StatusBarMain->addWidget(FStatePanel);
   StatusBarMain->addWidget(FMessagePanel, 1);
 }
 
-void TFormMain::CreateExtendTab() {
+void TFormMain::CreateExtendTab(int defaultPort) {
   TabExtend = new QWidget;
   TabExtend->setObjectName("TabExtend");
   PageCont->addTab(TabExtend, "拡張");
@@ -201,7 +204,7 @@ void TFormMain::CreateExtendTab() {
 
   GroupAuth = Place(new QGroupBox("アクセス制限", TabExtend), "GroupAuth", 8, 128, 385, 81);
   PlaceLabel(GroupAuth, "Label5", "ポート番号", 16, 24);
-  SpinPort = Place(new TPortSpinBox(GroupAuth), "SpinPort", 40, 40, 81, 21);
+  SpinPort = Place(new TPortSpinBox(defaultPort, GroupAuth), "SpinPort", 40, 40, 81, 21);
   GroupUserAuth = Place(new QGroupBox("ユーザー認証", GroupAuth), "GroupUserAuth", 136, 8, 241, 65);
   PlaceLabel(GroupUserAuth, "Label3", "ユーザー名", 16, 20);
   EditUserName = Place(new QLineEdit(GroupUserAuth), "EditUserName", 88, 16, 137, 20);
@@ -240,6 +243,13 @@ void TFormMain::applyRunningState(bool running) {
   FStatePanel->setText(running ? "稼動中" : "停止中");
 }
 
+// The message panel may be too narrow for a whole sentence: it ends what it shows in "…", and its
+// tip shows all of it.
+void TFormMain::ShowMessage(const QString& message) {
+  FMessagePanel->setText(message);
+  FMessagePanel->setToolTip(message);
+}
+
 void TFormMain::SetRoot(const std::string& root) {
   FRoot = root;
   EditRoot->setText(FromSystem(root));
@@ -261,9 +271,10 @@ void TFormMain::RefreshSettings() {
 
 // Handlers
 
-// MimeTypes was filled with the server that owns it.
+// MimeTypes was filled with the server that owns it. The address list carries the port the field
+// starts with, so that a default other than 80 shows from the start.
 void TFormMain::FormCreate(const std::vector<std::string>& arguments) {
-  FillAddressList(false);
+  FillAddressList(true);
   if (!arguments.empty())
     SetRoot(RootFromArgument(arguments.front()));
 }
@@ -288,19 +299,23 @@ void TFormMain::ButtonExecClick() {
     QMessageBox::critical(this, "エラー", "ルートフォルダを指定してください。");
     return;
   }
+  const int port = SpinPort->Commit();
   try {
-    FServer.Start(SpinPort->Commit());
+    FServer.Start(port);
   } catch (const std::exception& error) {
-    // Nothing listens: the window stays stopped and says why.
+    // Nothing listens: the window stays stopped and says why, in words; the log keeps the
+    // engine's class name.
     FLogSink.AppendLine(ExceptionLogLine(error));
-    const QString failure = FromSystem(error.what()).simplified();  // one line, for the status bar
-    FMessagePanel->setText(failure);
-    FMessagePanel->setToolTip(failure);
+    ShowMessage(QString::fromStdString(ListenFailureText(error, port, TPortHint::Window)));
     return;
   }
   applyRunningState(true);
-  FMessagePanel->clear();
-  FMessagePanel->setToolTip({});
+  // Where a client should go: the first entry of the address list, with the port listened on.
+  const std::string first = HostAddress(0);
+  const QString address = first.empty() ? QString() : QString::fromStdString(AddressEntry(first, true, port));
+  ShowMessage(address);
+  if (ComboAddress->currentText().trimmed().isEmpty())
+    ComboAddress->setEditText(address);
   FLogSink.AppendLine(StartLogLine(FFormats, platform::Now()));
 }
 
@@ -313,8 +328,7 @@ void TFormMain::ButtonStopClick() {
     return;
   }
   applyRunningState(false);
-  FMessagePanel->clear();
-  FMessagePanel->setToolTip({});
+  ShowMessage({});
   FLogSink.AppendLine(StopLogLine(FFormats, platform::Now()));
 }
 
@@ -381,7 +395,7 @@ void TFormMain::FillAddressList(bool withPort) {
   for (int index = 0; index < kMaxAddressEntries; ++index) {
     if (HostAddress(index).empty())
       continue;
-    const long long port = withPort ? PortValue(SpinPort->Text()) : 80;
+    const long long port = withPort ? SpinPort->TextValue() : 80;
     ComboAddress->addItem(QString::fromStdString(AddressEntry(HostAddress(index), withPort, port)));
   }
   ComboAddress->setCurrentIndex(-1);

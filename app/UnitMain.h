@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/AddressList.h"
+#include "app/DefaultPort.h"
 #include "app/SettingsSnapshot.h"
 #include "app/WindowLogSink.h"
 #include "platform/RegionalFormats.h"
@@ -23,6 +24,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
+class TElidedLabel;
 class TPortSpinBox;
 
 /// The application's only window. Owns its controls, the publishing server (the HTTP server
@@ -36,8 +38,9 @@ class TFormMain : public QWidget {
 public:
   /// arguments: the command line after the program's name, in the system code page.
   /// addresses: where the address list takes this host's addresses from.
+  /// defaultPort: what the port field shows at start.
   explicit TFormMain(const std::vector<std::string>& arguments = {}, TAddressSource addresses = HostAddresses,
-                     QWidget* parent = nullptr);
+                     int defaultPort = DefaultPort(), QWidget* parent = nullptr);
   /// Ends every connection first, waiting as long as they take, as closing does.
   ~TFormMain() override;
 
@@ -77,12 +80,13 @@ private:
   void ShowQrCode();
   void CopyAddress();
 
-  void CreateControls();
+  void CreateControls(int defaultPort);
   void CreateMainTab();
-  void CreateExtendTab();
+  void CreateExtendTab(int defaultPort);
   void ConnectHandlers();
   void PlaceGrowingControls();
   void applyRunningState(bool running);
+  void ShowMessage(const QString& message);
   void SetRoot(const std::string& root);
   void RefreshSettings();
 
@@ -98,7 +102,7 @@ private:
   QPlainTextEdit* MemoLog = nullptr;
   QStatusBar* StatusBarMain = nullptr;
   QLabel* FStatePanel = nullptr;    // first panel: "停止中" or "稼動中"
-  QLabel* FMessagePanel = nullptr;  // second panel: why the server does not listen, after a failed start
+  TElidedLabel* FMessagePanel = nullptr;  // second panel: where clients reach the server, or why it does not listen
   QGroupBox* GroupPub = nullptr;
   QCheckBox* CheckNormal = nullptr;
   QCheckBox* CheckExtension = nullptr;

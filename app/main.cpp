@@ -7,8 +7,10 @@
 
 #include "app/Headless.h"
 #include "app/HeadlessOptions.h"
+#include "app/OperatorText.h"
 #include "platform/CodePage.h"
 #include "platform/Process.h"
+#include "platform/Text.h"
 
 #ifndef VELMORA_MODULE_FROM_BIN
 #define VELMORA_MODULE_FROM_BIN "../lib/velmora/"
@@ -28,7 +30,9 @@ int RunWindowModule(int argc, char** argv) {
   const auto run = reinterpret_cast<TRunWindow>(platform::FindModuleSymbol(
       {folder + "velmora-window.so", folder + VELMORA_MODULE_FROM_BIN "velmora-window.so"}, "VelmoraRunWindow", error));
   if (run == nullptr) {
-    std::fprintf(stderr, "velmora: cannot load the window (%s)\n", error.c_str());
+    const std::string reason = platform::CodePageToUtf8(error);
+    PrintError(
+        Bilingual("velmora: ウィンドウを読み込めません（" + reason + "）", "cannot load the window (" + reason + ")"));
     return 1;
   }
   return run(argc, argv);
@@ -50,9 +54,7 @@ int main(int argc, char** argv) {
   platform::RaiseOpenFileLimit();
   platform::SetSystemCodePage(platform::DetectSystemCodePage());
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (!args.empty() && args.front() == "--headless")
-    return RunHeadless({args.begin() + 1, args.end()});
-  if (!args.empty() && IsInformationOption(args.front()))
+  if (RunModeOf(args) != TRunMode::Window)
     return RunHeadless(args);
   return RunWindowModule(argc, argv);
 }

@@ -1,12 +1,16 @@
 #pragma once
-// What the program asks of its own process: where its executable lies, whose it is, how many
-// files it may hold open, and when its free memory goes back to the system.
+// What the program asks of its own process: where its executable lies, whose it is, which ports
+// it may bind, how many files it may hold open, and when its free memory goes back to the system.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace platform {
+
+/// The full path of the running executable, symbolic links resolved; empty when it cannot be
+/// read. Any thread.
+std::string ExecutablePath();
 
 /// The folder of the running executable with a trailing "/", symbolic links resolved; empty
 /// when it cannot be read. Any thread.
@@ -19,6 +23,20 @@ void* FindModuleSymbol(const std::vector<std::string>& modules, const char* symb
 
 /// The real user id of the process. Any thread.
 std::uint32_t UserId();
+
+/// What decides whether this process may bind a TCP port below 1024.
+struct TBindRights {
+  bool Root = false;                  // effective user id 0
+  bool NetBindService = false;        // CAP_NET_BIND_SERVICE in the effective capability set
+  int UnprivilegedPortStart = 1024;   // net.ipv4.ip_unprivileged_port_start: the first port anyone may bind
+
+  /// Whether a listening socket on port can be bound with these rights.
+  bool MayBind(int port) const { return Root || NetBindService || port >= UnprivilegedPortStart; }
+};
+
+/// The rights of this process, read from /proc; what cannot be read counts as not held (the
+/// unprivileged start as 1024, the system's default). Any thread.
+TBindRights BindRights();
 
 /// Raises the soft limit of open files to the hard limit, so that many connections at once do
 /// not run out of descriptors long before the system would. Returns the soft limit in force

@@ -29,10 +29,12 @@ constexpr int Id_MSG_NOWAIT = 0x10000;
 
 // Error numbers the engine tests by name.
 constexpr int Id_WSAEINTR = 10004;
+constexpr int Id_WSAEACCES = 10013;
 constexpr int Id_WSAEMFILE = 10024;
 constexpr int Id_WSAEWOULDBLOCK = 10035;
 constexpr int Id_WSAENOTSOCK = 10038;
 constexpr int Id_WSAEADDRINUSE = 10048;
+constexpr int Id_WSAEADDRNOTAVAIL = 10049;
 constexpr int Id_WSAECONNABORTED = 10053;
 constexpr int Id_WSAECONNRESET = 10054;
 constexpr int Id_WSAENOBUFS = 10055;

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 
 #include <functional>
+#include <string>
 
 /// Lets the event loop run until condition holds; false when it still does not after a
 /// generous bound (a hang, not a measure of speed).
@@ -25,4 +26,12 @@ inline bool WaitUntil(const std::function<bool()>& condition) {
 // Failure messages show texts as texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
   *out << '"' << text.toStdString() << '"';
+}
+
+/// Whether text holds no byte above 127: English, not Japanese.
+inline bool IsAscii(const std::string& text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80)
+      return false;
+  return true;
 }

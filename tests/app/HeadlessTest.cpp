@@ -2,6 +2,7 @@
 // and what browsers, curl and wget get from it.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -11,10 +12,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <memory>
+#include <fstream>
 #include <regex>
 #include <string>
 
+#include "AppTestSupport.h"
 #include "app/AddressList.h"
 #include "support/TestSockets.h"
 
@@ -57,6 +59,17 @@ public:
   void Start(const QStringList& args) { StartWithoutHeadless(QStringList{"--headless"} + args); }
   void StartWithoutHeadless(const QStringList& args) {
     FProcess.start(VELMORA_BINARY, args);
+    ASSERT_TRUE(FProcess.waitForStarted(kWaitMs));
+  }
+  /// Starts it as an ordinary user: as nobody, without capabilities, when the test runs as root.
+  void StartUnprivileged(const QStringList& args) {
+    if (::geteuid() != 0) {
+      Start(args);
+      return;
+    }
+    FProcess.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all",
+                                          VELMORA_BINARY, "--headless"} +
+                                  args);
     ASSERT_TRUE(FProcess.waitForStarted(kWaitMs));
   }
 
@@ -180,27 +193,80 @@ TEST_F(HeadlessTest, StopsOnSigtermAndSigintWithTheStopLine) {
   }
 }
 
-TEST_F(HeadlessTest, WithoutAUsableRootExits2NamingThePath) {
+// Every line a command-line error prints before the usage: Japanese, then the English beside it.
+void ExpectBilingualLinesThenTheUsage(const std::string& error) {
+  const std::size_t usage = error.find("usage: velmora --headless");
+  ASSERT_NE(usage, std::string::npos) << error;
+  const QStringList lines = QString::fromStdString(error.substr(0, usage)).split('\n', Qt::SkipEmptyParts);
+  EXPECT_FALSE(lines.isEmpty());
+  for (const QString& line : lines) {
+    const qsizetype divide = line.indexOf(" / ");
+    ASSERT_GT(divide, 0) << line.toStdString();
+    EXPECT_FALSE(IsAscii(line.left(divide).toStdString())) << line.toStdString();
+    EXPECT_TRUE(IsAscii(line.mid(divide).toStdString())) << line.toStdString();
+  }
+}
+
+TEST_F(HeadlessTest, WithoutAUsableRootExits2NamingThePathThenTheUsage) {
   const QString missing = FTemp.path() + "/nosuch";
-  for (const QStringList& args : {QStringList{}, QStringList{missing}}) {
+  for (const QStringList& args : {QStringList{}, QStringList{missing}, QStringList{"--port", "8080"}}) {
+    SCOPED_TRACE(args.join(' ').toStdString());
     THeadlessProcess server;
     server.Start(args);
     EXPECT_EQ(server.Finish(), 2);
-    std::string expected = "ルートフォルダを指定してください。\n";
-    if (!args.isEmpty()) expected += "velmora: no folder or file at " + missing.toStdString() + "\n";
-    EXPECT_EQ(expected, server.Error());
+    std::string expected = "ルートフォルダを指定してください。 / Give the folder to publish.\n";
+    if (args.contains(missing))
+      expected += "velmora: フォルダもファイルもありません: " + missing.toStdString() + " / no folder or file at " +
+                  missing.toStdString() + "\n";
+    EXPECT_EQ(0u, server.Error().rfind(expected + "usage: velmora --headless", 0)) << server.Error();
+    ExpectBilingualLinesThenTheUsage(server.Error());
     EXPECT_TRUE(server.Output().empty());
   }
 }
 
 TEST_F(HeadlessTest, BadCommandLinesExit2WithTheUsage) {
   for (const QStringList& args : {QStringList{"--port", "0", Root()}, QStringList{"--port", "http", Root()},
-                                  QStringList{"--colour", Root()}}) {
+                                  QStringList{"--colour", Root()}, QStringList{Root(), "--port"},
+                                  QStringList{"--password-file", FTemp.path() + "/nosuch", Root()}}) {
+    SCOPED_TRACE(args.join(' ').toStdString());
     THeadlessProcess server;
     server.Start(args);
     EXPECT_EQ(server.Finish(), 2);
-    EXPECT_NE(server.Error().find("usage: velmora --headless"), std::string::npos) << server.Error();
+    if (args.front() == "--password-file")
+      EXPECT_NE(server.Error().find(" / cannot read the password file "), std::string::npos) << server.Error();
+    else
+      ExpectBilingualLinesThenTheUsage(server.Error());
   }
+}
+
+// Options and the root in any order, --headless among them, values after "=".
+TEST_F(HeadlessTest, OptionsComeInAnyOrder) {
+  THeadlessProcess server;
+  server.StartWithoutHeadless({Root(), "--port=" + Port(), "--headless", "--include-hidden"});
+  ASSERT_TRUE(server.WaitForOutput("サーバ起動\n")) << server.Output();
+  EXPECT_EQ(Exchange("GET /.secret HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 200 OK(&O)\r\n", 0), 0u);
+  EXPECT_EQ(server.Stop(), 0);
+
+  THeadlessProcess version;
+  version.StartWithoutHeadless({Root(), "--version"});
+  EXPECT_EQ(version.Finish(), 0);
+  EXPECT_EQ("Velmora 1.0\n", version.Output());
+}
+
+// The window once took "--port" for the root folder and dropped the rest.
+TEST_F(HeadlessTest, WindowRefusesOptionsItWouldNotUse) {
+  QProcess window;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.insert("XDG_RUNTIME_DIR", FTemp.path());  // private to this user, as Qt wants it
+  window.setProcessEnvironment(environment);
+  window.start(VELMORA_BINARY, {"--user", "ann", "--password", "pw", Root()});
+  ASSERT_TRUE(window.waitForFinished(kWaitMs));
+  EXPECT_EQ(2, window.exitCode());
+  const std::string error = window.readAllStandardError().toStdString();
+  EXPECT_NE(error.find(" / the window takes only a root folder; the options go with --headless\n"), std::string::npos)
+      << error;
+  ExpectBilingualLinesThenTheUsage(error);
 }
 
 // Without a display, and without --headless, the program still answers these.
@@ -213,6 +279,12 @@ TEST_F(HeadlessTest, HelpAndVersionExit0WithOrWithoutHeadless) {
     EXPECT_EQ(program.Finish(), 0);
     EXPECT_EQ(0u, program.Output().rfind("usage: velmora --headless", 0)) << program.Output();
     EXPECT_NE(program.Output().find("velmora --help | --version\n"), std::string::npos);
+    // Every option with what it means, the port rule among them.
+    for (const char* option : {"\n  --headless ", "\n  --port N ", "\n  --user NAME ", "\n  --password PASS ",
+                               "\n  --password-file FILE ", "\n  --exclude-readonly ", "\n  --include-hidden ",
+                               "\n  --include-system ", "\n  --ext EXT ", "\n  --access-log FILE ", "\n  -h, --help ",
+                               "\n  --version ", "net.ipv4.ip_unprivileged_port_start", "else 8080\n"})
+      EXPECT_NE(program.Output().find(option), std::string::npos) << option;
   }
   for (const QStringList& args : {QStringList{"--version"}, QStringList{"--headless", "--version"}}) {
     SCOPED_TRACE(args.join(' ').toStdString());
@@ -223,34 +295,62 @@ TEST_F(HeadlessTest, HelpAndVersionExit0WithOrWithoutHeadless) {
   }
 }
 
-TEST_F(HeadlessTest, TakenPortExits1WithTheExceptionLine) {
+TEST_F(HeadlessTest, TakenPortExits1SayingSo) {
   const THeldPort taken(FPort);
   ASSERT_TRUE(taken.Listening());
   THeadlessProcess server;
   server.Start({"--port", Port(), Root()});
   EXPECT_EQ(server.Finish(), 1);
   EXPECT_EQ(server.Output(), "exception : EIdCouldNotBindSocket\n");
-  EXPECT_NE(server.Error().find("Could not bind socket. Address and port are already in use."), std::string::npos);
-  EXPECT_EQ(server.Error().find("--port 8080"), std::string::npos) << "a hint only for ports below 1024";
+  EXPECT_EQ(0u, server.Error().rfind("velmora: ポート " + Port().toStdString() + " は使用中です"));
+  EXPECT_NE(server.Error().find(" / Port " + Port().toStdString() +
+                                " is in use (by another program, or another Velmora): stop it, or choose another "
+                                "port with --port.\n"),
+            std::string::npos)
+      << server.Error();
+  EXPECT_EQ(server.Error().find("--port 8080"), std::string::npos) << "a hint only for want of privileges";
+}
+
+// Whether an ordinary user may bind port 80 on this system anyway (then it is the default for all).
+bool AnyoneMayBind80() {
+  std::ifstream setting("/proc/sys/net/ipv4/ip_unprivileged_port_start");
+  int start = 1024;
+  setting >> start;
+  return start <= 80;
 }
 
 // A user who forgot --port once got "Socket Error # 10013" and nothing more.
-TEST_F(HeadlessTest, FailureOnAPortBelow1024AddsAHint) {
-  // A low port this test holds (as root), or one it may not bind at all (as anyone else): the
-  // program can bind it either way.
-  std::unique_ptr<THeldPort> holder;
-  int port = 1023;
-  for (; port > 512; --port) {
-    holder = std::make_unique<THeldPort>(port);
-    if (holder->Listening() || holder->Error() == EACCES) break;
-  }
-  ASSERT_GT(port, 512);
+TEST_F(HeadlessTest, PortNeedingPrivilegesSaysSoAndSuggests8080OrTheCapability) {
+  if (AnyoneMayBind80()) GTEST_SKIP() << "every user may bind port 80 here";
+  ASSERT_TRUE(QFile::setPermissions(FTemp.path(), QFile::permissions(FTemp.path()) | QFile::ExeOther));
   THeadlessProcess server;
-  server.Start({"--port", QString::number(port), Root()});
+  server.StartUnprivileged({"--port", "80", Root()});
   EXPECT_EQ(server.Finish(), 1);
-  EXPECT_NE(server.Error().find("\nuse --port 8080, or run with the right to bind ports below 1024\n"),
+  EXPECT_EQ(server.Output(), "exception : EIdSocketError\n");
+  const std::string& error = server.Error();
+  EXPECT_EQ(0u, error.rfind("velmora: ポート 80 を使うには権限が必要です。")) << error;
+  EXPECT_NE(error.find(" / Port 80 needs privileges: use --port 8080, or run with the right to bind ports below 1024 "
+                       "(sudo setcap cap_net_bind_service=+ep " +
+                       QFileInfo(VELMORA_BINARY).canonicalFilePath().toStdString() + ").\n"),
             std::string::npos)
-      << server.Error();
+      << error;
+  EXPECT_EQ(error.find("10013"), std::string::npos) << error;
+}
+
+// The first start of an ordinary user, without --port, once failed on port 80.
+TEST_F(HeadlessTest, WithoutAPortAnOrdinaryUserGets8080) {
+  if (AnyoneMayBind80()) GTEST_SKIP() << "every user may bind port 80 here";
+  ASSERT_TRUE(QFile::setPermissions(FTemp.path(), QFile::permissions(FTemp.path()) | QFile::ExeOther));
+  THeadlessProcess server;
+  server.StartUnprivileged({Root()});
+  // Another program of this machine may hold 8080: then the failure names it.
+  if (server.WaitForOutput("サーバ起動\n")) {
+    ASSERT_TRUE(server.WaitForOutput(":8080/\n")) << server.Output();
+    EXPECT_EQ(server.Stop(), 0);
+  } else {
+    EXPECT_EQ(server.Finish(), 1);
+    EXPECT_EQ(0u, server.Error().rfind("velmora: ポート 8080 は使用中です")) << server.Error();
+  }
 }
 
 TEST_F(HeadlessTest, StartLineIsFollowedByTheAddressesToOpen) {

@@ -1,4 +1,5 @@
 #include "app/UnitMain.h"
+#include "app/ElidedLabel.h"
 
 #include <gtest/gtest.h>
 
@@ -75,16 +76,24 @@ TMessageBoxSeen DismissMessageBoxDuring(const std::function<void()>& action) {
   return seen;
 }
 
+std::string Get(int port, const std::string& path) {
+  testsock::TClient client(port);
+  if (!client.Connected()) return {};
+  client.Send("GET " + path + " HTTP/1.1\r\n\r\n");
+  return client.ReceiveAll();
+}
+
 class TFormMainTest : public testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(FRoot.isValid()); }
 
-  // A window with a temporary folder as root (or none) and two known host addresses.
-  void Open(bool withRoot = true, std::vector<std::string> addresses = kTwoAddresses) {
+  // A window with a temporary folder as root (or none), two known host addresses and a known
+  // default port.
+  void Open(bool withRoot = true, std::vector<std::string> addresses = kTwoAddresses, int defaultPort = 80) {
     std::vector<std::string> arguments;
     if (withRoot)
       arguments.push_back(FRoot.path().toStdString());
-    FForm = std::make_unique<TFormMain>(arguments, [addresses] { return addresses; });
+    FForm = std::make_unique<TFormMain>(arguments, [addresses] { return addresses; }, defaultPort);
     FForm->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
   }
@@ -207,6 +216,26 @@ TEST_F(TFormMainTest, EveryControlStartsAtItsPlaceWithItsTextAndState) {
   EXPECT_EQ("", settings.UserName + settings.Password + settings.Extension);
 }
 
+// The port field starts at the port this process may bind, and so does the address list; a text
+// that is no number reads as that port too.
+TEST_F(TFormMainTest, PortFieldAndAddressListStartAtTheDefaultPort) {
+  FForm = std::make_unique<TFormMain>();
+  EXPECT_EQ(DefaultPort(), Control<QSpinBox>("SpinPort")->value());
+  FForm.reset();
+
+  Open(false, kTwoAddresses, 8080);
+  EXPECT_EQ(QString("8080"), Control<QSpinBox>("SpinPort")->text());
+  EXPECT_EQ(QStringList({"http://192.168.0.5:8080/", "http://10.0.0.7:8080/"}), Addresses());
+  Control("SpinPort")->findChild<QLineEdit*>()->setText("abc");
+  EXPECT_EQ(QStringList({"http://192.168.0.5:8080/", "http://10.0.0.7:8080/"}), Addresses());
+  TypePort("");
+  QTest::keyClick(Control("SpinPort"), Qt::Key_Backspace);
+  Control("EditUserName")->setFocus();
+  EXPECT_EQ(QString("8080"), Control<QSpinBox>("SpinPort")->text());
+  TypePort("80");
+  EXPECT_EQ(QStringList({"http://192.168.0.5/", "http://10.0.0.7/"}), Addresses());
+}
+
 TEST_F(TFormMainTest, CommandLineFolderBecomesTheRoot) {
   Open(true);
   EXPECT_EQ(FRoot.path(), Control<QLineEdit>("EditRoot")->text());
@@ -229,7 +258,8 @@ TEST_F(TFormMainTest, StartWithoutRootShowsTheErrorAndStaysStopped) {
 }
 
 TEST_F(TFormMainTest, StartAndStopSwitchTheControlsAndLog) {
-  Open(true);
+  const int port = testsock::FreePort();
+  Open(true, kTwoAddresses, port);
   Click("ButtonExec");
   EXPECT_FALSE(Control("ButtonExec")->isEnabled());
   EXPECT_TRUE(Control("ButtonStop")->isEnabled());
@@ -238,7 +268,11 @@ TEST_F(TFormMainTest, StartAndStopSwitchTheControlsAndLog) {
   EXPECT_FALSE(Control("GroupPub")->isEnabled());
   EXPECT_FALSE(Control("GroupAuth")->isEnabled());
   EXPECT_EQ(QString("稼動中"), Control<QLabel>("StatusPanel0")->text());
-  EXPECT_EQ(QString(), Control<QLabel>("StatusPanel1")->text());
+  // Where clients go: the first address with the port, also in the address box that was empty.
+  const QString address = QString("http://192.168.0.5:%1/").arg(port);
+  EXPECT_EQ(address, Control<TElidedLabel>("StatusPanel1")->ShownText());  // the whole of it
+  EXPECT_EQ(address, Control<QComboBox>("ComboAddress")->currentText());
+  EXPECT_EQ(Get(port, "/").rfind("HTTP/1.1 200 OK(&O)\r\n", 0), 0u);
 
   Click("ButtonStop");
   EXPECT_TRUE(Control("ButtonExec")->isEnabled());
@@ -247,8 +281,10 @@ TEST_F(TFormMainTest, StartAndStopSwitchTheControlsAndLog) {
   EXPECT_TRUE(Control("GroupPub")->isEnabled());
   EXPECT_TRUE(Control("GroupAuth")->isEnabled());
   EXPECT_EQ(QString("停止中"), Control<QLabel>("StatusPanel0")->text());
+  EXPECT_EQ(QString(), Control<QLabel>("StatusPanel1")->text());
+  EXPECT_EQ(address, Control<QComboBox>("ComboAddress")->currentText());
 
-  const QStringList lines = LogLines();
+  const QStringList lines = LogLines().filter(QRegularExpression("サーバ"));
   ASSERT_EQ(2, lines.size());
   const QString stamp = "^\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2} ";
   EXPECT_TRUE(QRegularExpression(stamp + "サーバ起動$").match(lines[0]).hasMatch()) << lines[0].toStdString();
@@ -263,28 +299,38 @@ TEST_F(TFormMainTest, EnterInThePortFieldBringsItIntoRangeAndStarts) {
   EXPECT_EQ(QString("稼動中"), Control<QLabel>("StatusPanel0")->text());
 }
 
-// A failed start once logged the start line and showed 稼動中 while nothing listened.
-TEST_F(TFormMainTest, TakenPortLogsTheErrorAndStaysStopped) {
+// A failed start once logged the start line and showed 稼動中 while nothing listened, and then
+// the engine's words alone.
+TEST_F(TFormMainTest, TakenPortLogsTheErrorAndSaysWhyInTheStatusBar) {
   QTcpServer holder;
-  ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+  ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
   Open(true);
-  TypePort(QString::number(holder.serverPort()));
+  const QString port = QString::number(holder.serverPort());
+  TypePort(port);
   ShowTab(0);
   Click("ButtonExec");
   EXPECT_EQ(QStringList{"exception : EIdCouldNotBindSocket"}, LogLines());
   EXPECT_EQ(QString("停止中"), Control<QLabel>("StatusPanel0")->text());
-  EXPECT_EQ(QString("Could not bind socket. Address and port are already in use."),
-            Control<QLabel>("StatusPanel1")->text());
+  const QString message = Control<QLabel>("StatusPanel1")->text();
+  EXPECT_TRUE(message.startsWith("ポート " + port + " は使用中です")) << message.toStdString();
+  EXPECT_TRUE(message.contains(" / Port " + port + " is in use (by another program, or another Velmora)"))
+      << message.toStdString();
+  // The panel is too narrow for it: it shows what fits and "…", its tip all of it.
+  const QString shown = Control<TElidedLabel>("StatusPanel1")->ShownText();
+  EXPECT_TRUE(shown.endsWith("…")) << shown.toStdString();
+  EXPECT_TRUE(message.startsWith(shown.chopped(1))) << shown.toStdString();
+  EXPECT_EQ(message, Control<QLabel>("StatusPanel1")->toolTip());
+  EXPECT_EQ(QRect(0, 192, 402, 21), Control("StatusBarMain")->geometry());  // a long text widens nothing
   EXPECT_TRUE(Control("ButtonExec")->isEnabled());
   EXPECT_FALSE(Control("ButtonStop")->isEnabled());
   EXPECT_TRUE(Control("GroupPub")->isEnabled());
   EXPECT_TRUE(Control("GroupAuth")->isEnabled());
 
-  // Once the port is free, the same button starts, and the reason goes.
+  // Once the port is free, the same button starts, and the reason gives way to the address.
   holder.close();
   Click("ButtonExec");
   EXPECT_EQ(QString("稼動中"), Control<QLabel>("StatusPanel0")->text());
-  EXPECT_TRUE(Control<QLabel>("StatusPanel1")->text().isEmpty());
+  EXPECT_EQ("http://192.168.0.5:" + port + "/", Control<QLabel>("StatusPanel1")->text());
   EXPECT_TRUE(LogLines().back().endsWith(" サーバ起動"));
 }
 
@@ -514,13 +560,6 @@ TEST_F(TAddressForPhoneTest, NothingToOfferDisablesBothCommands) {
 }
 
 // Serving from the window
-
-std::string Get(int port, const std::string& path) {
-  testsock::TClient client(port);
-  if (!client.Connected()) return {};
-  client.Send("GET " + path + " HTTP/1.1\r\n\r\n");
-  return client.ReceiveAll();
-}
 
 TEST_F(TFormMainTest, SettingsChangedAfterStopApplyAtTheNextStart) {
   QFile hidden(FRoot.path() + "/.plan");

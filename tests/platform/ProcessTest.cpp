@@ -1,7 +1,13 @@
 #include "platform/Process.h"
 
+#include <grp.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +35,61 @@ TEST(Process, RaisesTheSoftOpenFileLimitToTheHardLimit) {
   ::setrlimit(RLIMIT_NOFILE, &original);
 }
 
+// Which ports may be bound
+TEST(Process, BindRightsAllowALowPortForRootTheCapabilityOrALoweredStart) {
+  struct TCase {
+    TBindRights Rights;
+    int Port;
+    bool Allowed;
+  };
+  const TCase cases[] = {
+      {{false, false, 1024}, 80, false},   {{false, false, 1024}, 1024, true}, {{false, false, 1024}, 1023, false},
+      {{true, false, 1024}, 80, true},     {{false, true, 1024}, 80, true},    {{false, false, 80}, 80, true},
+      {{false, false, 81}, 80, false},     {{false, false, 0}, 1, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Rights.Root << c.Rights.NetBindService << " start "
+                                    << c.Rights.UnprivilegedPortStart << " port " << c.Port);
+    EXPECT_EQ(c.Allowed, c.Rights.MayBind(c.Port));
+  }
+}
+
+// Whether binding port on every address is refused for want of rights (taken counts as allowed).
+bool KernelAllowsBinding(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  const bool refused = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EACCES;
+  ::close(fd);
+  return !refused;
+}
+
+// The rights read from /proc agree with what the kernel then does, for this process and, when it
+// runs as root, for a child that became the unprivileged user nobody.
+TEST(Process, BindRightsAgreeWithTheKernel) {
+  for (const int port : {80, 1023})
+    EXPECT_EQ(KernelAllowsBinding(port), BindRights().MayBind(port)) << port;
+  if (::geteuid() != 0)
+    return;
+  const pid_t child = ::fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+        ::setresuid(kNobody, kNobody, kNobody) != 0)
+      ::_exit(2);
+    const TBindRights rights = BindRights();
+    const bool agree = !rights.Root && !rights.NetBindService && KernelAllowsBinding(80) == rights.MayBind(80) &&
+                       KernelAllowsBinding(1023) == rights.MayBind(1023);
+    ::_exit(agree ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
 TEST(Process, FindsASymbolInTheFirstModuleThatLoads) {
   std::string error;
   EXPECT_NE(FindModuleSymbol({"/nonexistent/module.so", "libm.so.6"}, "cos", error), nullptr);
@@ -44,6 +105,7 @@ TEST(Process, ExecutableFolderHoldsThisProgram) {
   EXPECT_EQ('/', folder.front());
   EXPECT_EQ('/', folder.back());
   EXPECT_EQ(0, ::access((folder + "platform_tests").c_str(), X_OK)) << folder;
+  EXPECT_EQ(folder + "platform_tests", ExecutablePath());
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
