@@ -2,6 +2,7 @@
 // log shows.
 
 #include "publish/RequestHandler.h"
+#include "publish/BuiltText.h"
 
 #include <sys/stat.h>
 
@@ -135,7 +136,7 @@ protected:
 TEST_F(RequestHandlerTest, ListsFoldersWithTheirCharacterSet) {
   Tree.Folder("pub/sub");
   Tree.File("pub/sub/a.txt", "abc");
-  const std::string page = ListingPage(Root + "/sub/", Settings.Snapshot(), {});
+  const std::string page = built_text::ListingText(Root + "/sub/", Settings.Snapshot(), {});
   for (const char* target : {"/sub/", "/sub/../sub/", "/sub/?x=1"}) {
     SCOPED_TRACE(target);
     const auto answer = Get(target);
@@ -349,8 +350,8 @@ TEST_F(RequestHandlerTest, IndexOfAFolderThatHasNoIndexFile) {
   Tree.File("pub/a.txt", "a");
   auto answer = Get("/index.xml");
   EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/xml", static_cast<long long>(answer.Body.size())));
-  EXPECT_EQ(answer.Body, BuildFileIndex(Root + "/", 0));
-  EXPECT_EQ(Get("/nosuch/index.xml").Body, BuildFileIndex(Root + "/nosuch/", 0));
+  EXPECT_EQ(answer.Body, built_text::IndexText(Root + "/", 0));
+  EXPECT_EQ(Get("/nosuch/index.xml").Body, built_text::IndexText(Root + "/nosuch/", 0));
   EXPECT_TRUE(NotFound(Get("/INDEX.XML")));  // the name is compared with case
   Tree.File("pub/index.xml", "<mine/>");
   EXPECT_EQ(Get("/index.xml").Body, "<mine/>");
