@@ -9,13 +9,15 @@ std::size_t TBuildLimits::DefaultRunning() { return 2 * std::max(1u, std::thread
 
 TBuildSlots::TSlot TBuildSlots::Acquire(const std::string& address) {
   std::unique_lock<std::mutex> lock(FLock);
-  if (FRunning < FLimits.Running && FWaiting.empty()) {
-    TakeSlot(address);
-    return TSlot(*this, address);
+  const std::size_t waitingFor = static_cast<std::size_t>(
+      std::count_if(FWaiting.begin(), FWaiting.end(), [&address](const TWaiter* w) { return w->Address == address; }));
+  // One address may fill half the queue at most: there is always room for the others.
+  if (FWaiting.size() >= FLimits.Waiting || 2 * waitingFor >= std::max<std::size_t>(FLimits.Waiting, 2)) {
+    throw EIdServerBusy();
   }
-  if (FWaiting.size() >= FLimits.Waiting) throw EIdServerBusy();
   TWaiter waiter{address};
   const auto place = FWaiting.insert(FWaiting.end(), &waiter);
+  GrantWaiting();
   if (!FGranted.wait_for(lock, FLimits.MaxWait, [&waiter] { return waiter.Granted; })) {
     FWaiting.erase(place);
     throw EIdServerBusy();
@@ -31,26 +33,33 @@ void TBuildSlots::Release(const std::string& address) {
   GrantWaiting();
 }
 
+std::size_t TBuildSlots::RunningFor(const std::string& address) const {
+  const auto found = FRunningBy.find(address);
+  return found == FRunningBy.end() ? 0 : found->second;
+}
+
+bool TBuildSlots::MayStart(const std::string& address) const {
+  // The last free slot is kept for another address, so that it never waits behind one that
+  // asks for many answers at once.
+  return FRunning < FLimits.Running && (FLimits.Running < 2 || RunningFor(address) + 1 < FLimits.Running);
+}
+
 void TBuildSlots::GrantWaiting() {
   bool granted = false;
-  while (FRunning < FLimits.Running && !FWaiting.empty()) {
-    const auto runningFor = [this](const TWaiter* waiter) {
-      const auto found = FRunningBy.find(waiter->Address);
-      return found == FRunningBy.end() ? std::size_t{0} : found->second;
-    };
-    // min_element keeps the first of equals: the one that waited longest.
-    const auto next = std::min_element(FWaiting.begin(), FWaiting.end(), [&runningFor](const TWaiter* a, const TWaiter* b) {
-      return runningFor(a) < runningFor(b);
-    });
+  for (;;) {
+    // The first of those that may start, fewest running for their address first: min_element
+    // keeps the first of equals, the one that waited longest.
+    auto next = FWaiting.end();
+    for (auto it = FWaiting.begin(); it != FWaiting.end(); ++it) {
+      if (MayStart((*it)->Address) && (next == FWaiting.end() || RunningFor((*it)->Address) < RunningFor((*next)->Address)))
+        next = it;
+    }
+    if (next == FWaiting.end()) break;
     (*next)->Granted = true;
-    TakeSlot((*next)->Address);
+    ++FRunning;
+    ++FRunningBy[(*next)->Address];
     FWaiting.erase(next);
     granted = true;
   }
   if (granted) FGranted.notify_all();
-}
-
-void TBuildSlots::TakeSlot(const std::string& address) {
-  ++FRunning;
-  ++FRunningBy[address];
 }

@@ -21,9 +21,10 @@ struct TBuildLimits {
   static std::size_t DefaultRunning();
 };
 
-/// The slots for builds. A freed slot goes to the waiting build of the client address that has
-/// the fewest builds running, the one that waited longest among equals, so that one address
-/// asking for many answers never keeps another waiting behind all of them. Any thread.
+/// The slots for builds. A free slot goes to the waiting build of the client address that has
+/// the fewest builds running, the one that waited longest among equals. One address never takes
+/// the last free slot, nor more than half the places in the queue, so that one address asking
+/// for many answers never keeps another waiting behind all of them. Any thread.
 class TBuildSlots {
 public:
   explicit TBuildSlots(TBuildLimits limits) : FLimits(limits) {}
@@ -58,9 +59,11 @@ private:
   };
 
   void Release(const std::string& address);
-  // Gives free slots to waiters, fewest running for their address first. FLock held.
+  // The following run with FLock held.
+  std::size_t RunningFor(const std::string& address) const;
+  bool MayStart(const std::string& address) const;
+  // Gives free slots to waiters that may start, fewest running for their address first.
   void GrantWaiting();
-  void TakeSlot(const std::string& address);
 
   const TBuildLimits FLimits;
   // State below is guarded by FLock.

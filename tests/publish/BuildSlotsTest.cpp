@@ -55,12 +55,40 @@ TEST(BuildSlots, RefusesBeyondTheQueueAndAfterTheWait) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
 }
 
-// A freed slot goes to the address with the fewest builds running, not to the one that queued
-// the most.
-TEST(BuildSlots, AFreedSlotGoesToTheLeastBusyAddress) {
-  TBuildSlots slots(Limits(2, 8, 10s));
+// One address takes neither the last free slot nor more than half the queue: another address
+// starts at once while it floods.
+TEST(BuildSlots, OneAddressLeavesRoomForOthers) {
+  TBuildSlots slots(Limits(3, 4, 10s));
   std::optional<TBuildSlots::TSlot> first(slots.Acquire("flood"));
-  std::optional<TBuildSlots::TSlot> second(slots.Acquire("flood"));
+  const TBuildSlots::TSlot second = slots.Acquire("flood");
+  std::atomic<int> started{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 2; ++i) {
+    waiters.emplace_back([&] {
+      const TBuildSlots::TSlot slot = slots.Acquire("flood");
+      ++started;
+    });
+  }
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(started, 0);  // the third slot is kept
+  EXPECT_THROW(slots.Acquire("flood"), EIdServerBusy);  // its half of the queue is full
+  const auto start = std::chrono::steady_clock::now();
+  {
+    const TBuildSlots::TSlot other = slots.Acquire("other");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  }
+  first.reset();
+  for (std::thread& waiter : waiters) waiter.join();
+  EXPECT_EQ(started, 2);
+}
+
+// A freed slot goes to the address with the fewest builds running, not to the one that queued
+// first.
+TEST(BuildSlots, AFreedSlotGoesToTheLeastBusyAddress) {
+  TBuildSlots slots(Limits(3, 8, 10s));
+  std::optional<TBuildSlots::TSlot> flood1(slots.Acquire("flood"));
+  std::optional<TBuildSlots::TSlot> flood2(slots.Acquire("flood"));
+  std::optional<TBuildSlots::TSlot> other(slots.Acquire("other"));
   std::mutex lock;
   std::vector<std::string> order;
   std::vector<std::thread> waiters;
@@ -73,13 +101,13 @@ TEST(BuildSlots, AFreedSlotGoesToTheLeastBusyAddress) {
     std::this_thread::sleep_for(20ms);  // queued in this order
   };
   wait("flood");
-  wait("flood");
   wait("other");
-  first.reset();  // "other" has none running: it goes first
+  other.reset();  // "other" runs none now: its waiter goes first
   std::this_thread::sleep_for(20ms);
-  second.reset();
+  flood1.reset();
+  flood2.reset();
   for (std::thread& waiter : waiters) waiter.join();
-  ASSERT_EQ(order.size(), 3u);
+  ASSERT_EQ(order.size(), 2u);
   EXPECT_EQ(order[0], "other");
 }
 
