@@ -9,6 +9,11 @@ std::size_t TBuildLimits::DefaultRunning() { return 2 * std::max(1u, std::thread
 
 TBuildSlots::TSlot TBuildSlots::Acquire(const std::string& address) {
   std::unique_lock<std::mutex> lock(FLock);
+  // Every waiter that may start has been given its slot already: none is passed over here.
+  if (MayStart(address)) {
+    TakeSlot(address);
+    return TSlot(*this, address);
+  }
   const std::size_t waitingFor = static_cast<std::size_t>(
       std::count_if(FWaiting.begin(), FWaiting.end(), [&address](const TWaiter* w) { return w->Address == address; }));
   // One address may fill half the queue at most: there is always room for the others.
@@ -17,7 +22,6 @@ TBuildSlots::TSlot TBuildSlots::Acquire(const std::string& address) {
   }
   TWaiter waiter{address};
   const auto place = FWaiting.insert(FWaiting.end(), &waiter);
-  GrantWaiting();
   if (!FGranted.wait_for(lock, FLimits.MaxWait, [&waiter] { return waiter.Granted; })) {
     FWaiting.erase(place);
     throw EIdServerBusy();
@@ -47,19 +51,23 @@ bool TBuildSlots::MayStart(const std::string& address) const {
 void TBuildSlots::GrantWaiting() {
   bool granted = false;
   for (;;) {
-    // The first of those that may start, fewest running for their address first: min_element
-    // keeps the first of equals, the one that waited longest.
+    // Of those that may start, the one whose address runs fewest; among equals the first, the
+    // one that waited longest.
     auto next = FWaiting.end();
     for (auto it = FWaiting.begin(); it != FWaiting.end(); ++it) {
-      if (MayStart((*it)->Address) && (next == FWaiting.end() || RunningFor((*it)->Address) < RunningFor((*next)->Address)))
-        next = it;
+      if (!MayStart((*it)->Address)) continue;
+      if (next == FWaiting.end() || RunningFor((*it)->Address) < RunningFor((*next)->Address)) next = it;
     }
     if (next == FWaiting.end()) break;
     (*next)->Granted = true;
-    ++FRunning;
-    ++FRunningBy[(*next)->Address];
+    TakeSlot((*next)->Address);
     FWaiting.erase(next);
     granted = true;
   }
   if (granted) FGranted.notify_all();
+}
+
+void TBuildSlots::TakeSlot(const std::string& address) {
+  ++FRunning;
+  ++FRunningBy[address];
 }

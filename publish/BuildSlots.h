@@ -64,6 +64,7 @@ private:
   bool MayStart(const std::string& address) const;
   // Gives free slots to waiters that may start, fewest running for their address first.
   void GrantWaiting();
+  void TakeSlot(const std::string& address);
 
   const TBuildLimits FLimits;
   // State below is guarded by FLock.

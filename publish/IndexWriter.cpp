@@ -53,15 +53,9 @@ std::string XmlName(std::string_view name) {
   return result;
 }
 
-// Takes the encoded document from libxml2 chunk by chunk straight into the sink, every line
-// end written as CR LF on the way (the writer's own line ends are its only raw line breaks;
-// those inside names go out as character references).
-// An error of the sink is kept for the writer to throw: it must not unwind through libxml2.
-int AppendChunk(void* context, const char* bytes, int length) noexcept {
-  auto& output = *static_cast<TFileIndexWriter::TOutput*>(context);
-  if (output.Sink == nullptr || length <= 0) return length;
-  try {
-  const std::string_view chunk(bytes, static_cast<std::size_t>(length));
+// Writes a chunk of the encoded document to the sink, every line end as CR LF (the writer's own
+// line ends are its only raw line breaks; those inside names go out as character references).
+void AppendWithCrLf(TFileIndexWriter::TOutput& output, std::string_view chunk) {
   for (std::size_t start = 0; start < chunk.size();) {
     const std::size_t end = chunk.find('\n', start);
     const std::string_view piece = chunk.substr(start, end == std::string_view::npos ? end : end - start);
@@ -72,6 +66,15 @@ int AppendChunk(void* context, const char* bytes, int length) noexcept {
     output.Last = '\n';
     start = end + 1;
   }
+}
+
+// Takes the encoded document from libxml2 chunk by chunk straight into the sink. What the sink
+// throws is kept for the writer to throw: it must not unwind through libxml2.
+int AppendChunk(void* context, const char* bytes, int length) noexcept {
+  auto& output = *static_cast<TFileIndexWriter::TOutput*>(context);
+  if (output.Sink == nullptr || length <= 0) return length;
+  try {
+    AppendWithCrLf(output, std::string_view(bytes, static_cast<std::size_t>(length)));
   } catch (...) {
     output.Error = std::current_exception();
     return -1;

@@ -97,8 +97,9 @@ void ListingPage(TBodySink& sink, const std::string& folder, const TPublishSetti
   std::vector<platform::TSearchRec> entries =
       platform::FindEntries(folder, "*.*", platform::faAnyFile & ~rule.Mask);
   // The filter picks files only: the folders stay, or nothing below the root could be reached.
-  std::erase_if(entries,
-                [&rule](const platform::TSearchRec& entry) { return !IsFolder(entry) && !rule.PassesExtension(entry.Name); });
+  std::erase_if(entries, [&rule](const platform::TSearchRec& entry) {
+    return !IsFolder(entry) && !rule.PassesExtension(entry.Name);
+  });
   // The page goes to the sink a block at a time: a long one is never held whole.
   std::string page;
   page.reserve(kPageBlock + 2 * kLineExtra);

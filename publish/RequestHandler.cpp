@@ -162,7 +162,7 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
       AResponseInfo.ContentType = PageContentType();
     }
   } else if ((info.Attr & platform::faArchive) == 0 || rule.WithholdsFile(info, path.substr(slash + 1))) {
-    // A special file would block or never end when read.
+    // Withheld, or a special file that would block or never end when read.
     AnswerNotFound(AResponseInfo);
   } else {
     SendFile(AThread, ARequestInfo, AResponseInfo, path);

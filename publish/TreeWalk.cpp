@@ -19,14 +19,6 @@ std::vector<platform::TSearchRec> TTreeWalk::Entries(const std::string& diskFold
   return entries;
 }
 
-void TTreeWalk::Walk(ITreeVisitor& visitor, const std::string& diskFolder) const {
-  TWalked walked;
-  const platform::TFileInfo root = platform::GetFileInfo(diskFolder);
-  if (root.Readable()) walked.insert(root.Id);
-  std::string name;
-  AddFolderEntries(visitor, diskFolder, name, walked);
-}
-
 void TTreeWalk::AddFolderEntries(ITreeVisitor& visitor, const std::string& diskFolder, std::string& name,
                                  TWalked& walked) const {
   if (FStop != nullptr && FStop->load(std::memory_order_relaxed)) return;
@@ -49,7 +41,9 @@ void TTreeWalk::AddFolder(ITreeVisitor& visitor, const std::string& parentFolder
   name += '\\';
   name += folder.Name;
   visitor.StartFolder(name, folder);
-  if (walked.insert(folder.Id).second) AddFolderEntries(visitor, platform::JoinPath(parentFolder, folder.Name), name, walked);
+  if (walked.insert(folder.Id).second) {
+    AddFolderEntries(visitor, platform::JoinPath(parentFolder, folder.Name), name, walked);
+  }
   visitor.EndFolder();
   name.resize(parentLength);
 }

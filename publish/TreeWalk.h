@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <functional>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/FindEntries.h"
@@ -50,9 +52,6 @@ public:
   /// The entries of diskFolder that are reported, in the walk's order. A folder that cannot be
   /// read gives none.
   std::vector<platform::TSearchRec> Entries(const std::string& diskFolder) const;
-  /// Walks diskFolder (a full path) and everything below it, diskFolder itself counted as
-  /// walked. Throws what the visitor throws.
-  void Walk(ITreeVisitor& visitor, const std::string& diskFolder) const;
   /// Reports the entries of diskFolder. name is the folder's relative name ("" for the walked
   /// folder, else "\" and its segments), used as scratch and given back as it came; walked
   /// grows by the folders gone into.
