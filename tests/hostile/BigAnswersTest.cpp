@@ -1,5 +1,5 @@
 // Big answers against the real headless program, over a generated tree of its own: the index of
-// 40,000 files asked for by 128 connections of one address that never read, then by 100 that
+// 30,000 files asked for by 128 connections of one address that never read, then by 100 that
 // read it whole, and a web of links that doubled the index at every level. The server's memory
 // must stay bounded and another address must be answered meanwhile. Each check prints what it
 // saw.
@@ -34,10 +34,10 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 namespace fs = std::filesystem;
 
-// 40,000 files with long names keep the tree's making to seconds and still give an index of
+// 30,000 files with long names keep the tree's making to seconds and still give an index of
 // several MB; the 300,000 of a real large tree would only make the suite slower, not the answer
 // any larger in the server's memory.
-constexpr int kFolders = 40;
+constexpr int kFolders = 30;
 constexpr int kFilesPerFolder = 1000;
 constexpr char kLongName[] = "/a-file-name-as-long-as-those-a-camera-or-a-download-tool-gives-";
 constexpr std::size_t kNonReaders = 128;
