@@ -17,7 +17,7 @@ struct TBuildLimits {
   std::size_t Waiting = 64;
   std::chrono::milliseconds MaxWait{10000};
 
-  /// Two builds a core (one when the number of cores is unknown, two at least).
+  /// Two builds a core (two in all when the number of cores is unknown).
   static std::size_t DefaultRunning();
 };
 

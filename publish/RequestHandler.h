@@ -24,8 +24,9 @@ struct TAnswerLimits {
   std::size_t BodyMemory = kBodyMemoryLimit;
 };
 
-/// Serves requests for the server that calls it. Keeps no state between requests: each one
-/// takes its own settings snapshot. The server, settings source, log sink and type table are
+/// Serves requests for the server that calls it. Keeps no state between requests beyond the
+/// build slots and the temporary space in use, which every connection thread shares: each
+/// request takes its own settings snapshot. The server, settings source, log sink and type table are
 /// not owned and must outlive the handler; the table is only read (it was filled before the
 /// server started). httpdCommandGet runs on connection threads, many at once.
 class TRequestHandler {
@@ -34,7 +35,8 @@ public:
                   TIdMimeTable& mimeTypes, platform::TRegionalFormats formats, TAnswerLimits limits = {});
 
   /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
-  /// A folder requested without its trailing "/" is redirected to it (301). Errors of a file
+  /// A folder requested without its trailing "/" is redirected to it (301). A listing or an
+  /// index that cannot be built now (TAnswerLimits) is answered 503 with "Retry-After: 1". Errors of a file
   /// being sent after its head are logged as "exception : <class>"; other errors (before a
   /// file's head, a failing listing or index) leave the handler, and the request cycle answers
   /// them with status 500.
