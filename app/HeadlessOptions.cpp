@@ -9,7 +9,8 @@ const char* const kHeadlessUsage =
     "usage: velmora --headless [--port N] [--user NAME] [--password PASS | --password-file FILE]\n"
     "                          [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT] ROOT\n"
     "       velmora [ROOT]     (with a window)\n"
-    "       velmora --help | --version\n";
+    "       velmora --help | --version\n"
+    "  --ext EXT  publish only files named *.EXT: others are withheld on every route (404, not listed, not in index.xml)\n";
 
 const char* const kOptionHelp =
     "\n"

@@ -3,12 +3,16 @@
 #include <system_error>
 #include <utility>
 
-TIndexParts::TIndexParts(std::uint32_t withheldMask, std::string indexedFolder,
-                         std::vector<platform::TSearchRec> folders, TIndexWalk::TPath path, std::size_t helpers)
-    : FWalk(withheldMask, &FStopping),
+#include "publish/IndexWriter.h"
+
+TIndexParts::TIndexParts(const TTreeWalk& walk, std::string indexedFolder, std::vector<platform::TSearchRec> folders,
+                         TTreeWalk::TWalked walked, TTempSpace& space, std::size_t memoryLimit, std::size_t helpers)
+    : FWalk(walk.Rule, &FStopping),
       FIndexedFolder(std::move(indexedFolder)),
       FFolders(std::move(folders)),
-      FPath(std::move(path)),
+      FWalkedBefore(std::move(walked)),
+      FSpace(space),
+      FMemoryLimit(memoryLimit),
       FParts(FFolders.size()) {
   if (FFolders.size() < 2) return;
   try {
@@ -23,42 +27,53 @@ TIndexParts::~TIndexParts() {
   for (std::thread& helper : FHelpers) helper.join();
 }
 
-std::string TIndexParts::Take(std::size_t index) {
+std::unique_ptr<TBodySink> TIndexParts::Take(std::size_t index, TTreeWalk::TWalked& walked) {
   std::unique_lock<std::mutex> lock(FLock);
   while (!FParts[index].Done) {
     // Rather than wait for a helper, walk a part that comes later.
     if (!WalkNext(lock)) FPartDone.wait(lock);
   }
   TPart part = std::move(FParts[index]);
+  lock.unlock();
   if (part.Error) std::rethrow_exception(part.Error);
-  return std::move(part.Text);
+  bool metBefore = false;
+  for (const platform::TFileId& id : part.Walked) {
+    if (!FWalkedBefore.contains(id) && walked.contains(id)) {
+      metBefore = true;
+      break;
+    }
+  }
+  // A folder gone into by an earlier part is only named here: walked again with what came before.
+  if (metBefore) return Walk(index, walked);
+  walked.merge(part.Walked);
+  return std::move(part.Sink);
 }
 
 bool TIndexParts::WalkNext(std::unique_lock<std::mutex>& lock) {
   if (FNext == FParts.size()) return false;
   const std::size_t index = FNext++;
   lock.unlock();
-  std::string text;
-  std::exception_ptr error;
+  TPart part;
   try {
-    text = Walk(index);
+    part.Walked = FWalkedBefore;
+    part.Sink = Walk(index, part.Walked);
   } catch (...) {
-    error = std::current_exception();
+    part.Error = std::current_exception();
   }
   lock.lock();
-  FParts[index].Text = std::move(text);
-  FParts[index].Error = error;
-  FParts[index].Done = true;
+  part.Done = true;
+  FParts[index] = std::move(part);
   FPartDone.notify_all();
   return true;
 }
 
-std::string TIndexParts::Walk(std::size_t index) const {
-  TFileIndexWriter writer(TFileIndexWriter::TKind::Part);
+std::unique_ptr<TBodySink> TIndexParts::Walk(std::size_t index, TTreeWalk::TWalked& walked) const {
+  auto sink = std::make_unique<TBodySink>(FSpace, FMemoryLimit);
+  TFileIndexWriter writer(*sink, TFileIndexWriter::TKind::Part);
   std::string name;
-  TIndexWalk::TPath path = FPath;
-  FWalk.AddFolder(writer, FIndexedFolder, FFolders[index], name, path);
-  return writer.Finish();
+  FWalk.AddFolder(writer, FIndexedFolder, FFolders[index], name, walked);
+  writer.Finish();
+  return sink;
 }
 
 void TIndexParts::Help() {

@@ -6,53 +6,64 @@
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "publish/IndexWalk.h"
+#include "publish/BodySink.h"
+#include "publish/TreeWalk.h"
 
 /// The parts of one index document: for each subfolder of the indexed folder, its "Folder"
 /// element with everything below it, encoded as the document is (TFileIndexWriter's part
-/// writer). Helper threads walk the parts in order from the first one on; the building thread
-/// takes them in the same order, and walks the next part nobody has begun yet itself whenever
-/// the one it needs is not ready. Reading folders is most of an index's time, and this is how
-/// an index uses more than one core. Made, used and destroyed by one thread, the building one.
+/// writer), each in a sink of its own (so a large part goes to a temporary file). Helper threads
+/// walk the parts in order from the first one on; the building thread takes them in the same
+/// order, and walks the next part nobody has begun yet itself whenever the one it needs is not
+/// ready. Reading folders is most of an index's time, and this is how an index uses more than
+/// one core. A part is walked as if it were the first, so it may go into a folder that an
+/// earlier part went into already; the building thread, which knows every folder gone into
+/// before, walks such a part again itself. So the document is the one a single thread would
+/// write, whatever the helpers did. Made, used and destroyed by one thread, the building one.
 class TIndexParts {
 public:
-  /// folders: the subfolders of indexedFolder, in the document's order; path: the folders down
-  /// to indexedFolder, itself included (empty when it cannot be read). Starts up to helpers
-  /// threads when there are two parts or more; with fewer threads than asked (or none, when the
-  /// system has none to give) the building thread walks what is left.
-  TIndexParts(std::uint32_t withheldMask, std::string indexedFolder, std::vector<platform::TSearchRec> folders,
-              TIndexWalk::TPath path, std::size_t helpers);
+  /// folders: the subfolders of indexedFolder, in the document's order; walked: the folders gone
+  /// into before the parts (the indexed folder). Parts are written to sinks charged to space,
+  /// each holding up to memoryLimit bytes in memory. Starts up to helpers threads when there are
+  /// two parts or more; with fewer threads than asked (or none, when the system has none to give)
+  /// the building thread walks what is left.
+  TIndexParts(const TTreeWalk& walk, std::string indexedFolder, std::vector<platform::TSearchRec> folders,
+              TTreeWalk::TWalked walked, TTempSpace& space, std::size_t memoryLimit, std::size_t helpers);
   /// Lets the helpers stop at their next folder and waits for them.
   ~TIndexParts();
   TIndexParts(const TIndexParts&) = delete;
   TIndexParts& operator=(const TIndexParts&) = delete;
 
-  /// The part of folders[index]; each is taken once, in order. Throws what walking it threw.
-  std::string Take(std::size_t index);
+  /// The part of folders[index]; each is taken once, in order. walked holds every folder gone
+  /// into by the document so far, and grows by those of the part. Throws what walking it threw.
+  std::unique_ptr<TBodySink> Take(std::size_t index, TTreeWalk::TWalked& walked);
 
 private:
   struct TPart {
     bool Done = false;
-    std::string Text;
+    std::unique_ptr<TBodySink> Sink;
+    TTreeWalk::TWalked Walked;  // the folders the part went into
     std::exception_ptr Error;
   };
 
   // Walks the next part nobody has begun, if there is one, and keeps it. lock is held on entry
   // and on return, but not while walking. Returns false when every part is begun already.
   bool WalkNext(std::unique_lock<std::mutex>& lock);
-  std::string Walk(std::size_t index) const;
+  std::unique_ptr<TBodySink> Walk(std::size_t index, TTreeWalk::TWalked& walked) const;
   void Help();
 
   std::atomic<bool> FStopping{false};  // polled by the walks
-  const TIndexWalk FWalk;
+  const TTreeWalk FWalk;
   const std::string FIndexedFolder;
   const std::vector<platform::TSearchRec> FFolders;
-  const TIndexWalk::TPath FPath;
+  const TTreeWalk::TWalked FWalkedBefore;
+  TTempSpace& FSpace;
+  const std::size_t FMemoryLimit;
 
   // State below is guarded by FLock.
   std::mutex FLock;

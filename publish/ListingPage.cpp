@@ -7,6 +7,7 @@
 #include "platform/DateTime.h"
 #include "platform/Text.h"
 #include "publish/HtmlText.h"
+#include "publish/WithheldRule.h"
 
 namespace {
 
@@ -14,6 +15,8 @@ constexpr std::size_t kNameColumns = 41;
 constexpr const char* kCrLf = "\r\n";
 // What a line holds besides its name twice: markup, blanks, date, time, size and line end.
 constexpr std::size_t kLineExtra = 80;
+// The part of a page collected before it goes to the sink.
+constexpr std::size_t kPageBlock = 64 * 1024;
 
 // The page's Japanese texts, held in UTF-8 here and given out in the system code page.
 std::string InCodePage(std::string_view utf8) { return platform::Utf8ToCodePage(utf8); }
@@ -103,22 +106,18 @@ void AppendLine(std::string& page, const platform::TSearchRec& entry, TDateColum
 
 }  // namespace
 
-std::string ListingPage(const std::string& folder, const TPublishSettings& settings,
-                        const platform::TRegionalFormats& formats) {
+void ListingPage(TBodySink& sink, const std::string& folder, const TPublishSettings& settings,
+                 const platform::TRegionalFormats& formats) {
+  const TWithheldRule rule = WithheldRuleOf(settings);
   std::vector<platform::TSearchRec> entries =
-      platform::FindEntries(folder, "*.*", platform::faAnyFile & ~WithheldMask(settings));
-  if (settings.ExtensionFilter) {
-    // The filter picks files only: the folders stay, or nothing below the root could be reached.
-    const std::string pattern = "*." + settings.Extension;
-    std::erase_if(entries, [&pattern](const platform::TSearchRec& entry) {
-      return !IsFolder(entry) && !platform::MatchesMask(entry.Name, pattern);
-    });
-  }
-  // One allocation for the whole page in the usual case, instead of a copy at every doubling.
-  std::size_t expected = 256;
-  for (const platform::TSearchRec& entry : entries) expected += 2 * entry.Name.size() + kLineExtra;
+      platform::FindEntries(folder, "*.*", platform::faAnyFile & ~rule.Mask);
+  // The filter picks files only: the folders stay, or nothing below the root could be reached.
+  std::erase_if(entries, [&rule](const platform::TSearchRec& entry) {
+    return !IsFolder(entry) && !rule.PassesExtension(entry.Name);
+  });
+  // The page goes to the sink a block at a time: a long one is never held whole.
   std::string page;
-  page.reserve(expected);
+  page.reserve(kPageBlock + 2 * kLineExtra);
   page += "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\"><HTML><HEAD><TITLE>";
   page += kCrLf;
   page += InCodePage("Velmoraファイル公開サーバ");
@@ -127,9 +126,15 @@ std::string ListingPage(const std::string& folder, const TPublishSettings& setti
   page += kCrLf;
   const std::string folderWord = InCodePage("フォルダ");
   TDateColumn dates(formats);
-  for (const platform::TSearchRec& entry : entries) AppendLine(page, entry, dates, folderWord);
+  for (const platform::TSearchRec& entry : entries) {
+    AppendLine(page, entry, dates, folderWord);
+    if (page.size() >= kPageBlock) {
+      sink.Append(page);
+      page.clear();
+    }
+  }
   page += "</PRE><HR></BODY></HTML>";
-  return page;
+  sink.Append(page);
 }
 
 std::string ListingLine(const platform::TSearchRec& entry, const platform::TRegionalFormats& formats) {

@@ -7,16 +7,17 @@
 
 #include "platform/FindEntries.h"
 #include "platform/RegionalFormats.h"
+#include "publish/BodySink.h"
 #include "publish/PublishSettings.h"
 
-/// The page for folder (a full path, with or without a trailing "/"), listing the entries the
-/// settings do not withhold: hidden and system entries as the exclusions say (read-only files
-/// are always listed), and with the extension filter on only the files whose names end in "."
-/// and the extension, besides every folder ("." and ".." included). A folder that cannot be
-/// read gives a page without entry lines. Reads nothing shared but the system code page; any
-/// thread, several at once.
-std::string ListingPage(const std::string& folder, const TPublishSettings& settings,
-                        const platform::TRegionalFormats& formats);
+/// Writes the page for folder (a full path, with or without a trailing "/") to sink, listing the
+/// entries the settings do not withhold: hidden and system entries as the exclusions say
+/// (read-only files are always listed), and with the extension filter on only the files whose
+/// names end in "." and the extension, besides every folder ("." and ".." included). A folder
+/// that cannot be read gives a page without entry lines. Throws what the sink throws. Reads
+/// nothing shared but the system code page; any thread, several at once.
+void ListingPage(TBodySink& sink, const std::string& folder, const TPublishSettings& settings,
+                 const platform::TRegionalFormats& formats);
 
 /// One entry line, ending in CR LF: the link (target percent-encoded from the name's UTF-8
 /// form, or from its own bytes when the code page cannot read it; "/" appended for a folder;

@@ -2,10 +2,7 @@
 // The operator's publish settings and the two small interfaces through which the request
 // handler reads them and writes the log, whoever hosts it (the window or the headless runner).
 
-#include <cstdint>
 #include <string>
-
-#include "platform/FileSystem.h"
 
 /// One consistent set of the operator's choices, taken once per request.
 struct TPublishSettings {
@@ -17,16 +14,6 @@ struct TPublishSettings {
   std::string Extension;  // without the dot
   std::string UserName, Password;
 };
-
-/// The attribute bits that withhold an entry under these settings (read-only, hidden and system,
-/// each when excluded): the one rule of the request handler, the listing and the index.
-inline std::uint32_t WithheldMask(const TPublishSettings& settings) {
-  std::uint32_t mask = 0;
-  if (settings.ExcludeReadOnly) mask |= platform::faReadOnly;
-  if (settings.ExcludeHidden) mask |= platform::faHidden;
-  if (settings.ExcludeSystem) mask |= platform::faSysFile;
-  return mask;
-}
 
 class ISettingsSource {
 public:

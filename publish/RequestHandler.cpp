@@ -13,6 +13,7 @@
 #include "publish/ListingPage.h"
 #include "publish/LogLine.h"
 #include "publish/UnitXML.h"
+#include "publish/WithheldRule.h"
 
 #include <algorithm>
 #include <ctime>
@@ -123,8 +124,15 @@ bool SameSecret(std::string_view a, std::string_view b) {
 }
 
 TRequestHandler::TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
-                                 TIdMimeTable& mimeTypes, platform::TRegionalFormats formats)
-    : FServer(server), FSettings(settings), FLog(log), FMimeTypes(mimeTypes), FFormats(std::move(formats)) {}
+                                 TIdMimeTable& mimeTypes, platform::TRegionalFormats formats, TAnswerLimits limits)
+    : FServer(server),
+      FSettings(settings),
+      FLog(log),
+      FMimeTypes(mimeTypes),
+      FFormats(std::move(formats)),
+      FBodyMemory(limits.BodyMemory),
+      FBuilds(limits.Builds),
+      FTempSpace(limits.TempSpace) {}
 
 void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
                                       TIdHTTPResponseInfo& AResponseInfo) {
@@ -132,13 +140,13 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   const std::string document = DocumentInCodePage(ARequestInfo.Document);
   FLog.AppendLine(StampedLogLine(FFormats, platform::Now(), document + " " + ARequestInfo.RemoteIP));
   const std::string path = platform::ExpandFileName(settings.Root + document);
-  const std::uint32_t mask = WithheldMask(settings);
+  const TWithheldRule rule = WithheldRuleOf(settings);
 
   if (!PassesLogin(settings, ARequestInfo, AResponseInfo)) return;
 
   // Outside the root, or below a withheld folder, a path is told apart from a missing one by
   // nothing; neither is the index of such a folder given.
-  if (!IsInsideRoot(path, settings.Root) || HasWithheldFolder(path, settings.Root, mask)) {
+  if (!IsInsideRoot(path, settings.Root) || HasWithheldFolder(path, settings.Root, rule.Mask)) {
     AnswerNotFound(AResponseInfo);
     return;
   }
@@ -149,9 +157,11 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
 
   const std::size_t slash = path.rfind('/');
   if (!isFile && path.compare(slash + 1, std::string::npos, kIndexName) == 0) {
-    AResponseInfo.SetStatusCode(200);
-    AResponseInfo.ContentType = "application/xml";
-    AResponseInfo.BodyText = BuildFileIndex(path.substr(0, slash + 1), mask);
+    const std::string folder = path.substr(0, slash + 1);
+    if (BuildAnswer(ARequestInfo, AResponseInfo, [&](TBodySink& sink) { BuildFileIndex(sink, folder, rule); })) {
+      AResponseInfo.SetStatusCode(200);
+      AResponseInfo.ContentType = "application/xml";
+    }
   } else if (!isFile && !isFolder) {
     AnswerNotFound(AResponseInfo);
   } else if (isFolder && !ARequestInfo.Document.empty() && !ARequestInfo.Document.ends_with('/')) {
@@ -161,9 +171,11 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
     AResponseInfo.BodyText = AResponseInfo.StatusPage();
     AResponseInfo.ContentType = "text/html";
   } else if (isFolder) {
-    AResponseInfo.BodyText = ListingPage(path, settings, FFormats);
-    AResponseInfo.ContentType = PageContentType();
-  } else if ((info.Attr & mask) != 0 || (info.Attr & platform::faArchive) == 0) {
+    if (BuildAnswer(ARequestInfo, AResponseInfo,
+                    [&](TBodySink& sink) { ListingPage(sink, path, settings, FFormats); })) {
+      AResponseInfo.ContentType = PageContentType();
+    }
+  } else if ((info.Attr & platform::faArchive) == 0 || rule.WithholdsFile(info, path.substr(slash + 1))) {
     // Withheld, or a special file that would block or never end when read.
     AnswerNotFound(AResponseInfo);
   } else {
@@ -192,6 +204,23 @@ bool TRequestHandler::PassesLogin(const TPublishSettings& settings, const TIdHTT
   AResponseInfo.BodyText = kAuthFailedPage;
   AResponseInfo.BasicRealm = kRealm;
   return false;
+}
+
+bool TRequestHandler::BuildAnswer(const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
+                                  const std::function<void(TBodySink&)>& build) {
+  try {
+    const TBuildSlots::TSlot slot = FBuilds.Acquire(ARequestInfo.RemoteIP);
+    TBodySink sink(FTempSpace, FBodyMemory);
+    build(sink);
+    sink.MoveInto(AResponseInfo);
+    return true;
+  } catch (const EIdServerBusy&) {
+    AResponseInfo.SetStatusCode(503);
+    AResponseInfo.BodyText = AResponseInfo.StatusPage();
+    AResponseInfo.ContentType = "text/html";
+    AResponseInfo.RetryAfter = "1";
+    return false;
+  }
 }
 
 void TRequestHandler::AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const {

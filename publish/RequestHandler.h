@@ -7,25 +7,40 @@
 #include "http/protocol/IdCustomHTTPServer.h"
 #include "platform/RegionalFormats.h"
 #include "publish/LoginThrottle.h"
+#include "publish/BodySink.h"
+#include "publish/BuildSlots.h"
 #include "publish/PublishSettings.h"
+#include "publish/TempSpace.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
-/// Serves requests for the server that calls it. Keeps nothing between requests but the count
-/// of failed logins per client address: each request takes its own settings snapshot. The server, settings source, log sink and type table are
+/// The bounds on answers built before they are sent (listings and indexes): how many are built
+/// at once, the temporary space they may take together, and the bytes each keeps in memory.
+struct TAnswerLimits {
+  TBuildLimits Builds;
+  std::int64_t TempSpace = std::int64_t{2} << 30;
+  std::size_t BodyMemory = kBodyMemoryLimit;
+};
+
+/// Serves requests for the server that calls it. Keeps no state between requests beyond the
+/// count of failed logins per client address, and the build slots and the temporary space in
+/// use, which every connection thread shares: each request takes its own settings snapshot.
+/// The server, settings source, log sink and type table are
 /// not owned and must outlive the handler; the table is only read (it was filled before the
 /// server started). httpdCommandGet runs on connection threads, many at once.
 class TRequestHandler {
 public:
   TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
-                  TIdMimeTable& mimeTypes, platform::TRegionalFormats formats);
+                  TIdMimeTable& mimeTypes, platform::TRegionalFormats formats, TAnswerLimits limits = {});
 
   /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
   /// With a password set, an address that sent wrong credentials too often is answered 429
   /// with Retry-After for a while, its credentials unchecked, and the log says so once.
-  /// A folder requested without its trailing "/" is redirected to it (301). Errors of a file
+  /// A folder requested without its trailing "/" is redirected to it (301). A listing or an
+  /// index that cannot be built now (TAnswerLimits) is answered 503 with "Retry-After: 1". Errors of a file
   /// being sent after its head are logged as "exception : <class>"; other errors (before a
   /// file's head, a failing listing or index) leave the handler, and the request cycle answers
   /// them with status 500.
@@ -38,6 +53,11 @@ private:
                    TIdHTTPResponseInfo& AResponseInfo);
   // The not-found answer: status 404 and the page naming it.
   void AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const;
+  // Builds a listing or an index into the response's body while holding a build slot; a large
+  // one goes to a temporary file. Returns false, with the response set to 503 and
+  // "Retry-After: 1", when no slot or no temporary space was to be had.
+  bool BuildAnswer(const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
+                   const std::function<void(TBodySink&)>& build);
   // The answer for a file that could not be opened: status 403 and its fixed page while it is
   // still a regular file, else the not-found answer.
   void AnswerUnopenable(TIdHTTPResponseInfo& AResponseInfo, const std::string& path) const;
@@ -53,6 +73,9 @@ private:
   TIdMimeTable& FMimeTypes;  // looked up only: filled before the server started
   const platform::TRegionalFormats FFormats;
   TLoginThrottle FLogins;
+  const std::size_t FBodyMemory;
+  TBuildSlots FBuilds;
+  TTempSpace FTempSpace;
 };
 
 /// Whether path (a full path) is root or lies below it: equal to it, or beginning with it and a
@@ -61,7 +84,7 @@ private:
 bool IsInsideRoot(const std::string& path, const std::string& root);
 
 /// Whether path (a full path inside root) lies in or is a hidden folder below root while hidden
-/// entries are withheld (faHidden in withheldMask): its own name or a folder on the way down
+/// entries are withheld (faHidden in withheldMask, a rule's Mask): its own name or a folder on the way down
 /// from root begins with ".". The root's own path does not count. Any thread.
 bool HasWithheldFolder(const std::string& path, const std::string& root, std::uint32_t withheldMask);
 

@@ -28,7 +28,7 @@ public:
   /// The file's last-write time when it was opened.
   std::time_t LastWriteAtOpen() const { return FFile.LastWriteAtOpen(); }
   /// The open descriptor, owned by the stream, e.g. for sendfile(2).
-  int Handle() const { return FFile.Handle(); }
+  int Handle() const override { return FFile.Handle(); }
   void SetSize(std::int64_t size) override;
   std::int64_t Position() const override { return FPosition; }
   void SetPosition(std::int64_t position) override;

@@ -20,6 +20,9 @@ public:
   virtual std::int64_t Position() const = 0;
   /// Any position from 0 to Size() is valid; others are brought to the nearest of the two.
   virtual void SetPosition(std::int64_t position) = 0;
+  /// The descriptor of a stream held in a file, for the platform's file transmit call; -1 for
+  /// a stream held otherwise.
+  virtual int Handle() const { return -1; }
 };
 
 /// A stream held in memory as a string.

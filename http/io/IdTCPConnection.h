@@ -17,7 +17,6 @@
 #include <vector>
 
 class TIdIOHandler;
-class TIdReadOnlyFileStream;
 
 enum TIdMaxLineAction { maException, maSplit };
 
@@ -105,12 +104,11 @@ public:
   /// does not count), EFOpenError when it cannot be opened or is not a regular file,
   /// EIdNoDataToRead when it shrinks while being sent, and the write errors of WriteBytes.
   virtual std::int64_t WriteFromFile(const std::string& fileName, bool usePlatformTransfer = false);
-  /// Sends count bytes of an open file from offset: with usePlatformTransfer, on a socket and
-  /// with no writes being collected, through the platform's file transmit call; otherwise block
-  /// by block. Returns count. Throws EIdNoDataToRead when the file ends before, and the write
-  /// errors of WriteBytes.
-  std::int64_t WriteFileRange(TIdReadOnlyFileStream& file, std::int64_t offset, std::int64_t count,
-                              bool usePlatformTransfer);
+  /// Sends count bytes of a stream held in a file (an open file) from offset: with
+  /// usePlatformTransfer, on a socket and with no writes being collected, through the platform's
+  /// file transmit call; otherwise block by block. Returns count. Throws EIdNoDataToRead when the
+  /// file ends before, and the write errors of WriteBytes.
+  std::int64_t WriteFileRange(TIdStream& file, std::int64_t offset, std::int64_t count, bool usePlatformTransfer);
   void WriteInt32(std::int32_t value);
   /// Writes a reply that has a code or text; an empty one writes nothing.
   void WriteReply(const TIdReply& reply);

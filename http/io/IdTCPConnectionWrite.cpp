@@ -111,13 +111,13 @@ std::int64_t TIdTCPConnection::WriteFromFile(const std::string& fileName, bool u
   return WriteFileRange(*opened, 0, opened->SizeAtOpen(), usePlatformTransfer);
 }
 
-std::int64_t TIdTCPConnection::WriteFileRange(TIdReadOnlyFileStream& file, std::int64_t offset, std::int64_t count,
+std::int64_t TIdTCPConnection::WriteFileRange(TIdStream& file, std::int64_t offset, std::int64_t count,
                                               bool usePlatformTransfer) {
   if (count <= 0) return 0;
   // Writes being collected must go out first, so they take the block by block path.
   const TIdStackSocketHandle socket =
       usePlatformTransfer && !BufferedWriting() ? SocketHandle() : Id_INVALID_SOCKET;
-  if (socket != Id_INVALID_SOCKET) {
+  if (socket != Id_INVALID_SOCKET && file.Handle() != -1) {
     TransmitFile(socket, file.Handle(), offset, count);
   } else {
     file.SetPosition(offset);

@@ -74,6 +74,9 @@ ID_DECLARE_EXCEPTION(EIdHTTPErrorParsingCommand, EIdHTTPServerError, "Error in p
 ID_DECLARE_EXCEPTION(EIdHTTPCannotSwitchSessionStateWhenActive, EIdHTTPServerError,
                      "Cannot change session state when the server is active.")
 ID_DECLARE_EXCEPTION(EIdHTTPHeaderAlreadyWritten, EIdHTTPServerError, "Header has already been written.")
+// An answer that cannot be built now (every build slot taken, or the temporary space used up):
+// the client is told to come back shortly.
+ID_DECLARE_EXCEPTION(EIdServerBusy, EIdHTTPServerError, "Server busy.")
 // Requests refused before the handler runs: the connection is closed without an answer.
 ID_DECLARE_EXCEPTION(EIdHTTPHeadTooLarge, EIdHTTPServerError, "Request head too large.")
 ID_DECLARE_EXCEPTION(EIdHTTPBodyTooLarge, EIdHTTPServerError, "Request body too large.")

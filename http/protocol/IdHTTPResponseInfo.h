@@ -58,9 +58,9 @@ public:
   /// half-way is never sent again. Throws EIdHTTPHeaderAlreadyWritten on a second call (nothing
   /// sent), EIdNotConnected without a ClientConnection, and the connection's write errors.
   void WriteHead();
-  /// Writes the head when it is not written yet, then BodyText, else BodyStream from its start,
-  /// else the default page of the status; then lets go of the body. A failed write leaves the
-  /// body in place.
+  /// Writes the head when it is not written yet, then BodyText, else BodyStream from its start
+  /// (one held in a file through the platform's file transmit call), else the default page of
+  /// the status; then lets go of the body. A failed write leaves the body in place.
   void WriteBody();
 
   std::string BasicRealm;               // non-empty: the response becomes a 401 Basic challenge

@@ -88,6 +88,9 @@ void TIdHTTPResponseInfo::WriteBody() {
   if (!HeaderWritten) WriteHead();
   if (!BodyText.empty()) {
     ClientConnection->WriteText(BodyText);
+  } else if (BodyStream() != nullptr && BodyStream()->Handle() != -1) {
+    // A body held in a file leaves through the platform's file transmit call.
+    ClientConnection->WriteFileRange(*BodyStream(), 0, BodyStream()->Size(), true);
   } else if (BodyStream() != nullptr) {
     ClientConnection->WriteFromStream(*BodyStream(), true);
   } else {

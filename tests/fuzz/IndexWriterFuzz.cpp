@@ -5,7 +5,7 @@
 
 #include "FuzzCheck.h"
 #include "platform/Text.h"
-#include "publish/UnitXML.h"
+#include "publish/IndexWriter.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <iconv.h>
@@ -192,9 +192,12 @@ void CheckDocument(const std::string& document, const std::vector<TEntry>& entri
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::ForEachCodePage([&](platform::TCodePage) {
     FuzzedDataProvider input(data, size);
-    TFileIndexWriter writer;
+    static TTempSpace space(std::int64_t{1} << 30);
+    TBodySink sink(space);
+    TFileIndexWriter writer(sink);
     const std::vector<TEntry> entries = WriteEntries(input, writer);
-    CheckDocument(writer.Finish(), entries);
+    writer.Finish();
+    CheckDocument(sink.Contents(), entries);
   });
   return 0;
 }

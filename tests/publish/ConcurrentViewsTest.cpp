@@ -4,6 +4,7 @@
 
 #include "platform/TestTree.h"
 #include "publish/ListingPage.h"
+#include "publish/BuiltText.h"
 #include "publish/UnitXML.h"
 
 namespace {
@@ -22,10 +23,10 @@ TEST(ConcurrentViews, ListingsAndIndexesOnThreadsMatchSequentialOnes) {
   const platform::TRegionalFormats formats;
   TPublishSettings settings;
   settings.ExcludeHidden = false;
-  const std::string listingA = ListingPage(tree.At("a"), settings, formats);
-  const std::string listingB = ListingPage(tree.At("b"), TPublishSettings{}, formats);
-  const std::string indexA = BuildFileIndex(tree.At("a/"), 0);
-  const std::string indexB = BuildFileIndex(tree.At("b/"), 0);
+  const std::string listingA = built_text::ListingText(tree.At("a"), settings, formats);
+  const std::string listingB = built_text::ListingText(tree.At("b"), TPublishSettings{}, formats);
+  const std::string indexA = built_text::IndexText(tree.At("a/"), 0);
+  const std::string indexB = built_text::IndexText(tree.At("b/"), 0);
 
   std::string results[4][5];
   {
@@ -34,10 +35,10 @@ TEST(ConcurrentViews, ListingsAndIndexesOnThreadsMatchSequentialOnes) {
       threads.emplace_back([&, t] {
         for (std::string& result : results[t]) {
           switch (t) {
-            case 0: result = ListingPage(tree.At("a"), settings, formats); break;
-            case 1: result = ListingPage(tree.At("b"), TPublishSettings{}, formats); break;
-            case 2: result = BuildFileIndex(tree.At("a/"), 0); break;
-            default: result = BuildFileIndex(tree.At("b/"), 0); break;
+            case 0: result = built_text::ListingText(tree.At("a"), settings, formats); break;
+            case 1: result = built_text::ListingText(tree.At("b"), TPublishSettings{}, formats); break;
+            case 2: result = built_text::IndexText(tree.At("a/"), 0); break;
+            default: result = built_text::IndexText(tree.At("b/"), 0); break;
           }
         }
       });

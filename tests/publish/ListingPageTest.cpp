@@ -1,4 +1,5 @@
 #include "publish/ListingPage.h"
+#include "publish/BuiltText.h"
 
 #include <sys/stat.h>
 
@@ -61,12 +62,12 @@ TEST_F(ListingPageTest, WritesTheWholePage) {
       "<A HREF=\"./a.txt\">a.txt</A>" + std::string(36, ' ') + "2004/06/19 22:22:17   1234\r\n" +
       "<A HREF=\"./docs/\">docs</A>" + std::string(37, ' ') + "2004/06/19 22:22:17   " + kFolderWord + "\r\n" +
       kTail;
-  EXPECT_EQ(ListingPage(Tree.At("pub"), TPublishSettings{}, Formats), expected);
-  EXPECT_EQ(ListingPage(Tree.At("pub/"), TPublishSettings{}, Formats), expected);
+  EXPECT_EQ(built_text::ListingText(Tree.At("pub"), TPublishSettings{}, Formats), expected);
+  EXPECT_EQ(built_text::ListingText(Tree.At("pub/"), TPublishSettings{}, Formats), expected);
 }
 
 TEST_F(ListingPageTest, AFolderThatCannotBeReadHasNoLines) {
-  EXPECT_EQ(ListingPage(Tree.At("missing"), TPublishSettings{}, Formats), std::string(kHead) + kTail);
+  EXPECT_EQ(built_text::ListingText(Tree.At("missing"), TPublishSettings{}, Formats), std::string(kHead) + kTail);
 }
 
 // Blank fill: 41 columns counted on the shown name
@@ -199,7 +200,7 @@ TEST_F(ListingPageTest, ListsWhatTheSettingsDoNotWithhold) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(ListedNames(ListingPage(Tree.At("pub"), c.settings, Formats)), c.names);
+    EXPECT_EQ(ListedNames(built_text::ListingText(Tree.At("pub"), c.settings, Formats)), c.names);
   }
 }
 

@@ -2,6 +2,7 @@
 // log shows.
 
 #include "publish/RequestHandler.h"
+#include "publish/BuiltText.h"
 
 #include <sys/stat.h>
 
@@ -77,7 +78,8 @@ public:
 
 class RequestHandlerTest : public ::testing::Test {
 protected:
-  RequestHandlerTest() : Handler(Server, Settings, Log, MimeTypes, platform::TRegionalFormats{}) {
+  explicit RequestHandlerTest(TAnswerLimits limits = {})
+      : Handler(Server, Settings, Log, MimeTypes, platform::TRegionalFormats{}, limits) {
     Root = Tree.Folder("pub");
     TPublishSettings settings;
     settings.Root = Root;
@@ -135,7 +137,7 @@ protected:
 TEST_F(RequestHandlerTest, ListsFoldersWithTheirCharacterSet) {
   Tree.Folder("pub/sub");
   Tree.File("pub/sub/a.txt", "abc");
-  const std::string page = ListingPage(Root + "/sub/", Settings.Snapshot(), {});
+  const std::string page = built_text::ListingText(Root + "/sub/", Settings.Snapshot(), {});
   for (const char* target : {"/sub/", "/sub/../sub/", "/sub/?x=1"}) {
     SCOPED_TRACE(target);
     const auto answer = Get(target);
@@ -381,11 +383,119 @@ TEST_F(RequestHandlerTest, IndexOfAFolderThatHasNoIndexFile) {
   Tree.File("pub/a.txt", "a");
   auto answer = Get("/index.xml");
   EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/xml", static_cast<long long>(answer.Body.size())));
-  EXPECT_EQ(answer.Body, BuildFileIndex(Root + "/", 0));
-  EXPECT_EQ(Get("/nosuch/index.xml").Body, BuildFileIndex(Root + "/nosuch/", 0));
+  EXPECT_EQ(answer.Body, built_text::IndexText(Root + "/", 0));
+  EXPECT_EQ(Get("/nosuch/index.xml").Body, built_text::IndexText(Root + "/nosuch/", 0));
   EXPECT_TRUE(NotFound(Get("/INDEX.XML")));  // the name is compared with case
   Tree.File("pub/index.xml", "<mine/>");
   EXPECT_EQ(Get("/index.xml").Body, "<mine/>");
+}
+
+// Regression: with the extension filter on, only the listing left other files out; they were
+// still served and indexed. They are withheld like hidden files now, on every route.
+TEST_F(RequestHandlerTest, TheExtensionFilterWithholdsOtherFilesOnEveryRoute) {
+  Tree.File("pub/a.txt", "a");
+  Tree.File("pub/b.bin", "b");
+  Tree.Folder("pub/sub.bin");
+  Tree.File("pub/sub.bin/c.TXT", "c");
+  Tree.File("pub/sub.bin/index.xml", "<mine/>");
+  Change([](TPublishSettings& s) {
+    s.ExtensionFilter = true;
+    s.Extension = "txt";
+  });
+  EXPECT_TRUE(NotFound(Get("/b.bin")));
+  EXPECT_TRUE(NotFound(Get("/b.bin", "Range: bytes=0-0\r\n")));
+  EXPECT_TRUE(HeadIsGetsHead("/b.bin"));
+  EXPECT_EQ(Get("/a.txt").Body, "a");
+  EXPECT_EQ(Get("/sub.bin/c.TXT").Body, "c");
+  EXPECT_NE(Get("/sub.bin/").Body.find("c.TXT"), std::string::npos);
+  // A real index.xml is a file like any other; the built index names only what is served.
+  EXPECT_TRUE(NotFound(Get("/sub.bin/index.xml")));
+  const std::string index = Get("/index.xml").Body;
+  EXPECT_NE(index.find("\\a.txt"), std::string::npos);
+  EXPECT_NE(index.find("\\sub.bin\\c.TXT"), std::string::npos);
+  EXPECT_EQ(index.find("\\b.bin"), std::string::npos);
+  EXPECT_EQ(index.find("index.xml"), std::string::npos);
+}
+
+// Regression: index.xml left out a folder without write permission when read-only files were
+// withheld, though the folder was listed and its files served.
+TEST_F(RequestHandlerTest, AReadOnlyFolderIsServedOnEveryRoute) {
+  Tree.Folder("pub/locked");
+  Tree.File("pub/locked/a.txt", "a");
+  ASSERT_EQ(::chmod(Tree.At("pub/locked").c_str(), 0555), 0);
+  Change([](TPublishSettings& s) { s.ExcludeReadOnly = true; });
+  const auto listing = Get("/locked/");
+  const auto file = Get("/locked/a.txt");
+  const auto index = Get("/index.xml");
+  ::chmod(Tree.At("pub/locked").c_str(), 0755);
+  EXPECT_NE(listing.Body.find("a.txt"), std::string::npos);
+  EXPECT_EQ(file.Body, "a");
+  EXPECT_NE(index.Body.find("\\locked\\a.txt"), std::string::npos);
+}
+
+// Answers built past their memory share: sent from a temporary file, byte for byte and with the
+// head of the answer built in memory.
+class RequestHandlerSpillTest : public RequestHandlerTest {
+protected:
+  RequestHandlerSpillTest() : RequestHandlerTest(Limits()) {}
+  static TAnswerLimits Limits() {
+    TAnswerLimits limits;
+    limits.BodyMemory = 100;
+    limits.TempSpace = 100000;
+    return limits;
+  }
+};
+
+TEST_F(RequestHandlerSpillTest, LargeAnswersLeaveFromATemporaryFileUnchanged) {
+  for (int i = 0; i < 40; ++i) Tree.File("pub/file-" + std::to_string(i) + ".txt", "x");
+  Tree.Folder("pub/sub");
+  Tree.File("pub/sub/a.txt", "a");
+  const std::string listing = built_text::ListingText(Root, Settings.Snapshot(), {});
+  const std::string index = built_text::IndexText(Root + "/", platform::faHidden | platform::faSysFile);
+  ASSERT_GT(listing.size(), 1000u);
+  const auto listed = Get("/");
+  EXPECT_EQ(listed.Head, Head("HTTP/1.1 200 OK(&O)", kPageType, static_cast<long long>(listing.size())));
+  EXPECT_EQ(listed.Body, listing);
+  const auto indexed = Get("/index.xml");
+  EXPECT_EQ(indexed.Head, Head("HTTP/1.1 200 OK(&O)", "application/xml", static_cast<long long>(index.size())));
+  EXPECT_EQ(indexed.Body, index);
+  EXPECT_TRUE(HeadIsGetsHead("/"));
+  EXPECT_TRUE(HeadIsGetsHead("/index.xml"));
+}
+
+// Past the temporary space, and when no build may start, the client is asked to come back.
+TEST_F(RequestHandlerSpillTest, AnAnswerPastTheTemporarySpaceIsBusy) {
+  for (int i = 0; i < 2000; ++i) Tree.File("pub/a-long-name-for-a-file-" + std::to_string(i) + ".txt", "x");
+  Tree.File("pub/small.txt", "s");
+  const auto busy = Get("/index.xml");
+  EXPECT_EQ(busy.Head, "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\nContent-Type: text/html\r\n"
+                       "Content-Length: 56\r\nRetry-After: 1\r\nServer: Velmora/1.0\r\n\r\n");
+  EXPECT_EQ(busy.Body, "<HTML><BODY><B>503 Service Unavailable</B></BODY></HTML>");
+  EXPECT_EQ(Get("/small.txt").Body, "s");
+}
+
+class RequestHandlerBusyTest : public RequestHandlerTest {
+protected:
+  RequestHandlerBusyTest() : RequestHandlerTest(Limits()) {}
+  static TAnswerLimits Limits() {
+    TAnswerLimits limits;
+    limits.Builds.Running = 0;
+    limits.Builds.Waiting = 1;
+    limits.Builds.MaxWait = std::chrono::milliseconds(20);
+    return limits;
+  }
+};
+
+TEST_F(RequestHandlerBusyTest, NoBuildSlotMeansComeBackShortly) {
+  Tree.File("pub/a.txt", "a");
+  for (const char* target : {"/", "/index.xml"}) {
+    SCOPED_TRACE(target);
+    const auto answer = Get(target);
+    EXPECT_EQ(answer.Head.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u);
+    EXPECT_NE(answer.Head.find("\r\nRetry-After: 1\r\n"), std::string::npos);
+    EXPECT_TRUE(HeadIsGetsHead(target));
+  }
+  EXPECT_EQ(Get("/a.txt").Body, "a");  // files are never built: always served
 }
 
 // Authentication
