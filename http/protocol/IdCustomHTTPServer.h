@@ -10,6 +10,7 @@
 #include "http/server/IdTCPServer.h"
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +28,18 @@ using TIdHTTPOtherEvent = std::function<void(TIdPeerThread& Thread, const std::s
                                              const std::string& asData, const std::string& asVersion)>;
 /// Supplies the stream that receives a request body (left empty: an in-memory one is used).
 using TOnCreatePostStream = std::function<void(TIdPeerThread& ASender, std::unique_ptr<TIdStream>& VPostStream)>;
+
+/// How the answer to one request went, as OnRequestDone reports it.
+struct TIdHTTPRequestOutcome {
+  int StatusCode = 0;              // the answer's status: the one sent, or the one it was to carry
+  std::int64_t BodyBytesSent = 0;  // bytes of the answer after its head that the socket took
+  std::time_t Received = 0;        // when the request line had come in
+  std::int64_t DurationUs = 0;     // microseconds from then until the answer was over
+};
+/// Reports a request whose answer is over, also one cut short by an error. Runs on the
+/// connection thread; whatever it throws is dropped.
+using TIdHTTPRequestDoneEvent =
+    std::function<void(const TIdHTTPRequestInfo& ARequestInfo, const TIdHTTPRequestOutcome& AOutcome)>;
 
 /// An HTTP/1.1 server. Every connection thread runs HandleExecute(), the request cycle: read a
 /// request, fill a request record and a fresh response record, call HandleCommandGet (which
@@ -97,6 +110,7 @@ public:
   TIdHTTPGetEvent OnCommandGet;
   TIdHTTPOtherEvent OnCommandOther;
   TOnCreatePostStream OnCreatePostStream;
+  TIdHTTPRequestDoneEvent OnRequestDone;  // for every request that got as far as its answer
 
 private:
   // One request of the cycle; closeFlag keeps its value for a method that goes to

@@ -136,6 +136,7 @@ void TIdResponseHeaderInfo::ResetFields() {
   Server.clear();
   AcceptRanges.clear();
   ContentRange.clear();
+  ContentDisposition.clear();
   ProxyAuthenticate.Clear();
   WWWAuthenticate.Clear();
 }
@@ -145,6 +146,7 @@ void TIdResponseHeaderInfo::ParseHeaderLines() {
   Server = HeaderLines.ValueOf("Server");
   ProxyConnection = HeaderLines.ValueOf("Proxy-Connection");
   AcceptRanges = HeaderLines.ValueOf("Accept-Ranges");
+  ContentDisposition = HeaderLines.ValueOf("Content-Disposition");
   // "bytes first-last/length"
   ContentRange = HeaderLines.ValueOf("Content-Range");
   std::string range = ContentRange;
