@@ -3,7 +3,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,10 +13,12 @@
 #include "app/AddressList.h"
 #include "app/HeadlessOptions.h"
 #include "app/RootArgument.h"
+#include "platform/AppendFile.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
 #include "platform/RegionalFormats.h"
 #include "platform/Text.h"
+#include "publish/AccessLogLine.h"
 #include "publish/LogLine.h"
 #include "publish/PublishServer.h"
 #include "publish/PublishSettings.h"
@@ -33,6 +37,25 @@ public:
 
 private:
   std::mutex FLock;  // keeps lines from different threads apart
+};
+
+/// The access log in a file of its own, opened anew on SIGHUP. Any thread.
+class TFileLogSink : public ILogSink {
+public:
+  explicit TFileLogSink(const std::string& path) : FFile(path) {}
+  bool Reopen() { return FFile.Reopen(); }
+  /// A line that cannot be written (a full disk) is lost and serving goes on; the operator hears
+  /// of it once each time writing begins to fail.
+  void AppendLine(const std::string& line) override {
+    const bool written = FFile.AppendLine(line);
+    if (!written && !FFailing.exchange(true))
+      std::fprintf(stderr, "velmora: cannot write the access log %s\n", FFile.Path().c_str());
+    if (written) FFailing = false;
+  }
+
+private:
+  platform::TAppendFile FFile;
+  std::atomic<bool> FFailing{false};
 };
 
 /// Settings fixed by the command line for the whole run; nothing changes them, so any thread
@@ -79,13 +102,22 @@ void LogAddresses(ILogSink& log, int port) {
     log.AppendLine(AddressEntry(addresses[index], true, port));
 }
 
-// Serves until SIGINT or SIGTERM arrives. The signals are blocked before the first thread
-// starts, so every thread inherits the mask and only sigwait() here ever receives them.
-int Serve(const THeadlessOptions& options, const TPublishSettings& publish, const sigset_t& stopSignals) {
+// Serves until SIGINT or SIGTERM arrives; SIGHUP opens the access log file anew. The signals
+// are blocked before the first thread starts, so every thread inherits the mask and only
+// sigwait() here ever receives them.
+int Serve(const THeadlessOptions& options, const TPublishSettings& publish, const sigset_t& signals,
+          TFileLogSink* accessFile) {
   const platform::TRegionalFormats formats = platform::TRegionalFormats::FromLocale();
   TStdoutLogSink log;
   const TFixedSettings settings(publish);
   TPublishServer server(settings, log, formats);
+  ILogSink* accessLog = accessFile;
+  if (options.AccessLog == "-") accessLog = &log;
+  if (accessLog != nullptr) {
+    server.httpd.OnRequestDone = [accessLog](const TIdHTTPRequestInfo& request, const TIdHTTPRequestOutcome& outcome) {
+      accessLog->AppendLine(AccessLogLine(request, outcome));
+    };
+  }
   try {
     server.Start(options.Port);
   } catch (const std::exception& error) {
@@ -99,7 +131,10 @@ int Serve(const THeadlessOptions& options, const TPublishSettings& publish, cons
   LogAddresses(log, options.Port);
 
   int received = 0;
-  sigwait(&stopSignals, &received);
+  while (sigwait(&signals, &received) == 0 && received == SIGHUP) {
+    if (!accessFile->Reopen())
+      std::fprintf(stderr, "velmora: cannot open the access log %s again\n", options.AccessLog.c_str());
+  }
   try {
     server.Stop();
   } catch (const std::exception& error) {
@@ -136,10 +171,20 @@ int RunHeadless(const std::vector<std::string>& args) {
     return 2;
   }
 
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  return Serve(options, SettingsFrom(options, root, std::move(password)), stopSignals);
+  std::unique_ptr<TFileLogSink> accessFile;
+  if (!options.AccessLog.empty() && options.AccessLog != "-") {
+    accessFile = std::make_unique<TFileLogSink>(options.AccessLog);
+    if (!accessFile->Reopen()) {
+      std::fprintf(stderr, "velmora: cannot open the access log %s\n", options.AccessLog.c_str());
+      return 2;
+    }
+  }
+
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  if (accessFile) sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return Serve(options, SettingsFrom(options, root, std::move(password)), signals, accessFile.get());
 }

@@ -56,6 +56,12 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, THeadlessOptions
       if (!value(options.Password)) return false;
     } else if (arg == "--password-file") {
       if (!value(options.PasswordFile)) return false;
+    } else if (arg == "--access-log") {
+      if (!value(options.AccessLog)) return false;
+      if (options.AccessLog.empty()) {
+        error = "--access-log needs a file name, or - for standard output";
+        return false;
+      }
     } else if (arg == "--exclude-readonly") {
       options.ExcludeReadOnly = true;
     } else if (arg == "--include-hidden") {

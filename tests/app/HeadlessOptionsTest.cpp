@@ -38,6 +38,9 @@ TEST(HeadlessOptions, ReadsEveryOption) {
   EXPECT_EQ(options.Extension, "txt");  // a leading dot is forgiven
   EXPECT_EQ(options.Root, "root");
   EXPECT_EQ(Parse({"--password-file", "/run/pw", "r"}).PasswordFile, "/run/pw");
+  EXPECT_EQ(Parse({"--access-log", "/var/log/velmora.log", "r"}).AccessLog, "/var/log/velmora.log");
+  EXPECT_EQ(Parse({"r", "--access-log", "-"}).AccessLog, "-");  // standard output, not a root
+  EXPECT_EQ(Parse({"r"}).AccessLog, "");
   EXPECT_TRUE(Parse({"--help"}).Help);
   EXPECT_TRUE(Parse({"--version"}).Version);
   EXPECT_EQ(Parse({"--port", "1", "r"}).Port, 1);
@@ -49,6 +52,7 @@ TEST(HeadlessOptions, RefusesBadCommandLines) {
       {"--port", "0", "r"},     {"--port", "65536", "r"}, {"--port", "80x", "r"}, {"--port", "", "r"},
       {"--port", "-1", "r"},    {"--port"},               {"--user"},             {"--frobnicate", "r"},
       {"r", "s"},               {"--password", "a", "--password-file", "f", "r"},
+      {"--access-log", "", "r"}, {"r", "--access-log"},
   };
   for (const auto& args : bad) {
     THeadlessOptions options;

@@ -203,6 +203,14 @@ TEST_F(HeadlessTest, BadCommandLinesExit2WithTheUsage) {
   }
 }
 
+TEST_F(HeadlessTest, AnAccessLogThatCannotBeOpenedExits2NamingIt) {
+  const QString log = FTemp.path() + "/nosuch/access.log";
+  THeadlessProcess server;
+  server.Start({"--port", Port(), "--access-log", log, Root()});
+  EXPECT_EQ(server.Finish(), 2);
+  EXPECT_EQ(server.Error(), "velmora: cannot open the access log " + log.toStdString() + "\n");
+}
+
 // Without a display, and without --headless, the program still answers these.
 TEST_F(HeadlessTest, HelpAndVersionExit0WithOrWithoutHeadless) {
   for (const QStringList& args : {QStringList{"--help"}, QStringList{"-h"}, QStringList{"--headless", "--help"},
