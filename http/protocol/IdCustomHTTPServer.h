@@ -43,8 +43,8 @@ using TIdHTTPRequestDoneEvent =
 
 /// An HTTP/1.1 server. Every connection thread runs HandleExecute(), the request cycle: read a
 /// request, fill a request record and a fresh response record, call HandleCommandGet (which
-/// fires OnCommandGet), write what the response record holds (its head alone for a HEAD), and
-/// close the connection unless KeepAlive. Owns its MimeTable. The properties and events are set before activation and only
+/// fires OnCommandGet), write what the response record holds (its head alone for a HEAD), report
+/// it to OnRequestDone, and close the connection unless KeepAlive. Owns its MimeTable. The properties and events are set before activation and only
 /// read while the server is active, by any number of connection threads. Sessions are not
 /// built: SessionState is always off while the server runs.
 class TIdCustomHTTPServer : public TIdTCPServer {
@@ -75,7 +75,7 @@ public:
   /// sent. The record gets the type from MimeTable when it has none ("; charset=UTF-8" added to a
   /// text type when the file's first 4 KiB read as UTF-8 text), "Accept-Ranges: bytes", the
   /// file's Last-Modified and the status of PlanFileAnswer: 200 with the whole file, 206 with
-  /// its Content-Range and the part asked for. A 304 (no body) or a 416 (Content-Range
+  /// its Content-Range and the part asked for, both named by ContentDispositionOf. A 304 (no body) or a 416 (Content-Range
   /// "bytes */size" and the status page) is left in the record for the request cycle to write.
   /// A HEAD gets the head alone; a body of up to 16 KiB leaves in the same send as the head.
   /// Throws EFOpenError before anything is written when the file cannot be opened or is no
