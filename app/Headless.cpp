@@ -3,7 +3,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,10 +16,12 @@
 #include "app/ListenFailure.h"
 #include "app/OperatorText.h"
 #include "app/RootArgument.h"
+#include "platform/AppendFile.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
 #include "platform/RegionalFormats.h"
 #include "platform/Text.h"
+#include "publish/AccessLogLine.h"
 #include "publish/LogLine.h"
 #include "publish/PublishServer.h"
 #include "publish/PublishSettings.h"
@@ -36,6 +40,26 @@ public:
 
 private:
   std::mutex FLock;  // keeps lines from different threads apart
+};
+
+/// The access log in a file of its own, opened anew on SIGHUP. Any thread.
+class TFileLogSink : public ILogSink {
+public:
+  explicit TFileLogSink(const std::string& path) : FFile(path) {}
+  bool Reopen() { return FFile.Reopen(); }
+  /// A line that cannot be written (a full disk) is lost and serving goes on; the operator hears
+  /// of it once each time writing begins to fail.
+  void AppendLine(const std::string& line) override {
+    const bool written = FFile.AppendLine(line);
+    if (!written && !FFailing.exchange(true))
+      PrintError("velmora: " + Bilingual("アクセスログに書けません: " + FFile.Path(),
+                                         "cannot write the access log " + FFile.Path()));
+    if (written) FFailing = false;
+  }
+
+private:
+  platform::TAppendFile FFile;
+  std::atomic<bool> FFailing{false};
 };
 
 /// Settings fixed by the command line for the whole run; nothing changes them, so any thread
@@ -83,13 +107,22 @@ void LogAddresses(ILogSink& log, int port) {
     log.AppendLine(AddressEntry(addresses[index], true, port));
 }
 
-// Serves until SIGINT or SIGTERM arrives. The signals are blocked before the first thread
-// starts, so every thread inherits the mask and only sigwait() here ever receives them.
-int Serve(int port, const TPublishSettings& publish, const sigset_t& stopSignals) {
+// Serves on port until SIGINT or SIGTERM arrives; SIGHUP opens the access log file anew. The
+// signals are blocked before the first thread starts, so every thread inherits the mask and only
+// sigwait() here ever receives them.
+int Serve(int port, const THeadlessOptions& options, const TPublishSettings& publish, const sigset_t& signals,
+          TFileLogSink* accessFile) {
   const platform::TRegionalFormats formats = platform::TRegionalFormats::FromLocale();
   TStdoutLogSink log;
   const TFixedSettings settings(publish);
   TPublishServer server(settings, log, formats);
+  ILogSink* accessLog = accessFile;
+  if (options.AccessLog == "-") accessLog = &log;
+  if (accessLog != nullptr) {
+    server.httpd.OnRequestDone = [accessLog](const TIdHTTPRequestInfo& request, const TIdHTTPRequestOutcome& outcome) {
+      accessLog->AppendLine(AccessLogLine(request, outcome));
+    };
+  }
   try {
     server.Start(port);
   } catch (const std::exception& error) {
@@ -101,7 +134,11 @@ int Serve(int port, const TPublishSettings& publish, const sigset_t& stopSignals
   LogAddresses(log, port);
 
   int received = 0;
-  sigwait(&stopSignals, &received);
+  while (sigwait(&signals, &received) == 0 && received == SIGHUP) {
+    if (!accessFile->Reopen())
+      PrintError("velmora: " + Bilingual("アクセスログを開き直せません: " + options.AccessLog,
+                                         "cannot open the access log " + options.AccessLog + " again"));
+  }
   try {
     server.Stop();
   } catch (const std::exception& error) {
@@ -144,11 +181,22 @@ int RunHeadless(const std::vector<std::string>& args) {
     return 2;
   }
 
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::unique_ptr<TFileLogSink> accessFile;
+  if (!options.AccessLog.empty() && options.AccessLog != "-") {
+    accessFile = std::make_unique<TFileLogSink>(options.AccessLog);
+    if (!accessFile->Reopen()) {
+      PrintError("velmora: " + Bilingual("アクセスログを開けません: " + options.AccessLog,
+                                         "cannot open the access log " + options.AccessLog));
+      return 2;
+    }
+  }
+
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  if (accessFile) sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   const int port = options.Port != 0 ? options.Port : DefaultPort();
-  return Serve(port, SettingsFrom(options, root, std::move(password)), stopSignals);
+  return Serve(port, options, SettingsFrom(options, root, std::move(password)), signals, accessFile.get());
 }

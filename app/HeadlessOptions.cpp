@@ -112,6 +112,16 @@ const TOptionRule kOptionRules[] = {
        o.PasswordFile = value;
        return true;
      }},
+    {"--access-log", true,
+     [](TOptions& o, const std::string& value, std::string& error) {
+       if (value.empty()) {
+         error = Bilingual("--access-log にはファイル名か標準出力の - が必要です",
+                           "--access-log needs a file name, or - for standard output");
+         return false;
+       }
+       o.AccessLog = value;
+       return true;
+     }},
     {"--exclude-readonly", false,
      [](TOptions& o, const std::string&, std::string&) {
        o.ExcludeReadOnly = true;

@@ -16,6 +16,7 @@ struct THeadlessOptions {
   bool ExtensionFilter = false;
   std::string Extension;  // without the dot
   std::string Root;       // as given; empty when none was
+  std::string AccessLog;  // the access log's file, "-" for standard output; empty: none
   bool Help = false;
   bool Version = false;
 

@@ -124,6 +124,9 @@ public:
   void DiscardBufferedWrite();
   bool BufferedWriting() const { return FPendingWrites != nullptr; }
 
+  /// The bytes handed to the socket since the connection was made (sent, not merely queued).
+  std::int64_t BytesSent() const { return FBytesSent; }
+
   // --- results of the last ReadLine
   bool LineWasSplit() const { return FLineWasSplit; }
   bool LineTimedOut() const { return FLineTimedOut; }
@@ -159,6 +162,7 @@ private:
   TIdManagedBuffer FInputQueue;          // received, not yet consumed
   std::unique_ptr<TIdSimpleBuffer> FPendingWrites;  // while buffered writing is on
   std::int64_t FFlushThreshold = -1;
+  std::int64_t FBytesSent = 0;
   bool FLineWasSplit = false;
   bool FLineTimedOut = false;
 };

@@ -43,6 +43,7 @@ void TIdTCPConnection::SendBytes(const char* buffer, std::int64_t count) {
     const std::int64_t sent = FIOHandler->Send(buffer + position, static_cast<std::size_t>(count - position));
     FPeerClosed = sent == 0;
     if (sent == -1) RaiseSendError();
+    FBytesSent += sent;
     CheckClosed(true);
     DoWork(wmWrite, sent);
     position += sent;
@@ -137,6 +138,7 @@ void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle,
     const std::int64_t sent = GStack()->SockSendFile(socket, fileHandle, offset, wanted);
     if (sent == -1) RaiseSendError();
     if (sent == 0) throw EIdNoDataToRead();  // the file shrank while it was sent
+    FBytesSent += sent;
     DoWork(wmWrite, sent);
   }
 }

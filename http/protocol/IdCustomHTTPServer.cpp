@@ -114,8 +114,8 @@ std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, const
 TIdFileAnswer TIdCustomHTTPServer::DescribeFileAnswer(const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response,
                                                       TIdReadOnlyFileStream& file, const std::string& fileName) {
   const std::int64_t size = file.SizeAtOpen();
+  const TIdFileAnswer answer = PlanFileAnswer(request, size, platform::UtcDateTime(file.LastWriteAtOpen()));
   const platform::TDateTime lastModified = LastModifiedOf(file.LastWriteAtOpen());
-  const TIdFileAnswer answer = PlanFileAnswer(request, size, lastModified);
   // The record is completed only once the dates are read: an error above leaves nothing of the
   // file in it for the 500 that follows.
   if (response.ContentType.empty()) response.ContentType = FMimeTable.MimeTypeOf(fileName);
@@ -123,6 +123,8 @@ TIdFileAnswer TIdCustomHTTPServer::DescribeFileAnswer(const TIdHTTPRequestInfo& 
   response.AcceptRanges = "bytes";
   response.LastModified = lastModified;
   response.SetStatusCode(answer.StatusCode);
+  if (answer.StatusCode == 200 || answer.StatusCode == 206)
+    response.ContentDisposition = ContentDispositionOf(std::string_view(fileName).substr(fileName.rfind('/') + 1));
   const std::string sizeText = std::to_string(size);
   switch (answer.StatusCode) {
     case 206:

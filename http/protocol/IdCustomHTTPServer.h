@@ -10,6 +10,7 @@
 #include "http/server/IdTCPServer.h"
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,10 +29,22 @@ using TIdHTTPOtherEvent = std::function<void(TIdPeerThread& Thread, const std::s
 /// Supplies the stream that receives a request body (left empty: an in-memory one is used).
 using TOnCreatePostStream = std::function<void(TIdPeerThread& ASender, std::unique_ptr<TIdStream>& VPostStream)>;
 
+/// How the answer to one request went, as OnRequestDone reports it.
+struct TIdHTTPRequestOutcome {
+  int StatusCode = 0;              // the answer's status: the one sent, or the one it was to carry
+  std::int64_t BodyBytesSent = 0;  // bytes of the answer after its head that the socket took
+  std::time_t Received = 0;        // when the request line had come in
+  std::int64_t DurationUs = 0;     // microseconds from then until the answer was over
+};
+/// Reports a request whose answer is over, also one cut short by an error. Runs on the
+/// connection thread; whatever it throws is dropped.
+using TIdHTTPRequestDoneEvent =
+    std::function<void(const TIdHTTPRequestInfo& ARequestInfo, const TIdHTTPRequestOutcome& AOutcome)>;
+
 /// An HTTP/1.1 server. Every connection thread runs HandleExecute(), the request cycle: read a
 /// request, fill a request record and a fresh response record, call HandleCommandGet (which
-/// fires OnCommandGet), write what the response record holds (its head alone for a HEAD), and
-/// close the connection unless KeepAlive. Owns its MimeTable. The properties and events are set before activation and only
+/// fires OnCommandGet), write what the response record holds (its head alone for a HEAD), report
+/// it to OnRequestDone, and close the connection unless KeepAlive. Owns its MimeTable. The properties and events are set before activation and only
 /// read while the server is active, by any number of connection threads. Sessions are not
 /// built: SessionState is always off while the server runs.
 class TIdCustomHTTPServer : public TIdTCPServer {
@@ -62,7 +75,7 @@ public:
   /// sent. The record gets the type from MimeTable when it has none ("; charset=UTF-8" added to a
   /// text type when the file's first 4 KiB read as UTF-8 text), "Accept-Ranges: bytes", the
   /// file's Last-Modified and the status of PlanFileAnswer: 200 with the whole file, 206 with
-  /// its Content-Range and the part asked for. A 304 (no body) or a 416 (Content-Range
+  /// its Content-Range and the part asked for, both named by ContentDispositionOf. A 304 (no body) or a 416 (Content-Range
   /// "bytes */size" and the status page) is left in the record for the request cycle to write.
   /// A HEAD gets the head alone; a body of up to 16 KiB leaves in the same send as the head.
   /// Throws EFOpenError before anything is written when the file cannot be opened or is no
@@ -97,6 +110,7 @@ public:
   TIdHTTPGetEvent OnCommandGet;
   TIdHTTPOtherEvent OnCommandOther;
   TOnCreatePostStream OnCreatePostStream;
+  TIdHTTPRequestDoneEvent OnRequestDone;  // for every request that got as far as its answer
 
 private:
   // One request of the cycle; closeFlag keeps its value for a method that goes to

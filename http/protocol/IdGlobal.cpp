@@ -108,20 +108,23 @@ std::optional<TDateTime> ReadDateAndTime(std::string& text) {
   return result;
 }
 
+// The offset of the zone part that ParseInternetDate left: a zone name (GMT, UTC) counts as 0.
+TDateTime ZoneOffset(const std::string& zone) { return zone.size() > 4 ? OffsetTextToDateTime(zone) : 0; }
+
 }  // namespace
 
 // Header dates
 
-std::string InternetDateText(TDateTime value, bool isGMT) {
-  const platform::TDateParts parts = platform::DecodeDateTime(value);
-  const std::string zone = OffsetText(LocalUtcOffset(), isGMT);
+std::string InternetDateText(TDateTime value) {
+  const TDateTime gmt = platform::IncDateTime(value, -LocalUtcOffset());
+  const platform::TDateParts parts = platform::DecodeDateTime(gmt);
   std::string text;
-  text.reserve(32 + zone.size());
-  text += kDayNames[platform::DayOfWeek(value) - 1];
+  text.reserve(32);
+  text += kDayNames[platform::DayOfWeek(gmt) - 1];
   text += ", ";
-  AppendNumber(text, parts.Day);
+  AppendTwoDigits(text, parts.Day);
   text += ' ';
-  text += kMonthNames[parts.Month - 1];
+  text += MonthName(parts.Month);
   text += ' ';
   AppendNumber(text, parts.Year);
   text += ' ';
@@ -130,8 +133,7 @@ std::string InternetDateText(TDateTime value, bool isGMT) {
   AppendTwoDigits(text, parts.Minute);
   text += ':';
   AppendTwoDigits(text, parts.Second);
-  text += ' ';
-  text += zone;
+  text += " GMT";
   return text;
 }
 
@@ -146,15 +148,6 @@ TDateTime LocalUtcOffset() {
                                0, result))
     throw EIdFailedToRetreiveTimeZoneInfo();
   return bias > 0 ? -result : result;
-}
-
-std::string OffsetText(TDateTime offset, bool isGMT) {
-  if (offset == 0 && isGMT) return "GMT";
-  const platform::TDateParts parts = platform::DecodeDateTime(std::fabs(offset));
-  std::string text(1, offset >= 0 ? '+' : '-');
-  AppendTwoDigits(text, parts.Hour);
-  AppendTwoDigits(text, parts.Minute);
-  return text;
 }
 
 TDateTime ParseInternetDate(std::string& text) {
@@ -175,16 +168,23 @@ TDateTime OffsetTextToDateTime(const std::string& text) {
   return zone[0] == '-' ? -result : result;
 }
 
+TDateTime HeaderDateToUtc(std::string text) {
+  const TDateTime value = ParseInternetDate(text);
+  if (value == 0) return 0;
+  return platform::IncDateTime(value, -ZoneOffset(text));
+}
+
 TDateTime HeaderDateToLocal(std::string text) {
   const TDateTime value = ParseInternetDate(text);
   if (value == 0) return 0;
-  const TDateTime zone = text.size() > 4 ? OffsetTextToDateTime(text) : 0;
-  return platform::IncDateTime(value, LocalUtcOffset() - zone);
+  return platform::IncDateTime(value, LocalUtcOffset() - ZoneOffset(text));
 }
 
 int DayNumber(std::string_view text) { return NameNumber(text, kDayNames, 7); }
 
 int MonthNumber(std::string_view text) { return NameNumber(text, kMonthNames, 12); }
+
+const char* MonthName(int month) { return kMonthNames[month - 1]; }
 
 // Tokens and searches
 

@@ -13,17 +13,15 @@
 
 // Header dates
 
-/// The header date of a local date-time, such as "Sun, 6 Dec 2026 22:13:12 +0900": the value
-/// is written as it is and the zone states the local offset of now. Throws
-/// EIdFailedToRetreiveTimeZoneInfo when the local offset cannot be had.
-std::string InternetDateText(platform::TDateTime value, bool isGMT = false);
+/// The header date of a local date-time in the one form every client reads, such as
+/// "Sun, 06 Dec 2026 13:13:12 GMT": the moment in GMT (the value less the local offset of now),
+/// the day in two digits. Throws EIdFailedToRetreiveTimeZoneInfo when the local offset cannot
+/// be had.
+std::string InternetDateText(platform::TDateTime value);
 
 /// Local time minus UTC at this moment, as a date-time difference (+9 hours is 0.375).
 /// Throws EIdFailedToRetreiveTimeZoneInfo when the C library cannot give the local time.
 platform::TDateTime LocalUtcOffset();
-
-/// "+hhmm" or "-hhmm" for an offset; "GMT" when the offset is 0 and isGMT is set.
-std::string OffsetText(platform::TDateTime offset, bool isGMT);
 
 /// Reads an RFC 1123, RFC 850 or asctime date and its time from the front of text and leaves
 /// in text what follows (the zone part, such as "GMT"). Returns 0 for anything that cannot be
@@ -32,6 +30,9 @@ platform::TDateTime ParseInternetDate(std::string& text);
 
 /// The offset of a zone text "+hhmm" or "-hhmm"; 0 for zone names and anything unreadable.
 platform::TDateTime OffsetTextToDateTime(const std::string& text);
+
+/// A header date as a date-time in UTC; 0 when no date can be read. Never throws.
+platform::TDateTime HeaderDateToUtc(std::string text);
 
 /// A header date converted to local time; 0 when no date can be read. Throws
 /// EIdFailedToRetreiveTimeZoneInfo when the local offset cannot be had.
@@ -42,6 +43,9 @@ int DayNumber(std::string_view text);
 
 /// 1 ("Jan") to 12 ("Dec") for a three-letter month in any case; 0 for anything else.
 int MonthNumber(std::string_view text);
+
+/// "Jan" to "Dec" for a month from 1 to 12, in English whatever the locale.
+const char* MonthName(int month);
 
 // Tokens and searches
 

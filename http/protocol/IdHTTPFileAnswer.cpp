@@ -45,9 +45,9 @@ TIdByteRange Part(std::int64_t first, std::int64_t last) { return {TIdByteRange:
 TIdByteRange Whole() { return {}; }
 TIdByteRange Unsatisfiable() { return {TIdByteRange::rkUnsatisfiable, 0, -1}; }
 
-// The whole seconds of a request's date header, none when it is absent or cannot be read.
+// The whole seconds of a request's date header in UTC, none when it is absent or cannot be read.
 std::optional<std::int64_t> HeaderSeconds(const TIdHTTPRequestInfo& request, const char* name) {
-  const platform::TDateTime value = HeaderDateToLocal(request.HeaderLines.ValueOf(name));
+  const platform::TDateTime value = HeaderDateToUtc(request.HeaderLines.ValueOf(name));
   if (value == 0) return std::nullopt;
   return platform::DateTimeToSeconds(value);
 }
@@ -58,6 +58,45 @@ std::size_t SequenceLength(unsigned char lead) {
   if (lead >= 0xE0 && lead <= 0xEF) return 3;
   if (lead >= 0xF0 && lead <= 0xF4) return 4;
   return 0;
+}
+
+// A name's stand-in for clients that read only the plain filename: one "_" for each character
+// (of however many bytes) that is not printable ASCII or would need quoting or decoding.
+std::string AsciiFallback(std::string_view utf8) {
+  std::string result;
+  result.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte >= 0x80) {
+      if ((byte & 0xC0) == 0x80) continue;  // a continuation: its character has its "_" already
+      result += '_';
+    } else if (byte < 0x20 || byte == 0x7F || byte == '"' || byte == '\\' || byte == '%' || byte == '/') {
+      result += '_';
+    } else {
+      result += static_cast<char>(byte);
+    }
+  }
+  return result;
+}
+
+// The bytes of text percent-encoded except the few that a filename* value may carry as they are.
+std::string PercentEncodedName(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string result;
+  result.reserve(text.size() * 3);
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+                       std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos;
+    if (plain) {
+      result += c;
+    } else {
+      result += '%';
+      result += kHex[byte >> 4];
+      result += kHex[byte & 0x0F];
+    }
+  }
+  return result;
 }
 
 }  // namespace
@@ -88,11 +127,11 @@ TIdByteRange ParseByteRange(std::string_view value, std::int64_t size) {
   return first < size ? Part(first, std::min(last, size - 1)) : Unsatisfiable();
 }
 
-TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime lastModified) {
+TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime written) {
   const TIdFileAnswer whole{200, 0, size};
   if (request.Command != "GET" && request.Command != "HEAD") return whole;
-  const bool validated = lastModified > 0;
-  const std::int64_t modified = validated ? platform::DateTimeToSeconds(lastModified) : 0;
+  const bool validated = written > 0;
+  const std::int64_t modified = validated ? platform::DateTimeToSeconds(written) : 0;
 
   if (validated) {
     const std::optional<std::int64_t> since = HeaderSeconds(request, "If-Modified-Since");
@@ -119,6 +158,11 @@ TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t siz
 
 platform::TDateTime LastModifiedOf(std::time_t moment) {
   return platform::IncDateTime(platform::UtcDateTime(moment), LocalUtcOffset());
+}
+
+std::string ContentDispositionOf(std::string_view name) {
+  const std::string utf8 = platform::CodePageToUtf8(name);
+  return "inline; filename=\"" + AsciiFallback(utf8) + "\"; filename*=UTF-8''" + PercentEncodedName(utf8);
 }
 
 bool IsUtf8Text(std::string_view start, bool wholeFile) {

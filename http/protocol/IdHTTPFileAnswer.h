@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 #include <string_view>
 
 /// What a "Range" value asks of a file.
@@ -32,20 +33,26 @@ struct TIdFileAnswer {
   std::int64_t Count = 0;   // the bytes of the file sent: none for 304 and 416
 };
 
-/// The answer to request for a file of size bytes whose Last-Modified is lastModified (as
-/// LastModifiedOf gives it; 0 or less: none). Only GET and HEAD are conditional or partial:
-/// 304 when If-Modified-Since names a moment at or after lastModified (compared in whole
-/// seconds); else 206 or 416 as the Range asks, when there is no If-Range or it names exactly
-/// lastModified; else 200 with the whole file. A date that cannot be read counts as absent.
-/// Throws EIdFailedToRetreiveTimeZoneInfo when a date is read and the local offset cannot be
-/// had. Any thread.
-TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime lastModified);
+/// The answer to request for a file of size bytes last written at written, a date-time in UTC
+/// (0 or less: unknown). Only GET and HEAD are conditional or partial: 304 when
+/// If-Modified-Since names a moment at or after written (compared in whole seconds of UTC,
+/// whatever the local zone); else 206 or 416 as the Range asks, when there is no If-Range or it
+/// names exactly that moment; else 200 with the whole file. A date that cannot be read counts as
+/// absent. Any thread.
+TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime written);
 
-/// The date-time a "Last-Modified" line gives for a file last written at moment: the moment in
-/// UTC shifted by the local offset of now, which is the offset the line's zone states, so that
-/// value and zone together name the moment exactly whatever daylight time did since. Throws
+/// The local date-time a response record holds as the Last-Modified of a file last written at
+/// moment: the moment in UTC shifted by the local offset of now, which is the offset that
+/// InternetDateText takes off again, so that the line names the moment exactly whatever daylight
+/// time did since. Throws
 /// EIdFailedToRetreiveTimeZoneInfo when the local offset cannot be had. Any thread.
 platform::TDateTime LastModifiedOf(std::time_t moment);
+
+/// The "Content-Disposition" value of a file answer for a file named name (in the system code
+/// page): inline, so that browsers show what they can, with a plain ASCII filename for clients
+/// that read no other (each character outside printable ASCII, and each of " \ % / as "_") and
+/// the real name as UTF-8, percent-encoded, in filename*. Any thread.
+std::string ContentDispositionOf(std::string_view name);
 
 /// Whether start, the first bytes of a file, reads as UTF-8 text: well-formed, with at least one
 /// byte above 0x7F. Unless start is the whole file, a character cut off at its end counts as

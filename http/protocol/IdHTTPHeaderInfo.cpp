@@ -137,6 +137,7 @@ void TIdResponseHeaderInfo::ResetFields() {
   AcceptRanges.clear();
   ContentRange.clear();
   RetryAfter.clear();
+  ContentDisposition.clear();
   ProxyAuthenticate.Clear();
   WWWAuthenticate.Clear();
 }
@@ -146,6 +147,7 @@ void TIdResponseHeaderInfo::ParseHeaderLines() {
   Server = HeaderLines.ValueOf("Server");
   ProxyConnection = HeaderLines.ValueOf("Proxy-Connection");
   AcceptRanges = HeaderLines.ValueOf("Accept-Ranges");
+  ContentDisposition = HeaderLines.ValueOf("Content-Disposition");
   // "bytes first-last/length"
   ContentRange = HeaderLines.ValueOf("Content-Range");
   std::string range = ContentRange;

@@ -92,6 +92,7 @@ public:
   std::string AcceptRanges;  // "Accept-Ranges" value: the range unit a file answer takes ("bytes")
   std::string ContentRange;  // "Content-Range" value: "bytes first-last/size" or "bytes */size"
   std::string RetryAfter;    // "Retry-After" value: the seconds to wait before asking again
+  std::string ContentDisposition;  // "Content-Disposition" value: how a file answer is shown and named
   std::string ProxyConnection;
   TIdHeaderList ProxyAuthenticate;  // every "Proxy-Authenticate" value
   TIdHeaderList WWWAuthenticate;    // every "WWW-Authenticate" value

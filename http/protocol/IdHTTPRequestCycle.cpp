@@ -10,9 +10,11 @@
 #include "http/protocol/IdHTTPRequestReader.h"
 #include "http/protocol/IdURI.h"
 #include "http/server/IdPeerThread.h"
+#include "platform/DateTime.h"
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <limits>
 
 namespace {
@@ -60,6 +62,42 @@ public:
 private:
   bool FUnlimited;
   TClock::time_point FEnd;
+};
+
+// When a request came in: by the steady clock for its duration, by the wall clock for its log.
+struct TArrival {
+  TClock::time_point At = TClock::now();
+  std::time_t Wall = platform::Now();
+};
+
+// Reports the request to the event once its answer is over, however the answer ended.
+class TReportWhenDone {
+public:
+  TReportWhenDone(const TIdHTTPRequestDoneEvent& event, const TIdHTTPRequestInfo& request,
+                  const TIdHTTPResponseInfo& response, const TIdTCPConnection& connection, const TArrival& arrival)
+      : FEvent(event), FRequest(request), FResponse(response), FConnection(connection), FArrival(arrival),
+        FSentBefore(connection.BytesSent()) {}
+  ~TReportWhenDone() {
+    if (!FEvent) return;
+    try {
+      const std::int64_t sent = FConnection.BytesSent() - FSentBefore;
+      const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(TClock::now() - FArrival.At);
+      FEvent(FRequest, {FResponse.StatusCode(), std::max<std::int64_t>(0, sent - FResponse.HeadSize), FArrival.Wall,
+                        duration.count()});
+    } catch (...) {
+      // A report that fails must not replace the error that may be ending the cycle.
+    }
+  }
+  TReportWhenDone(const TReportWhenDone&) = delete;
+  TReportWhenDone& operator=(const TReportWhenDone&) = delete;
+
+private:
+  const TIdHTTPRequestDoneEvent& FEvent;
+  const TIdHTTPRequestInfo& FRequest;
+  const TIdHTTPResponseInfo& FResponse;
+  const TIdTCPConnection& FConnection;
+  const TArrival& FArrival;
+  std::int64_t FSentBefore;
 };
 
 // Receives into the connection's input queue when it holds nothing, waiting at most timeoutMs;
@@ -114,8 +152,16 @@ void ReadDocument(TIdHTTPRequestInfo& request, const std::string& target) {
   if (!uri.Host().empty() && request.Host.empty()) request.Host = uri.Host();
 }
 
-// The fixed 500 page in place of whatever the handler had begun.
+// The fixed 500 page in place of whatever the handler had begun. Once a head has gone out, its
+// status stands and nothing may follow the part of the body that left: the answer ends there,
+// with the connection.
 void AnswerInternalError(TIdHTTPResponseInfo& response) {
+  if (response.HeaderWritten) {
+    response.BodyText.clear();
+    response.ReleaseBodyStream();
+    response.SetCloseAfterResponse(true);
+    return;
+  }
   response.SetStatusCode(500);
   response.ContentType = "text/html";
   response.BodyText = response.StatusPage();
@@ -152,6 +198,7 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
       connection.MaxLineLength > 0 ? static_cast<std::size_t>(connection.MaxLineLength) : std::numeric_limits<std::size_t>::max();
   TIdHTTPRequestReader reader({lineLimit, static_cast<std::size_t>(MaxHeaderLines), MaxHeadSize});
   ReadHeadWhile(connection, reader, TState::RequestLine, headDeadline);
+  const TArrival arrival;
   const std::string& requestLine = reader.RequestLine();
   const std::size_t lastBlank = requestLine.rfind(' ');
   if (lastBlank == std::string::npos) throw EIdHTTPErrorParsingCommand();
@@ -188,6 +235,7 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   ReadCredentials(request);
 
   TIdHTTPResponseInfo response(&connection);
+  const TReportWhenDone report(OnRequestDone, request, response, connection, arrival);
   response.SetCloseAfterResponse(!KeepAlive);
   if (!Trim(ServerSoftware).empty()) {
     response.ServerSoftware = ServerSoftware;

@@ -6,6 +6,7 @@
 #include "http/protocol/IdServerCookies.h"
 #include "http/io/IdStream.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -46,7 +47,7 @@ public:
   void ReleaseBodyStream();
 
   /// The entity lines, then Server, Content-Type, Location, Accept-Ranges, Content-Range,
-  /// Content-Length and Last-Modified; lines already present keep their place, the others follow
+  /// Content-Length, Last-Modified and Content-Disposition; lines already present keep their place, the others follow
   /// Server in that order.
   /// With a BasicRealm the response becomes a 401 challenge: status 401, "WWW-Authenticate:
   /// Basic realm="<realm>"", and the 49-byte 401 page in place of BodyText.
@@ -69,6 +70,7 @@ public:
   std::string BodyText;
   bool OwnsBodyStream = true;
   bool HeaderWritten = false;           // the status line and header lines have been sent
+  std::int64_t HeadSize = 0;            // bytes of the head that WriteHead put together
   TIdHTTPSession* Session = nullptr;    // sessions are off: always none
   std::string ServerSoftware;           // product text, copied into Server
 

@@ -38,6 +38,7 @@ void TIdHTTPResponseInfo::BuildHeaderLines() {
   putText("Retry-After", RetryAfter);
   if (ContentLength() >= 0) HeaderLines.PutValue("Content-Length", std::to_string(ContentLength()));
   if (LastModified > 0) HeaderLines.PutValue("Last-Modified", InternetDateText(LastModified));
+  putText("Content-Disposition", ContentDisposition);
   if (!BasicRealm.empty()) {
     SetStatusCode(401);
     HeaderLines.PutValue("WWW-Authenticate", "Basic realm=\"" + BasicRealm + "\"");
@@ -79,6 +80,7 @@ void TIdHTTPResponseInfo::WriteHead() {
     head += kCrLf;
   }
   head += kCrLf;
+  HeadSize = static_cast<std::int64_t>(head.size());
   TIdTCPConnection& connection = *ClientConnection;
   connection.WriteText(head);
   if (ContentLength() > kHeldBodyLimit) connection.HoldPartialSends(false);

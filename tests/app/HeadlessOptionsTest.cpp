@@ -40,6 +40,9 @@ TEST(HeadlessOptions, ReadsEveryOption) {
   EXPECT_EQ(options.Extension, "txt");  // a leading dot is forgiven
   EXPECT_EQ(options.Root, "root");
   EXPECT_EQ(Parse({"--password-file", "/run/pw", "r"}).PasswordFile, "/run/pw");
+  EXPECT_EQ(Parse({"--access-log", "/var/log/velmora.log", "r"}).AccessLog, "/var/log/velmora.log");
+  EXPECT_EQ(Parse({"r", "--access-log", "-"}).AccessLog, "-");  // standard output, not a root
+  EXPECT_EQ(Parse({"r"}).AccessLog, "");
   EXPECT_TRUE(Parse({"--help"}).Help);
   EXPECT_TRUE(Parse({"-h"}).Help);
   EXPECT_TRUE(Parse({"--version"}).Version);
@@ -80,6 +83,8 @@ TEST(HeadlessOptions, RefusesBadCommandLinesInBothLanguages) {
       {{"--port", "", "r"}, "bad port: "},
       {{"--port=-1", "r"}, "bad port: -1"},
       {{"r", "--port"}, "--port needs a value"},
+      {{"--access-log", "", "r"}, "--access-log needs a file name, or - for standard output"},
+      {{"r", "--access-log"}, "--access-log needs a value"},
       {{"--user"}, "--user needs a value"},
       {{"--frobnicate", "r"}, "unknown option: --frobnicate"},
       {{"--include-hidden=yes", "r"}, "--include-hidden takes no value"},

@@ -269,6 +269,15 @@ TEST_F(HeadlessTest, WindowRefusesOptionsItWouldNotUse) {
   ExpectBilingualLinesThenTheUsage(error);
 }
 
+TEST_F(HeadlessTest, AnAccessLogThatCannotBeOpenedExits2NamingIt) {
+  const QString log = FTemp.path() + "/nosuch/access.log";
+  THeadlessProcess server;
+  server.Start({"--port", Port(), "--access-log", log, Root()});
+  EXPECT_EQ(server.Finish(), 2);
+  EXPECT_EQ(server.Error(), "velmora: アクセスログを開けません: " + log.toStdString() +
+                                " / cannot open the access log " + log.toStdString() + "\n");
+}
+
 // Without a display, and without --headless, the program still answers these.
 TEST_F(HeadlessTest, HelpAndVersionExit0WithOrWithoutHeadless) {
   for (const QStringList& args : {QStringList{"--help"}, QStringList{"-h"}, QStringList{"--headless", "--help"},
@@ -384,7 +393,8 @@ TEST_F(HeadlessTest, AnswersListingsAndFilesAndLogsEveryRequest) {
   EXPECT_TRUE(std::regex_match(Exchange("GET /a.txt HTTP/1.1\r\n\r\n"),
                                std::regex("HTTP/1\\.1 200 OK\\(&O\\)\r\nConnection: close\r\nContent-Type: text/plain\r\n"
                                           "Content-Length: 5\r\nServer: Velmora/1\\.0\r\nAccept-Ranges: bytes\r\n"
-                                          "Last-Modified: [A-Z][a-z]{2}, \\d+ [A-Z][a-z]{2} \\d{4} \\d\\d:\\d\\d:\\d\\d \\+0000\r\n"
+                                          "Last-Modified: [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} \\d\\d:\\d\\d:\\d\\d GMT\r\n"
+                                          "Content-Disposition: inline; filename=\"a\\.txt\"; filename\\*=UTF-8''a\\.txt\r\n"
                                           "\r\nhello")));
   EXPECT_EQ(Exchange("GET /.secret HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
 

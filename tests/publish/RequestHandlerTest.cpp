@@ -240,7 +240,8 @@ TEST_F(RequestHandlerTest, FilesAreSentWholeWithTheirTypeDateAndRangeUnit) {
   Tree.File("pub/f.txt", content, 1087651337);
   const auto answer = Get("/f.txt");
   EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "text/plain", 32769,
-                              "Accept-Ranges: bytes\r\nLast-Modified: Sat, 19 Jun 2004 13:22:17 +0000\r\n"));
+                              "Accept-Ranges: bytes\r\nLast-Modified: Sat, 19 Jun 2004 13:22:17 GMT\r\n"
+                              "Content-Disposition: inline; filename=\"f.txt\"; filename*=UTF-8''f.txt\r\n"));
   EXPECT_EQ(answer.Body, content);
   EXPECT_EQ(Get("/f.txt", "Range: bytes=-2\r\n").Body, "zz");
 }

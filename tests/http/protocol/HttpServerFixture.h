@@ -15,9 +15,14 @@
 #include "support/HttpExchange.h"
 
 // The last-write time the file answer tests give their files, and the Last-Modified line it
-// makes at UTC+9.
+// makes in any zone.
 inline constexpr std::time_t kFileTime = 1087651337;  // 2004-06-19 13:22:17 UTC
-inline constexpr char kFileLastModified[] = "Last-Modified: Sat, 19 Jun 2004 22:22:17 +0900\r\n";
+inline constexpr char kFileLastModified[] = "Last-Modified: Sat, 19 Jun 2004 13:22:17 GMT\r\n";
+
+// The Content-Disposition line of a file answer, for a name that needs no escaping.
+inline std::string DispositionLine(const std::string& name) {
+  return "Content-Disposition: inline; filename=\"" + name + "\"; filename*=UTF-8''" + name + "\r\n";
+}
 
 struct TSeenRequest {
   std::string Command, Document, Version, QueryText, PostText, AuthUser, AuthPassword, Host, RemoteIP;

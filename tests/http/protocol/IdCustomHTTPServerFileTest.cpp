@@ -38,10 +38,11 @@ protected:
   testhttp::TAnswer Get(const std::string& target, const std::string& headers, const char* method = "GET") {
     return Exchange(Port(), Request(method, target, headers));
   }
-  // The lines after Server of a file answer, Content-Range first when there is one.
-  static std::string After(const std::string& contentRange = "") {
+  // The lines after Server of a file answer, Content-Range first when there is one, and the
+  // file's name when the answer carries the file.
+  static std::string After(const std::string& contentRange = "", const std::string& name = "") {
     return "Accept-Ranges: bytes\r\n" + (contentRange.empty() ? "" : "Content-Range: " + contentRange + "\r\n") +
-           kFileLastModified;
+           kFileLastModified + (name.empty() ? "" : DispositionLine(name));
   }
 
   TScopedTimeZone Zone{"JST-9"};
@@ -67,7 +68,7 @@ TEST_F(FileAnswerTest, APartGoesOutAs206WithItsRange) {
     const std::string contentRange =
         "bytes " + std::to_string(c.first) + "-" + std::to_string(c.first + c.count - 1) + "/100000";
     const std::string head = Head("HTTP/1.1 206 Partial Content", "application/x-test",
-                                  static_cast<long long>(c.count), After(contentRange));
+                                  static_cast<long long>(c.count), After(contentRange, "f"));
     const auto answer = Get("/f", std::string("Range: ") + c.range + "\r\n");
     EXPECT_EQ(answer.Head, head);
     EXPECT_EQ(answer.Body, content.substr(c.first, c.count));
@@ -94,7 +95,7 @@ TEST_F(FileAnswerTest, ARangeThatNamesNoByteIs416AndABadOneGetsTheWholeFile) {
   for (const char* range : {"bytes=0-1,5-6", "bytes=9-1", "lines=1-2", "bytes=x-"}) {
     SCOPED_TRACE(range);
     const auto answer = Get("/f", std::string("Range: ") + range + "\r\n");
-    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", 1000, After()));
+    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", 1000, After("", "f")));
     EXPECT_EQ(answer.Body, content);
   }
 }
@@ -113,10 +114,10 @@ TEST_F(FileAnswerTest, AFileBeyondFourGiBIsServedAtAnyOffset) {
 
   auto answer = Get("/big", "Range: bytes=4294967288-4294967303\r\n");
   EXPECT_EQ(answer.Head, Head("HTTP/1.1 206 Partial Content", "application/x-test", 16,
-                              After("bytes 4294967288-4294967303/4294967396")));
+                              After("bytes 4294967288-4294967303/4294967396", "big")));
   EXPECT_EQ(answer.Body, "0123456789abcdef");
   EXPECT_EQ(Get("/big", "Range: bytes=-3\r\n").Body, "END");
-  EXPECT_EQ(Get("/big", "", "HEAD").Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", 4294967396LL, After()));
+  EXPECT_EQ(Get("/big", "", "HEAD").Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", 4294967396LL, After("", "big")));
 }
 
 // A short body leaves in the head's send, a longer one through the file transmit call: both
@@ -126,7 +127,8 @@ TEST_F(FileAnswerTest, FilesOnEitherSideOfTheShortBodyLimitArriveWhole) {
     SCOPED_TRACE(size);
     const std::string content = File("f" + std::to_string(size), size);
     const auto answer = Get("/f" + std::to_string(size), "");
-    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", static_cast<long long>(size), After()));
+    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", static_cast<long long>(size),
+                                After("", "f" + std::to_string(size))));
     EXPECT_EQ(answer.Body, content);
   }
 }

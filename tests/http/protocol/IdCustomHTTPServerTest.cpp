@@ -27,8 +27,10 @@ using testhttp::Head;
 using testhttp::Request;
 using testsock::TClient;
 
-// The lines every file answer adds after Server, at UTC+9.
-const std::string kFileLines = std::string("Accept-Ranges: bytes\r\n") + kFileLastModified;
+// The lines a file answer adds after Server for a file of that name.
+std::string FileLines(const std::string& name) {
+  return std::string("Accept-Ranges: bytes\r\n") + kFileLastModified + DispositionLine(name);
+}
 
 class HttpCycleTest : public THttpServerFixture {
 protected:
@@ -361,7 +363,7 @@ TEST_F(HttpCycleTest, FilesGoOutWholeAtTheBlockEdges) {
     const std::string name = "f" + std::to_string(size);
     const std::string content = File(name, size);
     const auto answer = Exchange(Port(), Request("GET", "/" + name));
-    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", static_cast<long long>(size), kFileLines));
+    EXPECT_EQ(answer.Head, Head("HTTP/1.1 200 OK(&O)", "application/x-test", static_cast<long long>(size), FileLines(name)));
     EXPECT_EQ(answer.Body, content);
   }
 }
@@ -374,7 +376,7 @@ TEST_F(HttpCycleTest, FileWithoutTypeTakesTheServersTable) {
   };
   Start();
   EXPECT_EQ(Exchange(Port(), Request("GET", "/")).Head,
-            Head("HTTP/1.1 200 OK(&O)", "application/octet-stream", 3, kFileLines));
+            Head("HTTP/1.1 200 OK(&O)", "application/octet-stream", 3, FileLines("blob")));
 }
 
 TEST_F(HttpCycleTest, FileThatCannotBeOpenedLeavesTheRecordUnwritten) {

@@ -41,16 +41,20 @@ TEST_F(TimeZone, LocalUtcOffsetFollowsTheZoneOfTheMoment) {
   EXPECT_EQ(LocalUtcOffset(), 0);
 }
 
-TEST_F(TimeZone, DateTextStatesTheLocalOffset) {
+TEST_F(TimeZone, DateTextIsTheMomentInGmtWhateverTheZone) {
+  // 2026-12-06 22:13:12 local time, at three offsets, and a day of one digit.
   const TDateTime value = At(2026, 12, 6, 22, 13, 12);
   Use("JST-9");
-  EXPECT_EQ(InternetDateText(value), "Sun, 6 Dec 2026 22:13:12 +0900");
+  EXPECT_EQ(InternetDateText(value), "Sun, 06 Dec 2026 13:13:12 GMT");
   Use("EST5");
-  EXPECT_EQ(InternetDateText(value), "Sun, 6 Dec 2026 22:13:12 -0500");
+  EXPECT_EQ(InternetDateText(value), "Mon, 07 Dec 2026 03:13:12 GMT");
+  Use("IST-5:30");
+  EXPECT_EQ(InternetDateText(value), "Sun, 06 Dec 2026 16:43:12 GMT");
   Use("UTC0");
-  EXPECT_EQ(InternetDateText(value), "Sun, 6 Dec 2026 22:13:12 +0000");
-  EXPECT_EQ(InternetDateText(At(2007, 1, 1)), "Mon, 1 Jan 2007 00:00:00 +0000");
-  EXPECT_EQ(InternetDateText(At(2007, 1, 1), true), "Mon, 1 Jan 2007 00:00:00 GMT");
+  EXPECT_EQ(InternetDateText(value), "Sun, 06 Dec 2026 22:13:12 GMT");
+  EXPECT_EQ(InternetDateText(At(2007, 1, 1)), "Mon, 01 Jan 2007 00:00:00 GMT");
+  Use("JST-9");
+  EXPECT_EQ(InternetDateText(At(2007, 1, 1, 8, 59, 59)), "Sun, 31 Dec 2006 23:59:59 GMT");
 }
 
 TEST_F(TimeZone, HeaderDateBecomesLocalTime) {
@@ -66,13 +70,16 @@ TEST_F(TimeZone, HeaderDateBecomesLocalTime) {
   EXPECT_EQ(HeaderDateToLocal("31 Feb 1994"), 0);
 }
 
-TEST(OffsetText, SignAndDigits) {
-  EXPECT_EQ(OffsetText(0.375, false), "+0900");
-  EXPECT_EQ(OffsetText(0.375, true), "+0900");
-  EXPECT_EQ(OffsetText(-5.0 / 24, false), "-0500");
-  EXPECT_EQ(OffsetText(-(3 * 60 + 30) * kMinute, false), "-0330");
-  EXPECT_EQ(OffsetText(0, false), "+0000");
-  EXPECT_EQ(OffsetText(0, true), "GMT");
+TEST_F(TimeZone, HeaderDateToUtcIgnoresTheLocalZone) {
+  for (const char* zone : {"JST-9", "EST5", "UTC0"}) {
+    SCOPED_TRACE(zone);
+    Use(zone);
+    EXPECT_NEAR(HeaderDateToUtc("Sun, 06 Nov 1994 08:49:37 GMT"), At(1994, 11, 6, 8, 49, 37), 1e-6);
+    EXPECT_NEAR(HeaderDateToUtc("Sun, 06 Nov 1994 17:49:37 +0900"), At(1994, 11, 6, 8, 49, 37), 1e-6);
+    EXPECT_NEAR(HeaderDateToUtc("Sun, 06 Nov 1994 06:19:37 -0230"), At(1994, 11, 6, 8, 49, 37), 1e-6);
+    EXPECT_EQ(HeaderDateToUtc("31 Feb 1994"), 0);
+    EXPECT_EQ(HeaderDateToUtc(""), 0);
+  }
 }
 
 // Parsing

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "http/protocol/IdGlobal.h"
+#include "platform/CodePage.h"
 #include "support/ScopedTimeZone.h"
 
 namespace {
@@ -61,19 +62,31 @@ TEST(ParseByteRange, OneRangeIsAPartOrUnsatisfiableAndAnythingElseTheWholeFile) 
 // Conditions, at UTC+9, for a file last written 2004-06-19 13:22:17 UTC
 class PlanFileAnswerTest : public ::testing::Test {
 protected:
+  static constexpr std::time_t kWritten = 1087651337;
   TScopedTimeZone Zone{"JST-9"};
-  const platform::TDateTime Modified = LastModifiedOf(1087651337);
 
   TIdFileAnswer Plan(const std::string& headers, const char* command = "GET") {
     TIdHTTPRequestInfo request;
     request.Command = command;
     request.HeaderLines.SetText(headers);
-    return PlanFileAnswer(request, 1000, Modified);
+    return PlanFileAnswer(request, 1000, platform::UtcDateTime(kWritten));
   }
 };
 
-TEST_F(PlanFileAnswerTest, LastModifiedStatesTheMomentWithTheLocalOffset) {
-  EXPECT_EQ(InternetDateText(Modified), "Sat, 19 Jun 2004 22:22:17 +0900");
+TEST_F(PlanFileAnswerTest, LastModifiedIsTheMomentInGmt) {
+  EXPECT_EQ(InternetDateText(LastModifiedOf(kWritten)), "Sat, 19 Jun 2004 13:22:17 GMT");
+}
+
+TEST_F(PlanFileAnswerTest, ConditionsCompareMomentsWhateverTheServersZone) {
+  for (const char* zone : {"JST-9", "EST5EDT,M3.2.0,M11.1.0", "UTC0", "IST-5:30"}) {
+    SCOPED_TRACE(zone);
+    Zone.Use(zone);
+    EXPECT_EQ(Plan("If-Modified-Since: Sat, 19 Jun 2004 13:22:17 GMT").StatusCode, 304);
+    EXPECT_EQ(Plan("If-Modified-Since: Sat, 19 Jun 2004 13:22:16 GMT").StatusCode, 200);
+    EXPECT_EQ(Plan("If-Modified-Since: " + InternetDateText(LastModifiedOf(kWritten))).StatusCode, 304);
+    EXPECT_EQ(Plan("Range: bytes=1-2\r\nIf-Range: Sat, 19 Jun 2004 13:22:17 GMT").StatusCode, 206);
+    EXPECT_EQ(Plan("Range: bytes=1-2\r\nIf-Range: Sat, 19 Jun 2004 22:22:17 GMT").StatusCode, 200);
+  }
 }
 
 TEST_F(PlanFileAnswerTest, IfModifiedSinceInEveryDateFormAtOrAfterTheFileGets304) {
@@ -81,7 +94,7 @@ TEST_F(PlanFileAnswerTest, IfModifiedSinceInEveryDateFormAtOrAfterTheFileGets304
       "If-Modified-Since: Sat, 19 Jun 2004 13:22:17 GMT",      // RFC 1123
       "If-Modified-Since: Saturday, 19-Jun-04 13:22:17 GMT",   // RFC 850
       "If-Modified-Since: Sat Jun 19 13:22:17 2004",           // asctime
-      "If-Modified-Since: Sat, 19 Jun 2004 22:22:17 +0900",    // as this server writes it
+      "If-Modified-Since: Sat, 19 Jun 2004 22:22:17 +0900",    // with a numeric zone
       "If-Modified-Since: Sat, 19 Jun 2004 13:22:18 GMT",      // later
   };
   for (const char* header : unchanged) {
@@ -139,6 +152,28 @@ TEST(LastModifiedOf, NamesTheMomentInEveryZoneAndSeason) {
                 platform::DateTimeToSeconds(LastModifiedOf(moment)));
     }
   }
+}
+
+// How a file answer names its file
+TEST(ContentDispositionOf, PlainNameForEveryClientAndTheRealNameAsUtf8) {
+  EXPECT_EQ(ContentDispositionOf("notes.txt"), "inline; filename=\"notes.txt\"; filename*=UTF-8''notes.txt");
+  // curl -OJ reads only the plain name: "#" and the blank stay in it, encoded only in filename*.
+  EXPECT_EQ(ContentDispositionOf("C# notes.txt"),
+            "inline; filename=\"C# notes.txt\"; filename*=UTF-8''C#%20notes.txt");
+  // One "_" a character, whatever its length in bytes.
+  EXPECT_EQ(ContentDispositionOf("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"),
+            "inline; filename=\"___.txt\"; filename*=UTF-8''%E6%97%A5%E6%9C%AC%E8%AA%9E.txt");
+  // Nothing that could end the quoted name early or be taken for an escape or a folder.
+  EXPECT_EQ(ContentDispositionOf("say \"hi\"\\100%;x.txt"),
+            "inline; filename=\"say _hi__100_;x.txt\"; filename*=UTF-8''say%20%22hi%22%5C100%25%3Bx.txt");
+  EXPECT_EQ(ContentDispositionOf("tab\there'\x7F"), "inline; filename=\"tab_here'_\"; filename*=UTF-8''tab%09here%27%7F");
+}
+
+TEST(ContentDispositionOf, NamesOfTheShiftJisCodePageGoOutAsUtf8) {
+  platform::SetSystemCodePage(platform::TCodePage::ShiftJis);
+  const std::string value = ContentDispositionOf("\x93\xFA\x96\x7B.txt");  // 日本.txt
+  platform::SetSystemCodePage(platform::TCodePage::Utf8);
+  EXPECT_EQ(value, "inline; filename=\"__.txt\"; filename*=UTF-8''%E6%97%A5%E6%9C%AC.txt");
 }
 
 // Text that is labelled as UTF-8

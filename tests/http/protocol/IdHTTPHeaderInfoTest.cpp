@@ -164,7 +164,7 @@ TEST_F(HeaderInfo, BuildsSetFieldsInOrderWithCustomLinesLast) {
   info.BuildHeaderLines();  // a second build starts afresh
   EXPECT_EQ(info.HeaderLines.Lines(),
             (std::vector<std::string>{"Connection: close", "Content-Type: text/plain", "Content-Length: 0",
-                                      "Cache-control: private", "Date: Mon, 1 Jan 2007 00:00:00 +0000",
+                                      "Cache-control: private", "Date: Mon, 01 Jan 2007 00:00:00 GMT",
                                       "Pragma: no-cache", "X-Custom: 1", "Content-Type: not merged"}));
 }
 
