@@ -470,7 +470,7 @@ TEST_F(RequestHandlerSpillTest, AnAnswerPastTheTemporarySpaceIsBusy) {
   Tree.File("pub/small.txt", "s");
   const auto busy = Get("/index.xml");
   EXPECT_EQ(busy.Head, "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\nContent-Type: text/html\r\n"
-                       "Content-Length: 56\r\nRetry-After: 1\r\nServer: Velmora/1.0\r\n\r\n");
+                       "Content-Length: 56\r\nServer: Velmora/1.0\r\nRetry-After: 1\r\n\r\n");
   EXPECT_EQ(busy.Body, "<HTML><BODY><B>503 Service Unavailable</B></BODY></HTML>");
   EXPECT_EQ(Get("/small.txt").Body, "s");
 }
