@@ -28,13 +28,21 @@ TIndexParts::~TIndexParts() {
 }
 
 std::unique_ptr<TBodySink> TIndexParts::Take(std::size_t index, TTreeWalk::TWalked& walked) {
-  std::unique_lock<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   while (!FParts[index].Done) {
     // Rather than wait for a helper, walk a part that comes later.
-    if (!WalkNext(lock)) FPartDone.wait(lock);
+    const std::optional<std::size_t> next = ClaimNext();
+    if (!next) {
+      FPartDone.wait(lock.Native());
+      continue;
+    }
+    lock.Unlock();
+    TPart walked = WalkPart(*next);
+    lock.Lock();
+    Keep(*next, std::move(walked));
   }
   TPart part = std::move(FParts[index]);
-  lock.unlock();
+  lock.Unlock();
   if (part.Error) std::rethrow_exception(part.Error);
   bool metBefore = false;
   for (const platform::TFileId& id : part.Walked) {
@@ -49,10 +57,12 @@ std::unique_ptr<TBodySink> TIndexParts::Take(std::size_t index, TTreeWalk::TWalk
   return std::move(part.Sink);
 }
 
-bool TIndexParts::WalkNext(std::unique_lock<std::mutex>& lock) {
-  if (FNext == FParts.size()) return false;
-  const std::size_t index = FNext++;
-  lock.unlock();
+std::optional<std::size_t> TIndexParts::ClaimNext() {
+  if (FNext == FParts.size()) return std::nullopt;
+  return FNext++;
+}
+
+TIndexParts::TPart TIndexParts::WalkPart(std::size_t index) const {
   TPart part;
   try {
     part.Walked = FWalkedBefore;
@@ -60,11 +70,13 @@ bool TIndexParts::WalkNext(std::unique_lock<std::mutex>& lock) {
   } catch (...) {
     part.Error = std::current_exception();
   }
-  lock.lock();
   part.Done = true;
+  return part;
+}
+
+void TIndexParts::Keep(std::size_t index, TPart part) {
   FParts[index] = std::move(part);
   FPartDone.notify_all();
-  return true;
 }
 
 std::unique_ptr<TBodySink> TIndexParts::Walk(std::size_t index, TTreeWalk::TWalked& walked) const {
@@ -77,7 +89,13 @@ std::unique_ptr<TBodySink> TIndexParts::Walk(std::size_t index, TTreeWalk::TWalk
 }
 
 void TIndexParts::Help() {
-  std::unique_lock<std::mutex> lock(FLock);
-  while (!FStopping && WalkNext(lock)) {
+  platform::TLockGuard lock(FLock);
+  while (!FStopping) {
+    const std::optional<std::size_t> next = ClaimNext();
+    if (!next) return;
+    lock.Unlock();
+    TPart part = WalkPart(*next);
+    lock.Lock();
+    Keep(*next, std::move(part));
   }
 }

@@ -7,11 +7,12 @@
 #include <cstddef>
 #include <exception>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/Lock.h"
 #include "publish/BodySink.h"
 #include "publish/TreeWalk.h"
 
@@ -51,9 +52,12 @@ private:
     std::exception_ptr Error;
   };
 
-  // Walks the next part nobody has begun, if there is one, and keeps it. lock is held on entry
-  // and on return, but not while walking. Returns false when every part is begun already.
-  bool WalkNext(std::unique_lock<std::mutex>& lock);
+  // The next part nobody has begun, now taken by the caller; none when every part is begun.
+  std::optional<std::size_t> ClaimNext() REQUIRES(FLock);
+  // Walks a claimed part (without the lock), into what Keep stores.
+  TPart WalkPart(std::size_t index) const;
+  // Stores a walked part and wakes whoever waits for it.
+  void Keep(std::size_t index, TPart part) REQUIRES(FLock);
   std::unique_ptr<TBodySink> Walk(std::size_t index, TTreeWalk::TWalked& walked) const;
   void Help();
 
@@ -65,11 +69,10 @@ private:
   TTempSpace& FSpace;
   const std::size_t FMemoryLimit;
 
-  // State below is guarded by FLock.
-  std::mutex FLock;
-  std::condition_variable FPartDone;
-  std::vector<TPart> FParts;
-  std::size_t FNext = 0;  // the first part nobody has begun
+  platform::TLock FLock;
+  std::condition_variable FPartDone;  // a part was kept
+  std::vector<TPart> FParts GUARDED_BY(FLock);
+  std::size_t FNext GUARDED_BY(FLock) = 0;  // the first part nobody has begun
 
   std::vector<std::thread> FHelpers;
 };
