@@ -4,6 +4,7 @@
 #include "http/io/IdFileStream.h"
 #include "http/protocol/IdGlobal.h"
 #include "http/server/IdPeerThread.h"
+#include "platform/ScopeGuard.h"
 
 namespace {
 
@@ -98,14 +99,14 @@ std::int64_t TIdCustomHTTPServer::SendFileResponse(TIdPeerThread& AThread, const
     return connection.WriteFileRange(file, answer.Offset, answer.Count, true);
   }
   connection.BeginBufferedWrite();
-  try {
+  {
+    // Nothing of a file that shrank meanwhile goes out: no head announcing the wrong length.
+    const platform::TOnScopeFailure discard([&connection] {
+      connection.DiscardBufferedWrite();
+      connection.EndBufferedWrite();
+    });
     AResponseInfo.WriteHead();
     connection.WriteFileRange(file, answer.Offset, answer.Count, true);
-  } catch (...) {
-    // Nothing of a file that shrank meanwhile goes out: no head announcing the wrong length.
-    connection.DiscardBufferedWrite();
-    connection.EndBufferedWrite();
-    throw;
   }
   connection.EndBufferedWrite();
   return answer.Count;
