@@ -5,6 +5,7 @@
 #include "http/io/IdBuffer.h"
 #include "http/net/IdComponent.h"
 #include "http/io/IdReply.h"
+#include "http/io/IdSendMeter.h"
 #include "http/net/IdStack.h"
 #include "http/io/IdStream.h"
 
@@ -41,9 +42,19 @@ public:
   /// sendfile(2): the number stays valid until this thread closes the connection, because a close
   /// from another thread only shuts the socket down (a blocked send then fails with 10054).
   TIdStackSocketHandle SocketHandle() const;
-  /// Ends every send that makes no progress for ms milliseconds (0 = no limit) with
-  /// EIdSocketError 10060. Connection thread only; nothing happens without a connected socket.
-  void SetSendTimeout(int ms);
+  /// Ends an answer that moves fewer than minBytes (and at least one byte) in any windowMs
+  /// milliseconds of its sends (0 = no limit): the send under way then fails with
+  /// EIdSocketError 10060, never later than the moment the rule is broken. The window counts
+  /// from the answer's first send. Connection thread only.
+  void SetSendLimits(int windowMs, std::int64_t minBytes);
+  /// The next send begins a new answer. Connection thread only.
+  void RestartSendWindow() { FSendMeter.Restart(); }
+  /// The close after a whole answer: ends the sending side, so that the client reads the end
+  /// of the stream after the last byte, then reads and drops what the client still sends until
+  /// it closes, maxBytes have come or ms have passed, and closes the connection. Closing with
+  /// unread input would reset the connection and could cost the client the end of the answer.
+  /// Throws nothing; a connection already closed is only closed. Connection thread only.
+  void CloseGracefully(int ms, std::size_t maxBytes);
   /// Lets partial sends wait for more bytes (see TIdStack::SockHoldPartialSends) or sends what
   /// waits. Connection thread only; nothing happens without a connected socket.
   void HoldPartialSends(bool hold);
@@ -150,6 +161,15 @@ private:
   /// 10053, 10054 and 10058).
   [[noreturn]] void RaiseSendError();
   void TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t offset, std::int64_t count);
+  /// Before each send call: throws EIdSocketError 10060 once the send limits are broken, and
+  /// keeps the socket's own send timeout short enough that the call cannot block past them.
+  void LimitNextSend();
+  /// Whether a send call that failed was only cut short by the socket's send timeout, which
+  /// LimitNextSend() set: the limits, not the call, decide whether the answer goes on.
+  bool SendWaitCut(std::int64_t result) const;
+  void SetSocketSendTimeout(int ms);
+  // Reads and drops input until the peer closes, maxBytes have come or ms have passed.
+  void DropInput(int ms, std::size_t maxBytes);
   void ReleaseIOHandler();
 
   std::mutex FLock;                  // guards changes of FIOHandler/FOwnedIOHandler and the socket close
@@ -159,6 +179,8 @@ private:
   TIdManagedBuffer FInputQueue;          // received, not yet consumed
   std::unique_ptr<TIdSimpleBuffer> FPendingWrites;  // while buffered writing is on
   std::int64_t FFlushThreshold = -1;
+  TIdSendMeter FSendMeter;
+  int FSocketSendTimeout = 0;  // ms the socket's own send timeout holds now; 0 = none
   bool FLineWasSplit = false;
   bool FLineTimedOut = false;
 };

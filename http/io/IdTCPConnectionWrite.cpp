@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 namespace {
@@ -39,20 +40,39 @@ void TIdTCPConnection::WriteBytes(const void* buffer, std::int64_t count, bool s
 void TIdTCPConnection::SendBytes(const char* buffer, std::int64_t count) {
   std::int64_t position = 0;
   while (position < count) {
+    LimitNextSend();
     const std::int64_t sent = FIOHandler->Send(buffer + position, static_cast<std::size_t>(count - position));
+    if (SendWaitCut(sent)) continue;
     FPeerClosed = sent == 0;
     if (sent == -1) RaiseSendError();
     CheckClosed(true);
+    FSendMeter.Moved(sent, TIdSendMeter::TClock::now());
     DoWork(wmWrite, sent);
     position += sent;
   }
 }
 
+void TIdTCPConnection::LimitNextSend() {
+  if (!FSendMeter.Limited()) return;
+  const auto now = TIdSendMeter::TClock::now();
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(FSendMeter.Deadline(now) - now).count();
+  if (left <= 0) GStack()->RaiseSocketErrorFor(Id_WSAETIMEDOUT);
+  // Set again only when the call could block past the limit by more than the meter's own
+  // tolerance, or when an earlier short timeout would keep cutting waits for nothing: an answer
+  // that keeps moving costs no call here.
+  const auto tolerance = std::chrono::ceil<std::chrono::milliseconds>(FSendMeter.Tolerance()).count();
+  if (FSocketSendTimeout == 0 || FSocketSendTimeout > left + tolerance || FSocketSendTimeout * 2 < left) {
+    SetSocketSendTimeout(static_cast<int>(left));
+  }
+}
+
+bool TIdTCPConnection::SendWaitCut(std::int64_t result) const {
+  return result == -1 && FSendMeter.Limited() && GStack()->LastPlatformError() == Id_WSAEWOULDBLOCK;
+}
+
 void TIdTCPConnection::RaiseSendError() {
-  // Taken before anything else runs: the close below may leave its own error behind. On a
-  // blocking socket a send that would block is one that made no progress within the send timeout.
-  int error = GStack()->LastPlatformError();
-  if (error == Id_WSAEWOULDBLOCK) error = Id_WSAETIMEDOUT;
+  // Taken before anything else runs: the close below may leave its own error behind.
+  const int error = GStack()->LastPlatformError();
   CheckClosed(true);
   if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED || error == Id_WSAECONNRESET) CloseSocketOnly();
   GStack()->RaiseSocketErrorFor(error);
@@ -132,10 +152,13 @@ void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle,
   while (offset < end) {
     CheckClosed(true, true);
     if (!IsConnected()) throw EIdNotConnected();
+    LimitNextSend();
     const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(end - offset, kTransmitStep));
     const std::int64_t sent = GStack()->SockSendFile(socket, fileHandle, offset, wanted);
+    if (SendWaitCut(sent)) continue;
     if (sent == -1) RaiseSendError();
     if (sent == 0) throw EIdNoDataToRead();  // the file shrank while it was sent
+    FSendMeter.Moved(sent, TIdSendMeter::TClock::now());
     DoWork(wmWrite, sent);
   }
 }

@@ -21,6 +21,7 @@ constexpr int Id_SO_REUSEADDR = 4;
 constexpr int Id_SO_SNDTIMEO = 0x1005;  // a 32-bit count of milliseconds, 0 = no limit
 constexpr int Id_IPPROTO_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
+constexpr int Id_SD_Send = 1;
 constexpr int Id_SD_Both = 2;
 constexpr int Id_TIMEOUT_INFINITE = -2;
 // A receive flag of the engine's own, which the concrete stack maps: take only what has arrived,
