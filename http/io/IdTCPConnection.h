@@ -44,8 +44,9 @@ public:
   TIdStackSocketHandle SocketHandle() const;
   /// Ends an answer that moves fewer than minBytes (and at least one byte) in any windowMs
   /// milliseconds of its sends (0 = no limit): the send under way then fails with
-  /// EIdSocketError 10060, never later than the moment the rule is broken. The window counts
-  /// from the answer's first send. Connection thread only.
+  /// EIdSocketError 10060, never later than the moment the rule is broken, and the connection's
+  /// close becomes a reset. The window counts from the answer's first send. Connection thread
+  /// only.
   void SetSendLimits(int windowMs, std::int64_t minBytes);
   /// The next send begins a new answer. Connection thread only.
   void RestartSendWindow() { FSendMeter.Restart(); }
@@ -167,6 +168,8 @@ private:
   /// Whether a send call that failed was only cut short by the socket's send timeout, which
   /// LimitNextSend() set: the limits, not the call, decide whether the answer goes on.
   bool SendWaitCut(std::int64_t result) const;
+  // The close that follows resets the connection (a failure only costs the reset).
+  void ResetAtClose();
   void SetSocketSendTimeout(int ms);
   // Reads and drops input until the peer closes, maxBytes have come or ms have passed.
   void DropInput(int ms, std::size_t maxBytes);

@@ -56,7 +56,10 @@ void TIdTCPConnection::LimitNextSend() {
   if (!FSendMeter.Limited()) return;
   const auto now = TIdSendMeter::TClock::now();
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(FSendMeter.Deadline(now) - now).count();
-  if (left <= 0) GStack()->RaiseSocketErrorFor(Id_WSAETIMEDOUT);
+  if (left <= 0) {
+    ResetAtClose();
+    GStack()->RaiseSocketErrorFor(Id_WSAETIMEDOUT);
+  }
   // Set again only when the call could block past the limit by more than the meter's own
   // tolerance, or when an earlier short timeout would keep cutting waits for nothing: an answer
   // that keeps moving costs no call here.
@@ -64,6 +67,14 @@ void TIdTCPConnection::LimitNextSend() {
   if (FSocketSendTimeout == 0 || FSocketSendTimeout > left + tolerance || FSocketSendTimeout * 2 < left) {
     SetSocketSendTimeout(static_cast<int>(left));
   }
+}
+
+void TIdTCPConnection::ResetAtClose() {
+  // What the socket still holds for this client is dropped at the close, and the client learns
+  // that the answer was cut instead of reading on from the kernel's buffers for hours.
+  const TIdStackSocketHandle socket = SocketHandle();
+  const TIdLinger reset{1, 0};
+  if (socket != Id_INVALID_SOCKET) GStack()->SockSetOption(socket, Id_SOL_SOCKET, Id_SO_LINGER, &reset, sizeof reset);
 }
 
 bool TIdTCPConnection::SendWaitCut(std::int64_t result) const {

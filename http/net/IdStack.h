@@ -19,6 +19,7 @@ constexpr int Id_SOCK_STREAM = 1;
 constexpr int Id_SOL_SOCKET = 0xFFFF;
 constexpr int Id_SO_REUSEADDR = 4;
 constexpr int Id_SO_SNDTIMEO = 0x1005;  // a 32-bit count of milliseconds, 0 = no limit
+constexpr int Id_SO_LINGER = 0x0080;    // a TIdLinger
 constexpr int Id_IPPROTO_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
 constexpr int Id_SD_Send = 1;
@@ -40,6 +41,12 @@ constexpr int Id_WSAENOBUFS = 10055;
 constexpr int Id_WSAESHUTDOWN = 10058;
 constexpr int Id_WSAETIMEDOUT = 10060;
 constexpr int Id_WSAHOST_NOT_FOUND = 11001;
+
+/// The linger option as Windows sockets lay it out: on with 0 seconds makes the close a reset.
+struct TIdLinger {
+  std::uint16_t OnOff = 0;
+  std::uint16_t Seconds = 0;
+};
 
 using TIdSocketList = std::vector<TIdStackSocketHandle>;
 

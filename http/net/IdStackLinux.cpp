@@ -220,6 +220,12 @@ int TIdStackLinux::SockSetOption(TIdStackSocketHandle s, int level, int option, 
     const timeval timeout{ms / 1000, (ms % 1000) * 1000};
     return Checked(::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout));
   }
+  if (level == Id_SOL_SOCKET && option == Id_SO_LINGER && length == sizeof(TIdLinger)) {
+    TIdLinger windows;
+    std::memcpy(&windows, value, sizeof windows);
+    const linger native{windows.OnOff, windows.Seconds};
+    return Checked(::setsockopt(s, SOL_SOCKET, SO_LINGER, &native, sizeof native));
+  }
   int nativeLevel = level, nativeOption = option;
   NativeOption(level, option, nativeLevel, nativeOption);
   return Checked(::setsockopt(s, nativeLevel, nativeOption, value, static_cast<socklen_t>(length)));
