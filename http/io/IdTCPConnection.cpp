@@ -67,7 +67,7 @@ void TIdTCPConnection::SetSocketSendTimeout(int ms) {
 
 void TIdTCPConnection::CloseGracefully(int ms, std::size_t maxBytes) {
   try {
-    if (IsConnected()) {
+    if (!FAnswerCut && IsConnected()) {
       FIOHandler->ShutdownSend();
       DropInput(ms, maxBytes);
     }

@@ -14,6 +14,9 @@
 
 namespace {
 
+// FDelivered when the stack cannot tell what reached the peer.
+constexpr std::int64_t kDeliveryUnknown = -2;
+
 // The bytes one call of the platform's file transmit call is given: the work events come
 // between calls, and a client that has gone is noticed between them too.
 constexpr std::int64_t kTransmitStep = 4 << 20;
@@ -46,18 +49,37 @@ void TIdTCPConnection::SendBytes(const char* buffer, std::int64_t count) {
     FPeerClosed = sent == 0;
     if (sent == -1) RaiseSendError();
     CheckClosed(true);
-    FSendMeter.Moved(sent, TIdSendMeter::TClock::now());
+    NoteHandedOver(sent);
     DoWork(wmWrite, sent);
     position += sent;
   }
 }
 
+void TIdTCPConnection::NoteHandedOver(std::int64_t bytes) {
+  FHandedOver += bytes;
+  if (FDelivered == kDeliveryUnknown) FSendMeter.Moved(bytes, TIdSendMeter::TClock::now());
+}
+
+void TIdTCPConnection::NoteDelivered(TIdSendMeter::TClock::time_point now) {
+  // What the socket takes is no measure of progress: its buffers keep growing while the client
+  // reads nothing. It stands in only where the stack cannot tell what reached the client.
+  const std::int64_t unacknowledged = GStack()->SockUnacknowledged(SocketHandle());
+  if (unacknowledged < 0) {
+    FDelivered = kDeliveryUnknown;
+    return;
+  }
+  const std::int64_t delivered = FHandedOver - unacknowledged;
+  if (FDelivered >= 0 && delivered > FDelivered) FSendMeter.Moved(delivered - FDelivered, now);
+  FDelivered = std::max(FDelivered, delivered);
+}
+
 void TIdTCPConnection::LimitNextSend() {
   if (!FSendMeter.Limited()) return;
   const auto now = TIdSendMeter::TClock::now();
+  NoteDelivered(now);
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(FSendMeter.Deadline(now) - now).count();
   if (left <= 0) {
-    ResetAtClose();
+    CutAnswer();
     GStack()->RaiseSocketErrorFor(Id_WSAETIMEDOUT);
   }
   // Set again only when the call could block past the limit by more than the meter's own
@@ -69,7 +91,8 @@ void TIdTCPConnection::LimitNextSend() {
   }
 }
 
-void TIdTCPConnection::ResetAtClose() {
+void TIdTCPConnection::CutAnswer() {
+  FAnswerCut = true;
   // What the socket still holds for this client is dropped at the close, and the client learns
   // that the answer was cut instead of reading on from the kernel's buffers for hours.
   const TIdStackSocketHandle socket = SocketHandle();
@@ -169,7 +192,7 @@ void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle,
     if (SendWaitCut(sent)) continue;
     if (sent == -1) RaiseSendError();
     if (sent == 0) throw EIdNoDataToRead();  // the file shrank while it was sent
-    FSendMeter.Moved(sent, TIdSendMeter::TClock::now());
+    NoteHandedOver(sent);
     DoWork(wmWrite, sent);
   }
 }

@@ -87,6 +87,10 @@ public:
   /// few segments as possible (the shutdown's FIN rides on the last one). Only a hint: a stack
   /// without it sends at once.
   virtual void SockHoldPartialSends(TIdStackSocketHandle, bool /*hold*/) {}
+  /// How many of the bytes the socket s took for sending the peer has not acknowledged yet: the
+  /// socket takes more than its peer reads, so progress is told by what has reached the peer.
+  /// -1 when the platform cannot tell.
+  virtual std::int64_t SockUnacknowledged(TIdStackSocketHandle) { return -1; }
   virtual int SockShutdown(TIdStackSocketHandle s, int how) = 0;
   virtual int SockClose(TIdStackSocketHandle s) = 0;
   virtual int SockSetOption(TIdStackSocketHandle s, int level, int option, const void* value, int length) = 0;

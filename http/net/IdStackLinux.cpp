@@ -12,6 +12,8 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -206,6 +208,11 @@ void TIdStackLinux::SockHoldPartialSends(TIdStackSocketHandle s, bool hold) {
   // A failure only costs segments, so it is not reported.
   const int on = hold ? 1 : 0;
   ::setsockopt(s, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+}
+
+std::int64_t TIdStackLinux::SockUnacknowledged(TIdStackSocketHandle s) {
+  int queued = 0;
+  return Checked(::ioctl(s, SIOCOUTQ, &queued)) == -1 ? -1 : queued;
 }
 
 int TIdStackLinux::SockShutdown(TIdStackSocketHandle s, int how) { return Checked(::shutdown(s, how)); }

@@ -6,7 +6,10 @@
 
 #include <sys/socket.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -134,6 +137,32 @@ TEST_F(HttpSendLimitsTest, ANonReaderIsCutOneWindowAfterItsBuffersFilled) {
   EXPECT_LT(FirstReportAfter(start), 1.4);
   EXPECT_EQ(Reports(), std::vector<std::string>{"EIdSocketError 10060"});
   // Reset, not closed: what the server's socket still held is not fed to the client afterwards.
+  EXPECT_LT(client->ReceiveAll().size(), 1u << 20);
+}
+
+// The same through the platform's file transmit call.
+TEST_F(HttpSendLimitsTest, ANonReaderOfAFileIsCutOneWindowAfterItsBuffersFilled) {
+  const std::string path = testing::TempDir() + "velmora-send-limits-" + std::to_string(::getpid());
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const std::string block(1 << 20, 'f');
+    for (int i = 0; i < 32; ++i) std::fwrite(block.data(), 1, block.size(), file);
+    std::fclose(file);
+  }
+  Handler = [this, path](TIdPeerThread& thread, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
+    Server.SendFileResponse(thread, response, path);
+  };
+  Start();
+  const auto client = SmallClient();
+  const auto start = TClock::now();
+  ASSERT_TRUE(client->Send(Request("GET", "/")));
+  const bool reported = Eventually([&] { return !Reports().empty(); });
+  std::remove(path.c_str());
+  ASSERT_TRUE(reported);
+  EXPECT_GE(FirstReportAfter(start), 0.35);
+  EXPECT_LT(FirstReportAfter(start), 1.4);
+  EXPECT_EQ(Reports().front(), "EIdSocketError 10060");
   EXPECT_LT(client->ReceiveAll().size(), 1u << 20);
 }
 
