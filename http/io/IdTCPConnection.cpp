@@ -52,9 +52,12 @@ void TIdTCPConnection::HoldPartialSends(bool hold) {
 
 void TIdTCPConnection::SetSendLimits(int windowMs, std::int64_t minBytes) {
   FSendMeter.SetLimits(windowMs, minBytes);
-  // The socket's own timeout starts at the whole window: an answer that keeps moving never needs
-  // another one.
-  SetSocketSendTimeout(std::max(windowMs, 0));
+  // Set once here: an answer that keeps moving never needs another value.
+  SetSocketSendTimeout(FSendMeter.Limited() ? SendWaitSlice() : 0);
+}
+
+int TIdTCPConnection::SendWaitSlice() const {
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(FSendMeter.Tolerance()).count());
 }
 
 void TIdTCPConnection::SetSocketSendTimeout(int ms) {

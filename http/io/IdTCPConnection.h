@@ -166,7 +166,10 @@ private:
   void TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t offset, std::int64_t count);
   /// Before each send call: throws EIdSocketError 10060 once the send limits are broken, and
   /// keeps the socket's own send timeout short enough that the call cannot block past them.
-  void LimitNextSend();
+  /// Returns how long the call may wait, in ms (Id_TIMEOUT_INFINITE without limits).
+  int LimitNextSend();
+  // The longest wait of one send call under the limits, in ms.
+  int SendWaitSlice() const;
   /// Whether a send call that failed was only cut short by the socket's send timeout, which
   /// LimitNextSend() set: the limits, not the call, decide whether the answer goes on.
   bool SendWaitCut(std::int64_t result) const;

@@ -21,6 +21,20 @@ constexpr std::int64_t kDeliveryUnknown = -2;
 // between calls, and a client that has gone is noticed between them too.
 constexpr std::int64_t kTransmitStep = 4 << 20;
 
+// A socket that fails with 10035 instead of waiting, while it lives.
+class TNonBlockingScope {
+public:
+  explicit TNonBlockingScope(TIdStackSocketHandle socket) : FSocket(socket) {
+    GStack()->CheckSocketResult(GStack()->SockSetBlocking(FSocket, false));
+  }
+  ~TNonBlockingScope() { GStack()->SockSetBlocking(FSocket, true); }
+  TNonBlockingScope(const TNonBlockingScope&) = delete;
+  TNonBlockingScope& operator=(const TNonBlockingScope&) = delete;
+
+private:
+  TIdStackSocketHandle FSocket;
+};
+
 // Room made up front for collected writes: a response head fits.
 constexpr std::size_t kCollectedWrites = 512;
 
@@ -73,8 +87,8 @@ void TIdTCPConnection::NoteDelivered(TIdSendMeter::TClock::time_point now) {
   FDelivered = std::max(FDelivered, delivered);
 }
 
-void TIdTCPConnection::LimitNextSend() {
-  if (!FSendMeter.Limited()) return;
+int TIdTCPConnection::LimitNextSend() {
+  if (!FSendMeter.Limited()) return Id_TIMEOUT_INFINITE;
   const auto now = TIdSendMeter::TClock::now();
   NoteDelivered(now);
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(FSendMeter.Deadline(now) - now).count();
@@ -82,13 +96,12 @@ void TIdTCPConnection::LimitNextSend() {
     CutAnswer();
     GStack()->RaiseSocketErrorFor(Id_WSAETIMEDOUT);
   }
-  // Set again only when the call could block past the limit by more than the meter's own
-  // tolerance, or when an earlier short timeout would keep cutting waits for nothing: an answer
-  // that keeps moving costs no call here.
-  const auto tolerance = std::chrono::ceil<std::chrono::milliseconds>(FSendMeter.Tolerance()).count();
-  if (FSocketSendTimeout == 0 || FSocketSendTimeout > left + tolerance || FSocketSendTimeout * 2 < left) {
-    SetSocketSendTimeout(static_cast<int>(left));
-  }
+  // No wait lasts longer than one slice of the meter: what reaches the client while a call
+  // waits is seen, and counted, at most that late. The socket's own timeout is set again only
+  // when it would let a call wait longer than that or than the time left.
+  const int wait = static_cast<int>(std::min<long long>(left, SendWaitSlice()));
+  if (FSocketSendTimeout == 0 || FSocketSendTimeout > wait || FSocketSendTimeout * 2 < wait) SetSocketSendTimeout(wait);
+  return wait;
 }
 
 void TIdTCPConnection::CutAnswer() {
@@ -182,14 +195,21 @@ std::int64_t TIdTCPConnection::WriteFileRange(TIdReadOnlyFileStream& file, std::
 void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t offset,
                                     std::int64_t count) {
   TIdWorkScope work(*this, wmWrite, count);
+  // The transmit call never waits here, and the waits are this loop's own: a waiting
+  // sendfile(2) waits afresh for every piece it passes on, so no send timeout of the socket
+  // bounds it, and a client that frees a little now and then would hold it for hours.
+  const TNonBlockingScope nonBlocking(socket);
   const std::int64_t end = offset + count;
   while (offset < end) {
     CheckClosed(true, true);
     if (!IsConnected()) throw EIdNotConnected();
-    LimitNextSend();
+    const int left = LimitNextSend();
     const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(end - offset, kTransmitStep));
     const std::int64_t sent = GStack()->SockSendFile(socket, fileHandle, offset, wanted);
-    if (SendWaitCut(sent)) continue;
+    if (sent == -1 && GStack()->LastPlatformError() == Id_WSAEWOULDBLOCK) {
+      GStack()->SockWaitWritable(socket, left);
+      continue;
+    }
     if (sent == -1) RaiseSendError();
     if (sent == 0) throw EIdNoDataToRead();  // the file shrank while it was sent
     NoteHandedOver(sent);

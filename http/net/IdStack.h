@@ -82,6 +82,11 @@ public:
   /// thread waits here: it keeps next to nothing on that thread's stack, where a select set
   /// would take a page of its own.
   virtual int SockWaitReadable(TIdStackSocketHandle s, int timeoutMs) = 0;
+  /// Waits until s can take more bytes for sending (or has failed) or timeoutMs passes (-2 = no
+  /// limit). Returns 1, 0 on timeout, -1 on error.
+  virtual int SockWaitWritable(TIdStackSocketHandle s, int timeoutMs) = 0;
+  /// Whether calls on s wait (blocking) or fail with 10035 when they cannot go on at once.
+  virtual int SockSetBlocking(TIdStackSocketHandle s, bool blocking) = 0;
   /// While hold is set, sends that do not fill a whole segment wait in the socket until more
   /// bytes come, the hold is released or the socket is shut down, so that a response leaves in as
   /// few segments as possible (the shutdown's FIN rides on the last one). Only a hint: a stack

@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -202,6 +203,18 @@ int TIdStackLinux::SockWaitReadable(TIdStackSocketHandle s, int timeoutMs) {
   pollfd wait{s, POLLIN, 0};
   const int result = Checked(::poll(&wait, 1, timeoutMs == Id_TIMEOUT_INFINITE ? -1 : timeoutMs));
   return result > 0 ? ((wait.revents & (POLLIN | POLLHUP | POLLERR)) != 0 ? 1 : 0) : result;
+}
+
+int TIdStackLinux::SockWaitWritable(TIdStackSocketHandle s, int timeoutMs) {
+  pollfd wait{s, POLLOUT, 0};
+  const int result = Checked(::poll(&wait, 1, timeoutMs == Id_TIMEOUT_INFINITE ? -1 : timeoutMs));
+  return result > 0 ? ((wait.revents & (POLLOUT | POLLHUP | POLLERR)) != 0 ? 1 : 0) : result;
+}
+
+int TIdStackLinux::SockSetBlocking(TIdStackSocketHandle s, bool blocking) {
+  const int flags = Checked(::fcntl(s, F_GETFL));
+  if (flags == -1) return -1;
+  return Checked(::fcntl(s, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK));
 }
 
 void TIdStackLinux::SockHoldPartialSends(TIdStackSocketHandle s, bool hold) {
