@@ -203,11 +203,11 @@ void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle,
   while (offset < end) {
     CheckClosed(true, true);
     if (!IsConnected()) throw EIdNotConnected();
-    const int left = LimitNextSend();
+    const int wait = LimitNextSend();
     const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(end - offset, kTransmitStep));
     const std::int64_t sent = GStack()->SockSendFile(socket, fileHandle, offset, wanted);
     if (sent == -1 && GStack()->LastPlatformError() == Id_WSAEWOULDBLOCK) {
-      GStack()->SockWaitWritable(socket, left);
+      GStack()->SockWaitWritable(socket, wait);
       continue;
     }
     if (sent == -1) RaiseSendError();
