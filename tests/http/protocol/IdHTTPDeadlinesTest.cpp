@@ -127,11 +127,12 @@ protected:
 };
 
 TEST_F(HttpSendLimitsTest, ANonReaderIsCutOneWindowAfterItsBuffersFilled) {
-  AnswerWith(64 << 20);
+  AnswerWith(16 << 20);
   Start();
   const auto client = SmallClient();
-  const auto start = TClock::now();
   ASSERT_TRUE(client->Send(Request("GET", "/")));
+  ASSERT_EQ(client->Receive(1).size(), 1u);  // the window opens with the answer's first send
+  const auto start = TClock::now();
   ASSERT_TRUE(Eventually([&] { return !Reports().empty(); }));
   EXPECT_GE(FirstReportAfter(start), 0.35);
   EXPECT_LT(FirstReportAfter(start), 1.4);
@@ -155,8 +156,9 @@ TEST_F(HttpSendLimitsTest, ANonReaderOfAFileIsCutOneWindowAfterItsBuffersFilled)
   };
   Start();
   const auto client = SmallClient();
-  const auto start = TClock::now();
   ASSERT_TRUE(client->Send(Request("GET", "/")));
+  ASSERT_EQ(client->Receive(1).size(), 1u);
+  const auto start = TClock::now();
   const bool reported = Eventually([&] { return !Reports().empty(); });
   std::remove(path.c_str());
   ASSERT_TRUE(reported);
@@ -169,11 +171,12 @@ TEST_F(HttpSendLimitsTest, ANonReaderOfAFileIsCutOneWindowAfterItsBuffersFilled)
 // A reader that moves something before each send call could time out, but too little in all,
 // used to be served for as long as it liked.
 TEST_F(HttpSendLimitsTest, AReaderBelowTheRateIsCut) {
-  AnswerWith(64 << 20);
+  AnswerWith(16 << 20);
   Start();
   const auto client = SmallClient();
-  const auto start = TClock::now();
   ASSERT_TRUE(client->Send(Request("GET", "/")));
+  ASSERT_EQ(client->Receive(1).size(), 1u);
+  const auto start = TClock::now();
   while (Reports().empty() && SecondsSince(start) < 5) {
     client->Receive(4 * kKiB);  // 40 KiB a second
     std::this_thread::sleep_for(milliseconds(100));
