@@ -26,6 +26,9 @@ public:
   /// nothing has. Throws EIdConnClosedGracefully when not connected, as a wait on a closed
   /// transport does.
   virtual std::int64_t TryRecv(void* buffer, std::size_t length) = 0;
+  /// No more sending: the peer reads the end of the stream after what was sent, and this end can
+  /// still receive. Nothing when not connected.
+  virtual void ShutdownSend() = 0;
   /// Bytes sent or -1. Throws EIdClosedSocket when not connected.
   virtual std::int64_t Send(const void* buffer, std::size_t length) = 0;
 };

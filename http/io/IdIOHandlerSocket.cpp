@@ -28,6 +28,10 @@ std::int64_t TIdIOHandlerSocket::TryRecv(void* buffer, std::size_t length) {
   return FEndpoint->Recv(buffer, length, false);
 }
 
+void TIdIOHandlerSocket::ShutdownSend() {
+  if (FEndpoint) FEndpoint->ShutdownSend();
+}
+
 std::int64_t TIdIOHandlerSocket::Send(const void* buffer, std::size_t length) {
   if (!Connected()) throw EIdClosedSocket();
   return FEndpoint->Send(buffer, length);

@@ -17,6 +17,7 @@ public:
   std::int64_t Recv(void* buffer, std::size_t length) override;
   std::int64_t TryRecv(void* buffer, std::size_t length) override;
   std::int64_t Send(const void* buffer, std::size_t length) override;
+  void ShutdownSend() override;
 
   TIdSocketHandle* Endpoint() const { return FEndpoint.get(); }
 

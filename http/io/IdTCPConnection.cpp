@@ -4,6 +4,7 @@
 #include "http/io/IdIOHandlerSocket.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -22,6 +23,7 @@ void TIdTCPConnection::ReleaseIOHandler() {
   platform::TLockGuard lock(FLock);
   FIOHandler = nullptr;
   FOwnedIOHandler.reset();
+  FSocketSendTimeout = 0;
 }
 
 void TIdTCPConnection::SetIOHandler(std::unique_ptr<TIdIOHandler> handler) {
@@ -48,11 +50,47 @@ void TIdTCPConnection::HoldPartialSends(bool hold) {
   if (socket != Id_INVALID_SOCKET) GStack()->SockHoldPartialSends(socket, hold);
 }
 
-void TIdTCPConnection::SetSendTimeout(int ms) {
+void TIdTCPConnection::SetSendLimits(int windowMs, std::int64_t minBytes) {
+  FSendMeter.SetLimits(windowMs, minBytes);
+  // Set once here: an answer that keeps moving never needs another value.
+  SetSocketSendTimeout(FSendMeter.Limited() ? SendWaitSlice() : 0);
+}
+
+int TIdTCPConnection::SendWaitSlice() const {
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(FSendMeter.Tolerance()).count());
+}
+
+void TIdTCPConnection::SetSocketSendTimeout(int ms) {
   const TIdStackSocketHandle socket = SocketHandle();
+  if (socket == Id_INVALID_SOCKET) return;
   const std::int32_t value = ms;
-  if (socket != Id_INVALID_SOCKET)
-    GStack()->CheckSocketResult(GStack()->SockSetOption(socket, Id_SOL_SOCKET, Id_SO_SNDTIMEO, &value, sizeof value));
+  GStack()->CheckSocketResult(GStack()->SockSetOption(socket, Id_SOL_SOCKET, Id_SO_SNDTIMEO, &value, sizeof value));
+  FSocketSendTimeout = ms;
+}
+
+void TIdTCPConnection::CloseGracefully(int ms, std::size_t maxBytes) {
+  try {
+    if (!FAnswerCut && IsConnected()) {
+      FIOHandler->ShutdownSend();
+      DropInput(ms, maxBytes);
+    }
+  } catch (const EIdException&) {
+    // The client reset the connection or the server is stopping: nothing is left to save.
+  }
+  CloseConnection();
+}
+
+void TIdTCPConnection::DropInput(int ms, std::size_t maxBytes) {
+  FInputQueue.Clear();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  char block[4096];
+  for (std::size_t dropped = 0; dropped < maxBytes;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !FIOHandler->Readable(static_cast<int>(left))) return;
+    const std::int64_t n = FIOHandler->Recv(block, std::min(sizeof block, maxBytes - dropped));
+    if (n <= 0) return;  // the client closed too, or reset
+    dropped += static_cast<std::size_t>(n);
+  }
 }
 
 void TIdTCPConnection::DoOnDisconnected() {

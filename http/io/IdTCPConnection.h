@@ -5,6 +5,7 @@
 #include "http/io/IdBuffer.h"
 #include "http/net/IdComponent.h"
 #include "http/io/IdReply.h"
+#include "http/io/IdSendMeter.h"
 #include "http/net/IdStack.h"
 #include "http/io/IdStream.h"
 #include "platform/Lock.h"
@@ -41,9 +42,22 @@ public:
   /// sendfile(2): the number stays valid until this thread closes the connection, because a close
   /// from another thread only shuts the socket down (a blocked send then fails with 10054).
   TIdStackSocketHandle SocketHandle() const;
-  /// Ends every send that makes no progress for ms milliseconds (0 = no limit) with
-  /// EIdSocketError 10060. Connection thread only; nothing happens without a connected socket.
-  void SetSendTimeout(int ms);
+  /// Ends an answer that moves fewer than minBytes (and at least one byte) to the client, as its
+  /// acknowledgements tell, in any windowMs milliseconds of its sends (0 = no limit): the send
+  /// under way then fails with EIdSocketError 10060, never later than the moment the rule is
+  /// broken, and the connection's close becomes a reset. The window counts from the answer's
+  /// first send. Connection thread only.
+  void SetSendLimits(int windowMs, std::int64_t minBytes);
+  /// The next send begins a new answer. Connection thread only.
+  void RestartSendWindow() { FSendMeter.Restart(); }
+  /// The close after a whole answer: ends the sending side, so that the client reads the end
+  /// of the stream after the last byte, then reads and drops what the client still sends until
+  /// it closes, maxBytes have come or ms have passed, and closes the connection. Closing with
+  /// unread input would reset the connection and could cost the client the end of the answer.
+  /// An answer cut by the send limits is only closed.
+  /// Errors of the connection on the way are not raised; a connection already closed is only
+  /// closed. Connection thread only.
+  void CloseGracefully(int ms, std::size_t maxBytes);
   /// Lets partial sends wait for more bytes (see TIdStack::SockHoldPartialSends) or sends what
   /// waits. Connection thread only; nothing happens without a connected socket.
   void HoldPartialSends(bool hold);
@@ -125,7 +139,7 @@ public:
   bool BufferedWriting() const { return FPendingWrites != nullptr; }
 
   /// The bytes handed to the socket since the connection was made (sent, not merely queued).
-  std::int64_t BytesSent() const { return FBytesSent; }
+  std::int64_t BytesSent() const { return FHandedOver; }
 
   // --- results of the last ReadLine
   bool LineWasSplit() const { return FLineWasSplit; }
@@ -152,6 +166,25 @@ private:
   /// 10053, 10054 and 10058).
   [[noreturn]] void RaiseSendError();
   void TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t offset, std::int64_t count);
+  /// Before each send call: throws EIdSocketError 10060 once the send limits are broken, and
+  /// keeps the socket's own send timeout short enough that the call cannot block past them.
+  /// Returns how long the call may wait, in ms (Id_TIMEOUT_INFINITE without limits).
+  int LimitNextSend();
+  // The longest wait of one send call under the limits, in ms.
+  int SendWaitSlice() const;
+  /// Whether a send call that failed was only cut short by the socket's send timeout, which
+  /// LimitNextSend() set: the limits, not the call, decide whether the answer goes on.
+  bool SendWaitCut(std::int64_t result) const;
+  // The bytes a send call handed to the socket.
+  void NoteHandedOver(std::int64_t bytes);
+  // Gives the meter what has reached the peer since the last look.
+  void NoteDelivered(TIdSendMeter::TClock::time_point now);
+  // Marks the answer cut: the close that follows is a reset, with no graceful part (a failure
+  // of the socket option only costs the reset).
+  void CutAnswer();
+  void SetSocketSendTimeout(int ms);
+  // Reads and drops input until the peer closes, maxBytes have come or ms have passed.
+  void DropInput(int ms, std::size_t maxBytes);
   void ReleaseIOHandler() EXCLUDES(FLock);
 
   platform::TLock FLock;  // serialises the socket close with the release of the handler
@@ -162,7 +195,12 @@ private:
   TIdManagedBuffer FInputQueue;          // received, not yet consumed
   std::unique_ptr<TIdSimpleBuffer> FPendingWrites;  // while buffered writing is on
   std::int64_t FFlushThreshold = -1;
-  std::int64_t FBytesSent = 0;
+  TIdSendMeter FSendMeter;
+  int FSocketSendTimeout = 0;     // ms the socket's own send timeout holds now; 0 = none
+  std::int64_t FHandedOver = 0;   // bytes the socket took for sending
+  std::int64_t FDelivered = -1;   // of them, acknowledged by the peer at the last look (-1: no
+                                  // look yet; -2: the stack cannot tell)
+  bool FAnswerCut = false;
   bool FLineWasSplit = false;
   bool FLineTimedOut = false;
 };

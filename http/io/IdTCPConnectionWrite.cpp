@@ -10,13 +10,31 @@
 #include "platform/ScopeGuard.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 namespace {
 
+// FDelivered when the stack cannot tell what reached the peer.
+constexpr std::int64_t kDeliveryUnknown = -2;
+
 // The bytes one call of the platform's file transmit call is given: the work events come
 // between calls, and a client that has gone is noticed between them too.
 constexpr std::int64_t kTransmitStep = 4 << 20;
+
+// A socket that fails with 10035 instead of waiting, while it lives.
+class TNonBlockingScope {
+public:
+  explicit TNonBlockingScope(TIdStackSocketHandle socket) : FSocket(socket) {
+    GStack()->CheckSocketResult(GStack()->SockSetBlocking(FSocket, false));
+  }
+  ~TNonBlockingScope() { GStack()->SockSetBlocking(FSocket, true); }
+  TNonBlockingScope(const TNonBlockingScope&) = delete;
+  TNonBlockingScope& operator=(const TNonBlockingScope&) = delete;
+
+private:
+  TIdStackSocketHandle FSocket;
+};
 
 // Room made up front for collected writes: a response head fits.
 constexpr std::size_t kCollectedWrites = 512;
@@ -40,21 +58,69 @@ void TIdTCPConnection::WriteBytes(const void* buffer, std::int64_t count, bool s
 void TIdTCPConnection::SendBytes(const char* buffer, std::int64_t count) {
   std::int64_t position = 0;
   while (position < count) {
+    LimitNextSend();
     const std::int64_t sent = FIOHandler->Send(buffer + position, static_cast<std::size_t>(count - position));
+    if (SendWaitCut(sent)) continue;
     FPeerClosed = sent == 0;
     if (sent == -1) RaiseSendError();
-    FBytesSent += sent;
     CheckClosed(true);
+    NoteHandedOver(sent);
     DoWork(wmWrite, sent);
     position += sent;
   }
 }
 
+void TIdTCPConnection::NoteHandedOver(std::int64_t bytes) {
+  FHandedOver += bytes;
+  if (FDelivered == kDeliveryUnknown) FSendMeter.Moved(bytes, TIdSendMeter::TClock::now());
+}
+
+void TIdTCPConnection::NoteDelivered(TIdSendMeter::TClock::time_point now) {
+  // What the socket takes is no measure of progress: its buffers keep growing while the client
+  // reads nothing. It stands in only where the stack cannot tell what reached the client.
+  const std::int64_t unacknowledged = GStack()->SockUnacknowledged(SocketHandle());
+  if (unacknowledged < 0) {
+    FDelivered = kDeliveryUnknown;
+    return;
+  }
+  const std::int64_t delivered = FHandedOver - unacknowledged;
+  if (FDelivered >= 0 && delivered > FDelivered) FSendMeter.Moved(delivered - FDelivered, now);
+  FDelivered = std::max(FDelivered, delivered);
+}
+
+int TIdTCPConnection::LimitNextSend() {
+  if (!FSendMeter.Limited()) return Id_TIMEOUT_INFINITE;
+  const auto now = TIdSendMeter::TClock::now();
+  NoteDelivered(now);
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(FSendMeter.Deadline(now) - now).count();
+  if (left <= 0) {
+    CutAnswer();
+    GStack()->RaiseSocketErrorFor(Id_WSAETIMEDOUT);
+  }
+  // No wait lasts longer than one slice of the meter: what reaches the client while a call
+  // waits is seen, and counted, at most that late. The socket's own timeout is set again only
+  // when it would let a call wait longer than that or than the time left.
+  const int wait = static_cast<int>(std::min<long long>(left, SendWaitSlice()));
+  if (FSocketSendTimeout == 0 || FSocketSendTimeout > wait || FSocketSendTimeout * 2 < wait) SetSocketSendTimeout(wait);
+  return wait;
+}
+
+void TIdTCPConnection::CutAnswer() {
+  FAnswerCut = true;
+  // What the socket still holds for this client is dropped at the close, and the client learns
+  // that the answer was cut instead of reading on from the kernel's buffers for hours.
+  const TIdStackSocketHandle socket = SocketHandle();
+  const TIdLinger reset{1, 0};
+  if (socket != Id_INVALID_SOCKET) GStack()->SockSetOption(socket, Id_SOL_SOCKET, Id_SO_LINGER, &reset, sizeof reset);
+}
+
+bool TIdTCPConnection::SendWaitCut(std::int64_t result) const {
+  return result == -1 && FSendMeter.Limited() && GStack()->LastPlatformError() == Id_WSAEWOULDBLOCK;
+}
+
 void TIdTCPConnection::RaiseSendError() {
-  // Taken before anything else runs: the close below may leave its own error behind. On a
-  // blocking socket a send that would block is one that made no progress within the send timeout.
-  int error = GStack()->LastPlatformError();
-  if (error == Id_WSAEWOULDBLOCK) error = Id_WSAETIMEDOUT;
+  // Taken before anything else runs: the close below may leave its own error behind.
+  const int error = GStack()->LastPlatformError();
   CheckClosed(true);
   if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED || error == Id_WSAECONNRESET) CloseSocketOnly();
   GStack()->RaiseSocketErrorFor(error);
@@ -130,15 +196,24 @@ std::int64_t TIdTCPConnection::WriteFileRange(TIdStream& file, std::int64_t offs
 void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t offset,
                                     std::int64_t count) {
   TIdWorkScope work(*this, wmWrite, count);
+  // The transmit call never waits here, and the waits are this loop's own: a waiting
+  // sendfile(2) waits afresh for every piece it passes on, so no send timeout of the socket
+  // bounds it, and a client that frees a little now and then would hold it for hours.
+  const TNonBlockingScope nonBlocking(socket);
   const std::int64_t end = offset + count;
   while (offset < end) {
     CheckClosed(true, true);
     if (!IsConnected()) throw EIdNotConnected();
+    const int wait = LimitNextSend();
     const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(end - offset, kTransmitStep));
     const std::int64_t sent = GStack()->SockSendFile(socket, fileHandle, offset, wanted);
+    if (sent == -1 && GStack()->LastPlatformError() == Id_WSAEWOULDBLOCK) {
+      GStack()->SockWaitWritable(socket, wait);
+      continue;
+    }
     if (sent == -1) RaiseSendError();
     if (sent == 0) throw EIdNoDataToRead();  // the file shrank while it was sent
-    FBytesSent += sent;
+    NoteHandedOver(sent);
     DoWork(wmWrite, sent);
   }
 }

@@ -31,6 +31,12 @@ void TIdSocketHandle::CloseSocketHandle() {
   GStack()->SockShutdown(FHandle, Id_SD_Both);
 }
 
+void TIdSocketHandle::ShutdownSend() {
+  std::lock_guard<std::mutex> lock(FLock);
+  // A failure means the peer has reset the connection: there is no sending side left to end.
+  if (Allocated()) GStack()->SockShutdown(FHandle, Id_SD_Send);
+}
+
 void TIdSocketHandle::Reset(bool resetLocal) {
   {
     platform::TLockGuard lock(FLock);

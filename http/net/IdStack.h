@@ -19,8 +19,10 @@ constexpr int Id_SOCK_STREAM = 1;
 constexpr int Id_SOL_SOCKET = 0xFFFF;
 constexpr int Id_SO_REUSEADDR = 4;
 constexpr int Id_SO_SNDTIMEO = 0x1005;  // a 32-bit count of milliseconds, 0 = no limit
+constexpr int Id_SO_LINGER = 0x0080;    // a TIdLinger
 constexpr int Id_IPPROTO_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
+constexpr int Id_SD_Send = 1;
 constexpr int Id_SD_Both = 2;
 constexpr int Id_TIMEOUT_INFINITE = -2;
 // A receive flag of the engine's own, which the concrete stack maps: take only what has arrived,
@@ -41,6 +43,12 @@ constexpr int Id_WSAENOBUFS = 10055;
 constexpr int Id_WSAESHUTDOWN = 10058;
 constexpr int Id_WSAETIMEDOUT = 10060;
 constexpr int Id_WSAHOST_NOT_FOUND = 11001;
+
+/// The linger option as Windows sockets lay it out: on with 0 seconds makes the close a reset.
+struct TIdLinger {
+  std::uint16_t OnOff = 0;
+  std::uint16_t Seconds = 0;
+};
 
 using TIdSocketList = std::vector<TIdStackSocketHandle>;
 
@@ -76,11 +84,20 @@ public:
   /// thread waits here: it keeps next to nothing on that thread's stack, where a select set
   /// would take a page of its own.
   virtual int SockWaitReadable(TIdStackSocketHandle s, int timeoutMs) = 0;
+  /// Waits until s can take more bytes for sending (or has failed) or timeoutMs passes (-2 = no
+  /// limit). Returns 1, 0 on timeout, -1 on error.
+  virtual int SockWaitWritable(TIdStackSocketHandle s, int timeoutMs) = 0;
+  /// Whether calls on s wait (blocking) or fail with 10035 when they cannot go on at once.
+  virtual int SockSetBlocking(TIdStackSocketHandle s, bool blocking) = 0;
   /// While hold is set, sends that do not fill a whole segment wait in the socket until more
   /// bytes come, the hold is released or the socket is shut down, so that a response leaves in as
   /// few segments as possible (the shutdown's FIN rides on the last one). Only a hint: a stack
   /// without it sends at once.
   virtual void SockHoldPartialSends(TIdStackSocketHandle, bool /*hold*/) {}
+  /// How many of the bytes the socket s took for sending the peer has not acknowledged yet: the
+  /// socket takes more than its peer reads, so progress is told by what has reached the peer.
+  /// -1 when the platform cannot tell.
+  virtual std::int64_t SockUnacknowledged(TIdStackSocketHandle) { return -1; }
   virtual int SockShutdown(TIdStackSocketHandle s, int how) = 0;
   virtual int SockClose(TIdStackSocketHandle s) = 0;
   virtual int SockSetOption(TIdStackSocketHandle s, int level, int option, const void* value, int length) = 0;

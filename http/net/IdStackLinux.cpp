@@ -7,11 +7,14 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -202,10 +205,27 @@ int TIdStackLinux::SockWaitReadable(TIdStackSocketHandle s, int timeoutMs) {
   return result > 0 ? ((wait.revents & (POLLIN | POLLHUP | POLLERR)) != 0 ? 1 : 0) : result;
 }
 
+int TIdStackLinux::SockWaitWritable(TIdStackSocketHandle s, int timeoutMs) {
+  pollfd wait{s, POLLOUT, 0};
+  const int result = Checked(::poll(&wait, 1, timeoutMs == Id_TIMEOUT_INFINITE ? -1 : timeoutMs));
+  return result > 0 ? ((wait.revents & (POLLOUT | POLLHUP | POLLERR)) != 0 ? 1 : 0) : result;
+}
+
+int TIdStackLinux::SockSetBlocking(TIdStackSocketHandle s, bool blocking) {
+  const int flags = Checked(::fcntl(s, F_GETFL));
+  if (flags == -1) return -1;
+  return Checked(::fcntl(s, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK));
+}
+
 void TIdStackLinux::SockHoldPartialSends(TIdStackSocketHandle s, bool hold) {
   // A failure only costs segments, so it is not reported.
   const int on = hold ? 1 : 0;
   ::setsockopt(s, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+}
+
+std::int64_t TIdStackLinux::SockUnacknowledged(TIdStackSocketHandle s) {
+  int queued = 0;
+  return Checked(::ioctl(s, SIOCOUTQ, &queued)) == -1 ? -1 : queued;
 }
 
 int TIdStackLinux::SockShutdown(TIdStackSocketHandle s, int how) { return Checked(::shutdown(s, how)); }
@@ -219,6 +239,12 @@ int TIdStackLinux::SockSetOption(TIdStackSocketHandle s, int level, int option, 
     std::memcpy(&ms, value, sizeof ms);
     const timeval timeout{ms / 1000, (ms % 1000) * 1000};
     return Checked(::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout));
+  }
+  if (level == Id_SOL_SOCKET && option == Id_SO_LINGER && length == sizeof(TIdLinger)) {
+    TIdLinger windows;
+    std::memcpy(&windows, value, sizeof windows);
+    const linger native{windows.OnOff, windows.Seconds};
+    return Checked(::setsockopt(s, SOL_SOCKET, SO_LINGER, &native, sizeof native));
   }
   int nativeLevel = level, nativeOption = option;
   NativeOption(level, option, nativeLevel, nativeOption);

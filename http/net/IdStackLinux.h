@@ -18,6 +18,9 @@ public:
   int SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
                  int timeoutMs) override;
   int SockWaitReadable(TIdStackSocketHandle s, int timeoutMs) override;
+  int SockWaitWritable(TIdStackSocketHandle s, int timeoutMs) override;
+  int SockSetBlocking(TIdStackSocketHandle s, bool blocking) override;
+  std::int64_t SockUnacknowledged(TIdStackSocketHandle s) override;
   int SockShutdown(TIdStackSocketHandle s, int how) override;
   int SockClose(TIdStackSocketHandle s) override;
   void SockHoldPartialSends(TIdStackSocketHandle s, bool hold) override;

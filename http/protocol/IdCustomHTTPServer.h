@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+class TIdDeadline;
 class TIdReadOnlyFileStream;
 class TIdTCPServerConnection;
 
@@ -87,8 +88,9 @@ public:
   std::int64_t SendFileResponse(TIdPeerThread& AThread, TIdHTTPResponseInfo& AResponseInfo,
                                 const std::string& fileName);
   /// The request cycle for the thread's connection; the connection is closed when it returns or
-  /// throws. A reset by the client and a closed socket end it quietly; every other error passes
-  /// on after the close. Returns true.
+  /// throws, gracefully after a whole answer. A client that closes, or stays silent for
+  /// HeadTimeout, before a byte of a request, a reset by the client and a closed socket end it
+  /// quietly; every other error passes on after the close. Returns true.
   bool HandleExecute(TIdPeerThread& thread) override;
 
   bool KeepAlive = false;
@@ -100,9 +102,18 @@ public:
   std::size_t MaxHeadSize = 64 * 1024;  // bytes of one request head, line ends included
   std::int64_t MaxBodySize = 1 << 20;   // bytes of a body, as announced by Content-Length
   int MaxParams = 1000;                 // query or form parameters, and cookies, of one request
-  int HeadTimeout = 30000;  // ms from a connection's start (or its last answer) to the end of a head, and
-                            // the longest pause within a body; 0 = no limit
-  int SendTimeout = 60000;  // ms a response may make no progress before it is ended; 0 = no limit
+  int HeadTimeout = 30000;  // ms from a connection's start (or its last answer) to the end of the
+                            // whole request, head and body; 0 = no limit
+  // An answer that moves fewer than SendTimeoutBytes (and at least one byte) in any SendTimeout
+  // ms of its sends is ended; SendTimeout 0 = no limit. 16 KiB a minute is far below the
+  // slowest real client, and a client that reads less only holds a thread.
+  int SendTimeout = 60000;
+  std::int64_t SendTimeoutBytes = 16 * 1024;
+  // After a whole answer the server ends its sending side and drops what the client still sends
+  // until it closes, for at most CloseDrainTime ms and CloseDrainBytes: a close with unread
+  // input would reset the connection and could cost the client the end of the answer.
+  int CloseDrainTime = 2000;
+  std::size_t CloseDrainBytes = 64 * 1024;
   std::string ServerSoftware;  // when non-blank, the "Server" of every response
   int SessionTimeOut = 0;      // ms; 0 keeps sessions off at activation
   bool AutoStartSession = false;
@@ -114,9 +125,11 @@ public:
 
 private:
   // One request of the cycle; closeFlag keeps its value for a method that goes to
-  // HandleCommandOther.
-  void ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag);
-  void ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection, TIdHTTPRequestInfo& request);
+  // HandleCommandOther. False when the client closed, or HeadTimeout passed, before a byte of
+  // the request came.
+  bool ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag);
+  void ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection, TIdHTTPRequestInfo& request,
+                const TIdDeadline& deadline);
   void ReadParamsAndCookies(TIdHTTPRequestInfo& request) const;
   // Completes the record of a file answer from the open file; returns the plan it follows.
   TIdFileAnswer DescribeFileAnswer(const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response,

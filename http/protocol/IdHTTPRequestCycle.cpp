@@ -3,6 +3,7 @@
 
 #include "http/protocol/IdCustomHTTPServer.h"
 
+#include "http/io/IdDeadline.h"
 #include "http/io/IdIOHandlerSocket.h"
 #include "http/net/IdException.h"
 #include "http/protocol/IdCoderMIME.h"
@@ -42,26 +43,6 @@ public:
 
 private:
   TIdTCPConnection& FConnection;
-};
-
-// A moment by which something must be done; none when made from a limit of 0.
-class TDeadline {
-public:
-  explicit TDeadline(int limitMs)
-      : FUnlimited(limitMs <= 0), FEnd(TClock::now() + std::chrono::milliseconds(limitMs)) {}
-
-  /// The milliseconds left for a wait (Id_TIMEOUT_INFINITE without a limit). Throws
-  /// EIdReadTimeout once the moment has passed.
-  int RemainingMs() const {
-    if (FUnlimited) return Id_TIMEOUT_INFINITE;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(FEnd - TClock::now()).count();
-    if (left <= 0) throw EIdReadTimeout();
-    return static_cast<int>(left);
-  }
-
-private:
-  bool FUnlimited;
-  TClock::time_point FEnd;
 };
 
 // When a request came in: by the steady clock for its duration, by the wall clock for its log.
@@ -106,9 +87,21 @@ void ReceiveMore(TIdTCPConnection& connection, int timeoutMs) {
   if (connection.InputQueue().Size() == 0) connection.FillInputBuffer(true, timeoutMs, true);
 }
 
+// Waits for the first byte of a request. False when the client closed, or the deadline passed,
+// before it sent one: a spare connection that a browser opened and never used, no error.
+bool RequestBegins(TIdTCPConnection& connection, const TIdDeadline& deadline) {
+  try {
+    ReceiveMore(connection, deadline.RemainingMs());
+    return true;
+  } catch (const EIdReadTimeout&) {
+  } catch (const EIdConnClosedGracefully&) {
+  }
+  return false;
+}
+
 // Feeds the head reader from the connection until it has left state.
 void ReadHeadWhile(TIdTCPConnection& connection, TIdHTTPRequestReader& reader, TIdHTTPRequestReader::TState state,
-                   const TDeadline& deadline) {
+                   const TIdDeadline& deadline) {
   TIdManagedBuffer& queue = connection.InputQueue();
   while (reader.State() == state) {
     ReceiveMore(connection, deadline.RemainingMs());
@@ -177,11 +170,12 @@ bool TIdCustomHTTPServer::HandleExecute(TIdPeerThread& thread) {
   TIdTCPServerConnection& connection = *thread.Connection();
   TCloseAtEnd closeAtEnd(connection);
   try {
-    connection.SetSendTimeout(SendTimeout);
+    connection.SetSendLimits(SendTimeout, SendTimeoutBytes);
     bool closeFlag = !KeepAlive;
     do {
-      ServeRequest(thread, connection, closeFlag);
+      if (!ServeRequest(thread, connection, closeFlag)) return true;
     } while (!closeFlag);
+    connection.CloseGracefully(CloseDrainTime, CloseDrainBytes);
   } catch (const EIdSocketError& error) {
     if (error.LastError != Id_WSAECONNRESET) throw;
   } catch (const EIdClosedSocket&) {
@@ -190,14 +184,15 @@ bool TIdCustomHTTPServer::HandleExecute(TIdPeerThread& thread) {
   return true;
 }
 
-void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag) {
+bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag) {
   using TState = TIdHTTPRequestReader::TState;
-  // The whole head within the time allowed, however slowly it trickles in.
-  const TDeadline headDeadline(HeadTimeout);
+  // The whole request, head and body, within the time allowed, however slowly it trickles in.
+  const TIdDeadline requestDeadline(HeadTimeout);
+  if (!RequestBegins(connection, requestDeadline)) return false;
   const std::size_t lineLimit =
       connection.MaxLineLength > 0 ? static_cast<std::size_t>(connection.MaxLineLength) : std::numeric_limits<std::size_t>::max();
   TIdHTTPRequestReader reader({lineLimit, static_cast<std::size_t>(MaxHeaderLines), MaxHeadSize});
-  ReadHeadWhile(connection, reader, TState::RequestLine, headDeadline);
+  ReadHeadWhile(connection, reader, TState::RequestLine, requestDeadline);
   const TArrival arrival;
   const std::string& requestLine = reader.RequestLine();
   const std::size_t lastBlank = requestLine.rfind(' ');
@@ -207,7 +202,7 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   const std::string command = UpperCase(TakeToken(target, " "));
   if ((command != "GET" && command != "POST" && command != "HEAD") || !OnCommandGet) {
     HandleCommandOther(thread, command, target, version);
-    return;
+    return true;
   }
   if (HasControlByte(target)) throw EIdHTTPInvalidRequestTarget();
 
@@ -215,11 +210,11 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   request.RequestLine = requestLine;
   request.RemoteIP = PeerAddress(connection);
   request.Command = command;
-  ReadHeadWhile(connection, reader, TState::HeaderLines, headDeadline);
+  ReadHeadWhile(connection, reader, TState::HeaderLines, requestDeadline);
   request.HeaderLines.Clear();
   for (std::string& line : reader.TakeHeaderLines()) request.HeaderLines.Add(std::move(line));
   request.ParseHeaderLines();
-  ReadBody(thread, connection, request);
+  ReadBody(thread, connection, request, requestDeadline);
 
   const std::size_t question = target.find('?');
   if (question != std::string::npos) {
@@ -247,6 +242,7 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   // WriteHead lets a large body go as it comes, a connection that closes next sends the rest
   // with its FIN, and one that stays open sends it once the response is written.
   connection.HoldPartialSends(true);
+  connection.RestartSendWindow();
   try {
     HandleCommandGet(thread, request, response);
   } catch (const std::exception& error) {
@@ -261,10 +257,11 @@ void TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   if (command != "HEAD" && (!response.BodyText.empty() || response.BodyStream() != nullptr)) response.WriteBody();
   closeFlag = response.CloseAfterResponse();
   if (!closeFlag) connection.HoldPartialSends(false);
+  return true;
 }
 
 void TIdCustomHTTPServer::ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection,
-                                   TIdHTTPRequestInfo& request) {
+                                   TIdHTTPRequestInfo& request, const TIdDeadline& deadline) {
   // Refused from the head alone: nothing of such a body is ever read.
   if (!request.HeaderLines.ValueOf("Transfer-Encoding").empty()) throw EIdHTTPTransferEncodingNotSupported();
   const std::int64_t length = request.ContentLength();
@@ -276,7 +273,7 @@ void TIdCustomHTTPServer::ReadBody(TIdPeerThread& thread, TIdTCPServerConnection
     if (!supplied) request.PostText.reserve(static_cast<std::size_t>(length));
     TIdManagedBuffer& queue = connection.InputQueue();
     for (std::int64_t remaining = length; remaining > 0;) {
-      ReceiveMore(connection, HeadTimeout > 0 ? HeadTimeout : Id_TIMEOUT_INFINITE);
+      ReceiveMore(connection, deadline.RemainingMs());
       const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(remaining, queue.Size()));
       if (supplied) {
         supplied->Write(queue.Memory(), piece);

@@ -10,10 +10,9 @@ std::size_t TIdHTTPRequestReader::Feed(std::string_view bytes) {
   FHeadSize += taken;
   if (FHeadSize > FLimits.MaxHeadSize) throw EIdHTTPHeadTooLarge();
   FLine.append(bytes.substr(0, ended ? lineEnd : taken));
-  // A line still open may hold the CR of its line end as its last byte.
-  const std::size_t allowed = FLimits.MaxLineLength + (ended ? 0 : 1);
+  // Everything before the LF counts, a CR included, as the connection's line reader counts it.
+  if (FLine.size() > FLimits.MaxLineLength) throw EIdReadLnMaxLineLengthExceeded();
   if (ended && !FLine.empty() && FLine.back() == '\r') FLine.pop_back();
-  if (FLine.size() > allowed) throw EIdReadLnMaxLineLengthExceeded();
   if (ended) TakeLine();
   return taken;
 }

@@ -9,7 +9,7 @@
 
 /// How much head a client may send before the request is refused.
 struct TIdHTTPHeadLimits {
-  std::size_t MaxLineLength = 16384;     // bytes of one line, its line end not counted
+  std::size_t MaxLineLength = 16384;     // bytes of one line before its LF, a CR among them
   std::size_t MaxHeaderLines = 100;      // lines between the request line and the empty line
   std::size_t MaxHeadSize = 64 * 1024;   // everything up to and including the empty line
 };

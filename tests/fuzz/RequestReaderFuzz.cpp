@@ -57,13 +57,13 @@ TOutcome Read(std::string_view bytes, const TIdHTTPHeadLimits& limits, const std
   return outcome;
 }
 
-// The lines of bytes as sent: split at LF, the CR before an LF dropped.
-std::vector<std::string> SentLines(std::string_view bytes) {
+// The lines of bytes as sent: split at LF, the CR before an LF dropped unless keepCR.
+std::vector<std::string> SentLines(std::string_view bytes, bool keepCR = false) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   for (std::size_t end = bytes.find('\n'); end != std::string_view::npos; end = bytes.find('\n', start)) {
     std::string line(bytes.substr(start, end - start));
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!keepCR && !line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(std::move(line));
     start = end + 1;
   }
@@ -75,7 +75,8 @@ void CheckOutcome(std::string_view bytes, const TIdHTTPHeadLimits& limits, const
   const std::vector<std::string> sent = SentLines(bytes.substr(0, outcome.Taken));
   if (outcome.Refused) {
     const std::vector<std::string> all = SentLines(bytes);
-    const bool longLine = std::any_of(all.begin(), all.end(), [&](const std::string& line) {
+    const std::vector<std::string> raw = SentLines(bytes, true);  // the limit counts a line's CR
+    const bool longLine = std::any_of(raw.begin(), raw.end(), [&](const std::string& line) {
       return line.size() > limits.MaxLineLength;
     });
     const std::size_t lastLine = bytes.size() - (bytes.rfind('\n') + 1);  // not yet ended

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 
 namespace {
@@ -125,6 +126,26 @@ TEST(TIdStack, WaitsForOneSocketToBeReadable) {
   ASSERT_EQ(::recv(pair[0], &byte, 1, 0), 1);
   ::shutdown(pair[1], SHUT_WR);
   EXPECT_EQ(GStack()->SockWaitReadable(pair[0], Id_TIMEOUT_INFINITE), 1);  // a close counts
+  ::close(pair[0]);
+  ::close(pair[1]);
+}
+
+// A full socket that does not wait: the sender's own wait ends when the reader makes room.
+TEST(TIdStack, ANonBlockingSocketFailsWith10035AndWaitsToBeWritable) {
+  TIdComponent use;
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  ASSERT_EQ(GStack()->SockSetBlocking(pair[0], false), 0);
+  const std::string block(4096, 'x');
+  std::size_t queued = 0;
+  while (GStack()->SockSend(pair[0], block.data(), block.size(), 0) > 0) queued += block.size();
+  EXPECT_EQ(GStack()->LastPlatformError(), Id_WSAEWOULDBLOCK);
+  EXPECT_EQ(GStack()->SockWaitWritable(pair[0], 20), 0);
+  std::string drained(queued, '\0');
+  for (std::size_t got = 0; got < queued;) got += static_cast<std::size_t>(::recv(pair[1], drained.data(), queued - got, 0));
+  EXPECT_EQ(GStack()->SockWaitWritable(pair[0], Id_TIMEOUT_INFINITE), 1);
+  ASSERT_EQ(GStack()->SockSetBlocking(pair[0], true), 0);
+  EXPECT_EQ(::fcntl(pair[0], F_GETFL) & O_NONBLOCK, 0);
   ::close(pair[0]);
   ::close(pair[1]);
 }

@@ -66,13 +66,38 @@ TEST(TIdHTTPRequestReader, AnEmptyFirstLineIsTheRequestLine) {
 
 TEST(TIdHTTPRequestReader, RefusesALineLongerThanTheLimitBeforeItEnds) {
   const TIdHTTPHeadLimits limits{10, 100, 1 << 20};
-  TIdHTTPRequestReader exact(limits);
-  EXPECT_NO_THROW(FeedInSteps(exact, std::string(10, 'a') + "\r\n", 3));
   TIdHTTPRequestReader over(limits);
   // No line end ever comes: the reader must not wait for one to refuse.
-  EXPECT_THROW(FeedInSteps(over, std::string(12, 'a'), 3), EIdReadLnMaxLineLengthExceeded);
-  TIdHTTPRequestReader overWithEnd(limits);
-  EXPECT_THROW(FeedInSteps(overWithEnd, std::string(11, 'a') + "\r\n", 64), EIdReadLnMaxLineLengthExceeded);
+  EXPECT_THROW(FeedInSteps(over, std::string(11, 'a'), 3), EIdReadLnMaxLineLengthExceeded);
+}
+
+// The CR of a line end counts toward the limit, as the connection's ReadLine counts it: a line
+// of the limit's length plus CR used to be taken.
+TEST(TIdHTTPRequestReader, CountsTheCarriageReturnTowardTheLineLimit) {
+  const TIdHTTPHeadLimits real;
+  const std::size_t limit = real.MaxLineLength;
+  struct LineCase {
+    std::string line;
+    bool refused;
+  };
+  const LineCase cases[] = {
+      {std::string(limit, 'a') + "\n", false},
+      {std::string(limit - 1, 'a') + "\r\n", false},
+      {std::string(limit, 'a') + "\r\n", true},
+      {std::string(limit + 1, 'a') + "\n", true},
+  };
+  for (const LineCase& c : cases) {
+    for (const std::size_t step : {std::size_t{1} << 20, limit, std::size_t{7}}) {
+      SCOPED_TRACE(testing::Message() << c.line.size() << " bytes in steps of " << step);
+      TIdHTTPRequestReader reader(real);
+      if (c.refused) {
+        EXPECT_THROW(FeedInSteps(reader, c.line, step), EIdReadLnMaxLineLengthExceeded);
+      } else {
+        EXPECT_EQ(FeedInSteps(reader, c.line, step), c.line.size());
+        EXPECT_EQ(reader.State(), TState::HeaderLines);
+      }
+    }
+  }
 }
 
 TEST(TIdHTTPRequestReader, RefusesMoreHeaderLinesThanTheLimit) {
