@@ -32,7 +32,7 @@ void TIdSocketHandle::CloseSocketHandle() {
 }
 
 void TIdSocketHandle::ShutdownSend() {
-  std::lock_guard<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   // A failure means the peer has reset the connection: there is no sending side left to end.
   if (Allocated()) GStack()->SockShutdown(FHandle, Id_SD_Send);
 }

@@ -31,7 +31,7 @@ public:
   void CloseSocketHandle() EXCLUDES(FLock);
   /// No more sending: the peer reads the end of the stream after what was sent, while this end
   /// can still receive. Nothing when no socket is allocated or the peer has gone. Owning thread.
-  void ShutdownSend();
+  void ShutdownSend() EXCLUDES(FLock);
   /// Closes the descriptor; clears the remote address, and IP and Port when resetLocal is set.
   void Reset(bool resetLocal = true) EXCLUDES(FLock);
   /// Binds to IP and Port (or the first free port of the client port range, from the top).
