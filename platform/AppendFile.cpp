@@ -19,7 +19,7 @@ bool TAppendFile::Reopen() {
   if (handle < 0) return false;
   int old = handle;
   {
-    const std::lock_guard<std::mutex> guard(FLock);
+    const TLockGuard guard(FLock);
     std::swap(old, FHandle);
   }
   if (old >= 0) ::close(old);
@@ -31,7 +31,7 @@ bool TAppendFile::AppendLine(std::string_view line) {
   text.reserve(line.size() + 1);
   text += line;
   text += '\n';
-  const std::lock_guard<std::mutex> guard(FLock);
+  const TLockGuard guard(FLock);
   if (FHandle < 0) return false;
   // A write to a regular file takes all of it unless the disk is full; a short one goes on
   // from where it stopped, still within this line's turn.

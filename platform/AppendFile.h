@@ -2,7 +2,7 @@
 // A file that whole lines are appended to from many threads, and that can be opened anew under
 // its name once log rotation has moved it away.
 
-#include <mutex>
+#include "platform/Lock.h"
 #include <string>
 #include <string_view>
 
@@ -28,8 +28,8 @@ public:
 
 private:
   const std::string FPath;
-  std::mutex FLock;  // guards FHandle and keeps each line's write whole
-  int FHandle = -1;
+  TLock FLock;  // also keeps each line's write whole
+  int FHandle GUARDED_BY(FLock) = -1;
 };
 
 }  // namespace platform

@@ -8,7 +8,7 @@
 std::size_t TBuildLimits::DefaultRunning() { return 2 * std::max(1u, std::thread::hardware_concurrency()); }
 
 TBuildSlots::TSlot TBuildSlots::Acquire(const std::string& address) {
-  std::unique_lock<std::mutex> lock(FLock);
+  platform::TLockGuard lock(FLock);
   // Every waiter that may start has been given its slot already: none is passed over here.
   if (MayStart(address)) {
     TakeSlot(address);
@@ -22,7 +22,7 @@ TBuildSlots::TSlot TBuildSlots::Acquire(const std::string& address) {
   }
   TWaiter waiter{address};
   const auto place = FWaiting.insert(FWaiting.end(), &waiter);
-  if (!FGranted.wait_for(lock, FLimits.MaxWait, [&waiter] { return waiter.Granted; })) {
+  if (!FGranted.wait_for(lock.Native(), FLimits.MaxWait, [&waiter] { return waiter.Granted; })) {
     FWaiting.erase(place);
     throw EIdServerBusy();
   }
@@ -30,7 +30,7 @@ TBuildSlots::TSlot TBuildSlots::Acquire(const std::string& address) {
 }
 
 void TBuildSlots::Release(const std::string& address) {
-  std::lock_guard<std::mutex> lock(FLock);
+  const platform::TLockGuard lock(FLock);
   --FRunning;
   const auto running = FRunningBy.find(address);
   if (--running->second == 0) FRunningBy.erase(running);

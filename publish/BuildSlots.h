@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <list>
-#include <mutex>
+#include "platform/Lock.h"
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -59,18 +59,16 @@ private:
   };
 
   void Release(const std::string& address);
-  // The following run with FLock held.
-  std::size_t RunningFor(const std::string& address) const;
-  bool MayStart(const std::string& address) const;
+  std::size_t RunningFor(const std::string& address) const REQUIRES(FLock);
+  bool MayStart(const std::string& address) const REQUIRES(FLock);
   // Gives free slots to waiters that may start, fewest running for their address first.
-  void GrantWaiting();
-  void TakeSlot(const std::string& address);
+  void GrantWaiting() REQUIRES(FLock);
+  void TakeSlot(const std::string& address) REQUIRES(FLock);
 
   const TBuildLimits FLimits;
-  // State below is guarded by FLock.
-  std::mutex FLock;
+  mutable platform::TLock FLock;
   std::condition_variable FGranted;
-  std::size_t FRunning = 0;
-  std::unordered_map<std::string, std::size_t> FRunningBy;  // addresses with builds running
-  std::list<TWaiter*> FWaiting;                             // oldest first
+  std::size_t FRunning GUARDED_BY(FLock) = 0;
+  std::unordered_map<std::string, std::size_t> FRunningBy GUARDED_BY(FLock);  // addresses with builds running
+  std::list<TWaiter*> FWaiting GUARDED_BY(FLock);                             // oldest first
 };

@@ -7,7 +7,7 @@ TLoginThrottle::TLoginThrottle(TNow now, std::size_t maxAddresses)
 
 long long TLoginThrottle::LockedFor(const std::string& address) {
   const TClock::time_point now = FNow();
-  const std::lock_guard<std::mutex> guard(FLock);
+  const platform::TLockGuard guard(FLock);
   const auto found = FRecords.find(address);
   if (found == FRecords.end() || found->second.LockedUntil <= now) return 0;
   return std::chrono::ceil<std::chrono::seconds>(found->second.LockedUntil - now).count();
@@ -15,7 +15,7 @@ long long TLoginThrottle::LockedFor(const std::string& address) {
 
 bool TLoginThrottle::Fail(const std::string& address) {
   const TClock::time_point now = FNow();
-  const std::lock_guard<std::mutex> guard(FLock);
+  const platform::TLockGuard guard(FLock);
   auto [found, added] = FRecords.try_emplace(address);
   TRecord& record = found->second;
   if (added) {
@@ -41,6 +41,6 @@ bool TLoginThrottle::Fail(const std::string& address) {
 }
 
 std::size_t TLoginThrottle::AddressCount() {
-  const std::lock_guard<std::mutex> guard(FLock);
+  const platform::TLockGuard guard(FLock);
   return FRecords.size();
 }

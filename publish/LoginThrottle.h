@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <list>
-#include <mutex>
+#include "platform/Lock.h"
 #include <string>
 #include <unordered_map>
 
@@ -48,7 +48,7 @@ private:
 
   const TNow FNow;
   const std::size_t FMaxAddresses;
-  std::mutex FLock;
-  std::unordered_map<std::string, TRecord> FRecords;  // guarded by FLock
-  std::list<std::string> FAges;                        // guarded by FLock; latest failure first
+  platform::TLock FLock;
+  std::unordered_map<std::string, TRecord> FRecords GUARDED_BY(FLock);
+  std::list<std::string> FAges GUARDED_BY(FLock);  // latest failure first
 };
