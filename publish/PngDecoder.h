@@ -1,0 +1,11 @@
+#pragma once
+// PNG decoding through libpng.
+
+#include "publish/ImageOps.h"
+
+#include <string_view>
+
+/// The PNG in data as RGB, transparency composed over white (any bit depth, palette and
+/// grayscale included; an interlaced file too). Throws EIdImageError when data is no PNG, is
+/// damaged or cut short, or is over the size limits; never exits or prints. Any thread.
+TImage DecodePng(std::string_view data);

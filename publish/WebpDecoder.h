@@ -1,0 +1,10 @@
+#pragma once
+// WebP decoding through libwebp (lossy, lossless and the first frame of an animation).
+
+#include "publish/ImageOps.h"
+
+#include <string_view>
+
+/// The WebP in data as RGB, transparency composed over white. Throws EIdImageError when data is
+/// no WebP, is damaged or cut short, or is over the size limits. Any thread.
+TImage DecodeWebp(std::string_view data);
