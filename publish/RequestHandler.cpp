@@ -123,8 +123,14 @@ bool SameSecret(std::string_view a, std::string_view b) {
 }
 
 TRequestHandler::TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
-                                 TIdMimeTable& mimeTypes, platform::TRegionalFormats formats)
-    : FServer(server), FSettings(settings), FLog(log), FMimeTypes(mimeTypes), FFormats(std::move(formats)) {}
+                                 TIdMimeTable& mimeTypes, platform::TRegionalFormats formats,
+                                 TThumbnailOptions thumbnails)
+    : FServer(server),
+      FSettings(settings),
+      FLog(log),
+      FMimeTypes(mimeTypes),
+      FFormats(std::move(formats)),
+      FThumbnails(std::move(thumbnails)) {}
 
 void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
                                       TIdHTTPResponseInfo& AResponseInfo) {
@@ -166,6 +172,10 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   } else if ((info.Attr & mask) != 0 || (info.Attr & platform::faArchive) == 0) {
     // Withheld, or a special file that would block or never end when read.
     AnswerNotFound(AResponseInfo);
+  } else if (const int box = ThumbnailBox(ARequestInfo.QueryText); box != 0) {
+    // A file with no thumbnail (no image, damaged, too large) is not found, so a page shows its icon.
+    if (!FThumbnails.Answer(AThread, ARequestInfo, AResponseInfo, path, settings.Root, box))
+      AnswerNotFound(AResponseInfo);
   } else {
     SendFile(AThread, ARequestInfo, AResponseInfo, path);
   }

@@ -8,6 +8,7 @@
 #include "platform/RegionalFormats.h"
 #include "publish/LoginThrottle.h"
 #include "publish/PublishSettings.h"
+#include "publish/ThumbnailService.h"
 
 #include <cstdint>
 #include <string>
@@ -20,7 +21,7 @@
 class TRequestHandler {
 public:
   TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
-                  TIdMimeTable& mimeTypes, platform::TRegionalFormats formats);
+                  TIdMimeTable& mimeTypes, platform::TRegionalFormats formats, TThumbnailOptions thumbnails = {});
 
   /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
   /// With a password set, an address that sent wrong credentials too often is answered 429
@@ -53,6 +54,7 @@ private:
   TIdMimeTable& FMimeTypes;  // looked up only: filled before the server started
   const platform::TRegionalFormats FFormats;
   TLoginThrottle FLogins;
+  TThumbnailService FThumbnails;
 };
 
 /// Whether path (a full path) is root or lies below it: equal to it, or beginning with it and a

@@ -114,13 +114,23 @@ std::string WithOrientation(const std::string& jpeg, int orientation, bool littl
   return jpeg.substr(0, 2) + segment + jpeg.substr(2);
 }
 
-std::string Png(const TImage& image) {
+std::string Png(const TImage& image, const std::vector<std::pair<std::string, std::string>>& texts) {
   std::string file;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_set_write_fn(png, &file, WritePng, nullptr);
   png_set_IHDR(png, info, image.Width, image.Height, 8, image.Channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_text> chunks;
+  for (const auto& [key, text] : texts) {
+    png_text chunk{};
+    chunk.compression = PNG_TEXT_COMPRESSION_NONE;
+    chunk.key = const_cast<char*>(key.c_str());
+    chunk.text = const_cast<char*>(text.c_str());
+    chunk.text_length = text.size();
+    chunks.push_back(chunk);
+  }
+  if (!chunks.empty()) png_set_text(png, info, chunks.data(), static_cast<int>(chunks.size()));
   png_write_info(png, info);
   for (int y = 0; y < image.Height; ++y)
     png_write_row(png, &image.Pixels[static_cast<std::size_t>(y) * image.Width * image.Channels]);

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace samples {
 
@@ -26,7 +28,8 @@ std::string Jpeg(const TImage& rgb, bool progressive = false);
 std::string CmykJpeg(const TImage& rgb);
 /// jpeg with an EXIF block stating orientation inserted after its start marker.
 std::string WithOrientation(const std::string& jpeg, int orientation, bool littleEndian = true);
-std::string Png(const TImage& image);
+/// A PNG of image, with tEXt chunks of the keyword and text pairs given.
+std::string Png(const TImage& image, const std::vector<std::pair<std::string, std::string>>& texts = {});
 std::string Webp(const TImage& image);
 /// A GIF of image (RGB), pixels of the colour transparent marked transparent.
 std::string Gif(const TImage& image, const TColour* transparent = nullptr);
