@@ -6,6 +6,7 @@
 #include "http/protocol/IdHTTPResponseInfo.h"
 #include "http/server/IdPeerThread.h"
 #include "platform/CacheFolder.h"
+#include "platform/ChildProcess.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/SocketHangup.h"
 #include "publish/DesktopThumbnails.h"
@@ -26,6 +27,18 @@ constexpr std::size_t kHeadBytes = 64 << 10;
 // No image within the pixel limits needs a file larger than this.
 constexpr std::int64_t kMaxSourceBytes = 512 << 20;
 constexpr int kDefaultQueue = 64;
+// The video program's bounds: a frame comes within seconds, in far less memory than this.
+constexpr int kVideoTimeoutMs = 5000;
+constexpr std::uint64_t kVideoMemory = std::uint64_t{2} << 30;
+constexpr std::size_t kMaxVideoFrame = 8 << 20;
+
+bool IsVideoName(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+  std::string extension = path.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return extension == "mp4" || extension == "webm" || extension == "mkv" || extension == "mov";
+}
 
 std::string ReadAll(const platform::TReadOnlyFile& file, std::size_t limit) {
   std::string data(limit, '\0');
@@ -79,7 +92,8 @@ TThumbnailService::TThumbnailService(TThumbnailOptions options)
                                                             kDefaultQueue)),
       FMemory(options.MemoryBytes),
       FDiskFolder(DefaultFolder(options.CacheFolder, "velmora/thumbnails/")),
-      FDesktopFolder(DefaultFolder(options.DesktopFolder, "thumbnails/")) {
+      FDesktopFolder(DefaultFolder(options.DesktopFolder, "thumbnails/")),
+      FVideoProgram(platform::FindProgram(options.VideoProgram.empty() ? "ffmpegthumbnailer" : options.VideoProgram)) {
   FDisk = std::make_unique<TThumbnailDiskCache>(FDiskFolder, options.CacheBytes);
 }
 
@@ -138,9 +152,11 @@ TThumbnailMemoryCache::TEntry TThumbnailService::Thumbnail(TIdPeerThread& AThrea
     }
   }
   // Refused from its header alone, before it waits for a slot: no image, or one too large.
+  const bool video = IsVideoName(path);
+  if (video && FVideoProgram.empty()) return nullptr;
   TImageHeader header;
   try {
-    header = CheckedImageHeader(ReadAll(file, kHeadBytes));
+    if (!video) header = CheckedImageHeader(ReadAll(file, kHeadBytes));
   } catch (const EIdImageError&) {
     return nullptr;
   }
@@ -154,9 +170,10 @@ TThumbnailMemoryCache::TEntry TThumbnailService::Thumbnail(TIdPeerThread& AThrea
   const TGateSlot slot(*FGate);
   std::string made;
   try {
-    const auto desktop = FindDesktopThumbnail(FDesktopFolder, path, lastWrite,
-                                              std::min<std::uint32_t>(box, std::max(header.Width, header.Height)));
-    made = desktop ? EncodeJpeg(FitWithin(DecodePng(*desktop), box)) : MakeThumbnail(ReadAll(file, size), box);
+    const std::uint32_t longSide = video ? box : std::min<std::uint32_t>(box, std::max(header.Width, header.Height));
+    const auto desktop = FindDesktopThumbnail(FDesktopFolder, path, lastWrite, longSide);
+    if (desktop) made = EncodeJpeg(FitWithin(DecodePng(*desktop), box));
+    else made = video ? VideoFrame(path, box) : MakeThumbnail(ReadAll(file, size), box);
   } catch (const EIdImageError&) {
     return nullptr;
   }
@@ -164,4 +181,14 @@ TThumbnailMemoryCache::TEntry TThumbnailService::Thumbnail(TIdPeerThread& AThrea
   FMemory.Store(key, entry);
   if (diskCache) FDisk->Store(path, size, lastWrite, box, *entry);
   return entry;
+}
+
+std::string TThumbnailService::VideoFrame(const std::string& path, int box) const {
+  std::string frame;
+  // Arguments go to the program as they are: no shell sees the file's name.
+  if (!platform::RunProgram({FVideoProgram, "-i", path, "-o", "-", "-c", "jpeg", "-q", "8", "-s", std::to_string(box)},
+                            kVideoTimeoutMs, kVideoMemory, kMaxVideoFrame, frame))
+    throw EIdImageError("No video frame");
+  // The program's output is checked like any file: a frame in the box, or nothing.
+  return MakeThumbnail(frame, box);
 }

@@ -25,6 +25,7 @@ struct TThumbnailOptions {
   std::string CacheFolder;    // the disk cache; empty: $XDG_CACHE_HOME/velmora/thumbnails/
   std::size_t CacheBytes = 256 << 20;  // the disk cache's bound
   std::string DesktopFolder;  // the desktop's thumbnails, read only; empty: ~/.cache/thumbnails/
+  std::string VideoProgram;   // makes video frames; empty: ffmpegthumbnailer from $PATH, if any
 };
 
 /// The box (320 or 640) a query asks a thumbnail in: "thumb" or "thumb=320" is 320, "thumb=640"
@@ -52,9 +53,13 @@ private:
   TThumbnailMemoryCache::TEntry Thumbnail(TIdPeerThread& AThread, const platform::TReadOnlyFile& file,
                                           const std::string& path, bool diskCache, int box, bool& busy);
 
+  // A frame of the video at path through the video program; throws EIdImageError without one.
+  std::string VideoFrame(const std::string& path, int box) const;
+
   std::shared_ptr<TThumbnailGate> FGate;
   TThumbnailMemoryCache FMemory;
   std::unique_ptr<TThumbnailDiskCache> FDisk;
   const std::string FDiskFolder;
   const std::string FDesktopFolder;
+  const std::string FVideoProgram;  // empty: videos have no thumbnail
 };

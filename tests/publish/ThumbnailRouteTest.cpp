@@ -12,6 +12,7 @@
 
 #include "http/protocol/IdHTTPServer.h"
 #include "http/server/IdPeerThread.h"
+#include "platform/ChildProcess.h"
 #include "platform/TestTree.h"
 #include "publish/DesktopThumbnails.h"
 #include "publish/JpegDecoder.h"
@@ -61,7 +62,7 @@ protected:
   ThumbnailRouteTest()
       : Gate(std::make_shared<TThumbnailGate>(1, 1)),
         Handler(Server, Settings, Log, MimeTypes, platform::TRegionalFormats{},
-                TThumbnailOptions{Gate, 1 << 20, Tree.Folder("cache"), 1 << 20, Tree.Folder("desktop")}) {
+                Options(Tree.Folder("cache"))) {
     Root = Tree.Folder("pub");
     TPublishSettings settings;
     settings.Root = Root;
@@ -74,6 +75,19 @@ protected:
     };
   }
   ~ThumbnailRouteTest() override { Server.SetActive(false); }
+  TThumbnailOptions Options(const std::string& cacheFolder, const std::string& videoProgram = "") {
+    return {.Gate = Gate,
+            .MemoryBytes = 1 << 20,
+            .CacheFolder = cacheFolder,
+            .CacheBytes = 1 << 20,
+            .DesktopFolder = Tree.Folder("desktop"),
+            .VideoProgram = videoProgram};
+  }
+  void Serve(TRequestHandler& handler) {
+    Server.OnCommandGet = [&handler](TIdPeerThread& t, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+      handler.httpdCommandGet(t, rq, rs);
+    };
+  }
   void SetUp() override {
     Server.SetActive(true);
     Port = Server.Bindings()[0].Port;
@@ -170,10 +184,8 @@ TEST_F(ThumbnailRouteTest, TheDiskCacheLiesOutsideTheShareAndFollowsTheFile) {
   EXPECT_TRUE(Near(At(DecodeJpeg(blue, 4096), 10, 10), kBlue));
   // A later run finds it on disk: the same size and time are not even read again.
   TRequestHandler later(Server, Settings, Log, MimeTypes, platform::TRegionalFormats{},
-                        TThumbnailOptions{Gate, 1 << 20, Tree.At("cache"), 1 << 20, Tree.At("desktop")});
-  Server.OnCommandGet = [&](TIdPeerThread& t, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
-    later.httpdCommandGet(t, rq, rs);
-  };
+                        Options(Tree.At("cache")));
+  Serve(later);
   const std::size_t size = Jpeg(Plain(400, 400, kBlue)).size();
   Tree.File("pub/photo.jpg", std::string(size, 'x'), 1000000100);
   EXPECT_EQ(Get("/photo.jpg?thumb").Body, blue);
@@ -181,11 +193,8 @@ TEST_F(ThumbnailRouteTest, TheDiskCacheLiesOutsideTheShareAndFollowsTheFile) {
 }
 
 TEST_F(ThumbnailRouteTest, ADiskCacheInsideTheShareIsNeverWritten) {
-  TThumbnailOptions options{Gate, 1 << 20, Root + "/.cache/", 1 << 20, Tree.Folder("desktop")};
-  TRequestHandler inside(Server, Settings, Log, MimeTypes, platform::TRegionalFormats{}, options);
-  Server.OnCommandGet = [&](TIdPeerThread& t, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
-    inside.httpdCommandGet(t, rq, rs);
-  };
+  TRequestHandler inside(Server, Settings, Log, MimeTypes, platform::TRegionalFormats{}, Options(Root + "/.cache/"));
+  Serve(inside);
   Tree.File("pub/photo.jpg", Jpeg(Plain(64, 64, kRed)));
   const std::string before = Listing(Root);
   EXPECT_TRUE(Status(Get("/photo.jpg?thumb"), 200));
@@ -205,6 +214,26 @@ TEST_F(ThumbnailRouteTest, TheDesktopCacheIsUsedWhileItsStampMatches) {
   EXPECT_TRUE(Near(At(DecodeJpeg(Get("/photo.jpg?thumb").Body, 4096), 10, 10), kRed));
   // Too small for the box asked: not used.
   EXPECT_TRUE(Near(At(DecodeJpeg(Get("/photo.jpg?thumb=640").Body, 4096), 10, 10), kRed));
+}
+
+TEST_F(ThumbnailRouteTest, VideosGetAFrameFromTheVideoProgramWhenItIsInstalled) {
+  if (platform::FindProgram("ffmpegthumbnailer").empty()) GTEST_SKIP() << "ffmpegthumbnailer is not installed";
+  // The program reads any medium its decoders know, a still picture too: a JPEG named as a clip
+  // stands in for a video here.
+  Tree.File("pub/clip.mp4", Jpeg(Quadrants(640, 320)));
+  Tree.File("pub/broken.mkv", "no video at all");
+  const auto frame = Get("/clip.mp4?thumb");
+  ASSERT_TRUE(Status(frame, 200)) << frame.Head;
+  const TImage image = DecodeJpeg(frame.Body, 4096);
+  EXPECT_EQ(image.Width, 320);
+  EXPECT_TRUE(Near(At(image, 3, 3), kRed));
+  EXPECT_TRUE(Status(Get("/broken.mkv?thumb"), 404));
+  // Without the program a video is like any file that has no thumbnail.
+  TRequestHandler without(Server, Settings, Log, MimeTypes, platform::TRegionalFormats{},
+                          Options(Tree.Folder("cache2"), "/nonexistent/ffmpegthumbnailer"));
+  Serve(without);
+  Tree.File("pub/other.mov", Jpeg(Quadrants(640, 320)));
+  EXPECT_TRUE(Status(Get("/other.mov?thumb"), 404));
 }
 
 TEST_F(ThumbnailRouteTest, BeyondTheLineRequestsAreTurnedAwayAndLeaversAreDropped) {
