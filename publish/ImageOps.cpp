@@ -12,18 +12,24 @@ TImage BlankImage(int width, int height, int channels) {
   return image;
 }
 
-TImage FlattenOnWhite(TImage image) {
-  if (image.Channels != 4) return image;
-  TImage out = BlankImage(image.Width, image.Height, 3);
-  const std::size_t count = static_cast<std::size_t>(image.Width) * image.Height;
+void FlattenPixelsOnWhite(const std::uint8_t* rgba, std::uint8_t* rgb, std::size_t count) {
+  // Front to back: writing pixel i never overwrites a byte of a pixel not yet read.
   for (std::size_t i = 0; i < count; ++i) {
-    const unsigned alpha = image.Pixels[i * 4 + 3];
+    const unsigned alpha = rgba[i * 4 + 3];
     for (int c = 0; c < 3; ++c) {
-      const unsigned value = image.Pixels[i * 4 + c] * alpha + 255 * (255 - alpha);
-      out.Pixels[i * 3 + c] = static_cast<std::uint8_t>((value + 127) / 255);
+      const unsigned value = rgba[i * 4 + c] * alpha + 255 * (255 - alpha);
+      rgb[i * 3 + c] = static_cast<std::uint8_t>((value + 127) / 255);
     }
   }
-  return out;
+}
+
+TImage FlattenOnWhite(TImage image) {
+  if (image.Channels != 4) return image;
+  const std::size_t count = static_cast<std::size_t>(image.Width) * image.Height;
+  FlattenPixelsOnWhite(image.Pixels.data(), image.Pixels.data(), count);
+  image.Pixels.resize(count * 3);
+  image.Channels = 3;
+  return image;
 }
 
 TImage Orient(TImage image, int orientation) {
@@ -82,4 +88,39 @@ TImage FitWithin(TImage image, int box) {
     }
   }
   return out;
+}
+
+TBlockReducer::TBlockReducer(int width, int height, int channels, int factor)
+    : FWidth(width), FHeight(height), FFactor(std::max(factor, 1)) {
+  FOut = BlankImage((width + FFactor - 1) / FFactor, (height + FFactor - 1) / FFactor, channels);
+  FSums.assign(static_cast<std::size_t>(FOut.Width) * channels, 0);
+}
+
+void TBlockReducer::AddRow(const std::uint8_t* row) {
+  if (FRow >= FHeight) return;
+  const int ch = FOut.Channels;
+  for (int x = 0; x < FWidth; ++x)
+    for (int c = 0; c < ch; ++c) FSums[(x / FFactor) * ch + c] += row[x * ch + c];
+  ++FRow;
+  if (FRow % FFactor == 0 || FRow == FHeight) FlushBand();
+}
+
+void TBlockReducer::FlushBand() {
+  const int band = (FRow - 1) / FFactor;
+  const int rows = FRow - band * FFactor;
+  const int ch = FOut.Channels;
+  for (int ox = 0; ox < FOut.Width; ++ox) {
+    const int columns = std::min(FFactor, FWidth - ox * FFactor);
+    const std::uint32_t area = static_cast<std::uint32_t>(rows * columns);
+    for (int c = 0; c < ch; ++c)
+      FOut.Pixels[(static_cast<std::size_t>(band) * FOut.Width + ox) * ch + c] =
+          static_cast<std::uint8_t>((FSums[ox * ch + c] + area / 2) / area);
+  }
+  std::fill(FSums.begin(), FSums.end(), 0);
+}
+
+TImage TBlockReducer::Finish() { return std::move(FOut); }
+
+int ReductionFactor(std::uint32_t longSide, int box) {
+  return box > 0 ? std::max<int>(1, static_cast<int>(longSide / (2u * static_cast<std::uint32_t>(box)))) : 1;
 }

@@ -5,7 +5,9 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -15,8 +17,11 @@ struct TPngState {
   png_infop Info = nullptr;
   std::string_view Data;
   std::size_t Position = 0;
+  int Box = 0;
   TImage Image;
   std::vector<png_bytep> Rows;
+  std::vector<std::uint8_t> Row;
+  std::unique_ptr<TBlockReducer> Reducer;
 };
 
 [[noreturn]] void EscapeOnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
@@ -46,9 +51,23 @@ bool Decode(TPngState& state) {
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
   png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-  png_set_interlace_handling(png);
+  const bool interlaced = png_set_interlace_handling(png) > 1;
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != static_cast<std::size_t>(width) * 4) return false;
+  const int factor = ReductionFactor(std::max(width, height), state.Box);
+  if (!interlaced && factor > 1) {
+    // Row by row into the reducer: the whole picture never lies in memory.
+    // Flattened first, so that the colour of a transparent pixel never bleeds into the average.
+    state.Reducer = std::make_unique<TBlockReducer>(static_cast<int>(width), static_cast<int>(height), 3, factor);
+    state.Row.resize(static_cast<std::size_t>(width) * 4);
+    for (png_uint_32 y = 0; y < height; ++y) {
+      png_read_row(png, state.Row.data(), nullptr);
+      FlattenPixelsOnWhite(state.Row.data(), state.Row.data(), width);
+      state.Reducer->AddRow(state.Row.data());
+    }
+    state.Image = state.Reducer->Finish();
+    return true;
+  }
   state.Image = BlankImage(static_cast<int>(width), static_cast<int>(height), 4);
   state.Rows.resize(height);
   for (png_uint_32 y = 0; y < height; ++y) state.Rows[y] = &state.Image.Pixels[static_cast<std::size_t>(y) * width * 4];
@@ -58,10 +77,11 @@ bool Decode(TPngState& state) {
 
 }  // namespace
 
-TImage DecodePng(std::string_view data) {
+TImage DecodePng(std::string_view data, int box) {
   if (CheckedImageHeader(data).Format != TImageFormat::Png) throw EIdImageError("Not a PNG image");
   TPngState state;
   state.Data = data;
+  state.Box = box;
   state.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, EscapeOnError, Silent);
   if (state.Png != nullptr) state.Info = png_create_info_struct(state.Png);
   const bool decoded = state.Info != nullptr && Decode(state);

@@ -16,8 +16,8 @@ std::string MakeThumbnail(std::string_view data, int box) {
       // Scaled before turning: the decoder's box is the same either way up.
       image = Orient(DecodeJpeg(data, box), JpegExifOrientation(data));
       break;
-    case TImageFormat::Png: image = DecodePng(data); break;
-    case TImageFormat::Webp: image = DecodeWebp(data); break;
+    case TImageFormat::Png: image = DecodePng(data, box); break;
+    case TImageFormat::Webp: image = DecodeWebp(data, box); break;
     case TImageFormat::Gif: image = DecodeGif(data); break;
     case TImageFormat::None: throw EIdImageError("Not an image");
   }

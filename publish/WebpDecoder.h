@@ -5,6 +5,7 @@
 
 #include <string_view>
 
-/// The WebP in data as RGB, transparency composed over white. Throws EIdImageError when data is
-/// no WebP, is damaged or cut short, or is over the size limits. Any thread.
-TImage DecodeWebp(std::string_view data);
+/// The WebP in data as RGB, transparency composed over white, scaled while decoding to twice a
+/// box x box fit when it is larger than that. Throws EIdImageError when data is no WebP, is
+/// damaged or cut short, or is over the size limits. Any thread.
+TImage DecodeWebp(std::string_view data, int box);

@@ -6,6 +6,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view file(reinterpret_cast<const char*>(data), size);
-  fuzz::CheckDecoder([&] { return DecodeWebp(file); });
+  fuzz::CheckDecoder([&] { return DecodeWebp(file, 320); });
   return 0;
 }

@@ -9,6 +9,8 @@
 #include "publish/ExifOrientation.h"
 #include "publish/ImageHeader.h"
 #include "publish/JpegDecoder.h"
+#include "publish/PngDecoder.h"
+#include "publish/WebpDecoder.h"
 #include "support/ImageSamples.h"
 
 namespace {
@@ -111,6 +113,13 @@ TEST(Thumbnailer, LargeJpegsAreScaledByTheDecoder) {
   EXPECT_EQ(DecodeJpeg(file, 320).Width, 325);   // 1/8
   EXPECT_EQ(DecodeJpeg(file, 640).Width, 650);   // 1/4
   EXPECT_EQ(DecodeJpeg(file, 2000).Width, 2600);  // whole
+  // WebP scales while decoding, PNG averages blocks row by row: both to about twice the box.
+  EXPECT_EQ(DecodeWebp(Webp(Quadrants(2600, 1300)), 320).Width, 640);
+  const TImage png = DecodePng(Png(Quadrants(2600, 1300)), 320);
+  EXPECT_EQ(png.Width, 650);
+  EXPECT_EQ(png.Height, 325);
+  EXPECT_TRUE(Near(At(png, 0, 0), kRed, 0));
+  EXPECT_TRUE(Near(At(png, 649, 324), kYellow, 0));
 }
 
 TEST(Thumbnailer, SizesAreReadFromTheHeaderAndLimitsRefuseBeforeDecoding) {
