@@ -1,6 +1,5 @@
-// JPEG decoding: any bytes give an RGB image within the limits and no larger than the decoder's
-// scale of the header's size, or EIdImageError; never a crash, an exit or a hang. The first byte
-// picks the box, so that every scale of the decoder is reached.
+// JPEG decoding: any bytes give an RGB image within the limits, or EIdImageError; never a crash,
+// an exit or a hang. The first byte picks the box, so that every scale of the decoder is reached.
 
 #include "ImageFuzzCheck.h"
 #include "publish/JpegDecoder.h"
