@@ -16,6 +16,9 @@ namespace {
 
 // A damaged progressive file can announce scans without end; real ones have a few dozen.
 constexpr int kMaxScans = 256;
+// A progressive file is held whole as coefficients (6 bytes a pixel for colour) however small
+// the output: beyond this the decoder fails instead of taking the memory.
+constexpr long kMaxDecoderMemory = 384L << 20;
 
 struct TDecodeErrors {
   jpeg_error_mgr Manager;
@@ -67,6 +70,7 @@ bool Decode(TDecodeState& state, std::string_view data, int box, unsigned larges
     return false;
   }
   jpeg_create_decompress(&info);
+  info.mem->max_memory_to_use = kMaxDecoderMemory;
   state.Progress.progress_monitor = LimitScans;
   info.progress = &state.Progress;
   jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));
