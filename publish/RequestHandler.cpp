@@ -124,7 +124,8 @@ bool SameSecret(std::string_view a, std::string_view b) {
 }
 
 TRequestHandler::TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
-                                 TIdMimeTable& mimeTypes, platform::TRegionalFormats formats, TAnswerLimits limits)
+                                 TIdMimeTable& mimeTypes, platform::TRegionalFormats formats, TAnswerLimits limits,
+                                 TThumbnailOptions thumbnails)
     : FServer(server),
       FSettings(settings),
       FLog(log),
@@ -132,7 +133,8 @@ TRequestHandler::TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSou
       FFormats(std::move(formats)),
       FBodyMemory(limits.BodyMemory),
       FBuilds(limits.Builds),
-      FTempSpace(limits.TempSpace) {}
+      FTempSpace(limits.TempSpace),
+      FThumbnails(std::move(thumbnails)) {}
 
 void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
                                       TIdHTTPResponseInfo& AResponseInfo) {
@@ -178,6 +180,10 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   } else if ((info.Attr & platform::faArchive) == 0 || rule.WithholdsFile(info, path.substr(slash + 1))) {
     // Withheld, or a special file that would block or never end when read.
     AnswerNotFound(AResponseInfo);
+  } else if (const int box = ThumbnailBox(ARequestInfo.QueryText); box != 0) {
+    // A file with no thumbnail (no image, damaged, too large) is not found, so a page shows its icon.
+    if (!FThumbnails.Answer(AThread, ARequestInfo, AResponseInfo, path, settings.Root, box))
+      AnswerNotFound(AResponseInfo);
   } else {
     SendFile(AThread, ARequestInfo, AResponseInfo, path);
   }

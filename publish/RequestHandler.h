@@ -11,6 +11,7 @@
 #include "publish/BuildSlots.h"
 #include "publish/PublishSettings.h"
 #include "publish/TempSpace.h"
+#include "publish/ThumbnailService.h"
 
 #include <cstdint>
 #include <functional>
@@ -34,7 +35,8 @@ struct TAnswerLimits {
 class TRequestHandler {
 public:
   TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSource& settings, ILogSink& log,
-                  TIdMimeTable& mimeTypes, platform::TRegionalFormats formats, TAnswerLimits limits = {});
+                  TIdMimeTable& mimeTypes, platform::TRegionalFormats formats, TAnswerLimits limits = {},
+                  TThumbnailOptions thumbnails = {});
 
   /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
   /// With a password set, an address that sent wrong credentials too often is answered 429
@@ -76,6 +78,7 @@ private:
   const std::size_t FBodyMemory;
   TBuildSlots FBuilds;
   TTempSpace FTempSpace;
+  TThumbnailService FThumbnails;
 };
 
 /// Whether path (a full path) is root or lies below it: equal to it, or beginning with it and a

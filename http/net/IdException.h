@@ -87,6 +87,9 @@ ID_DECLARE_EXCEPTION(EIdHTTPInvalidRequestTarget, EIdHTTPServerError, "Invalid r
 // Files: a file could not be opened; the message names the full file name and the system's
 // error text.
 ID_DECLARE_EXCEPTION(EFOpenError, EIdException, "")
+// Images: a file that is no image of a known format, is damaged, or is too large to decode; the
+// message says which.
+ID_DECLARE_EXCEPTION(EIdImageError, EIdException, "")
 
 // Dates
 ID_DECLARE_EXCEPTION(EIdFailedToRetreiveTimeZoneInfo, EIdException,

@@ -1,0 +1,99 @@
+"""Thumbnail rows of the benchmark (velmora only: nginx has no such answer): 12-megapixel JPEGs
+thumbnailed cold by 8 clients, the same again warm from the cache, the first 24 of a folder of 200
+as a browser asks for them (6 connections), and the server's peak resident memory while 2,000
+different photos are thumbnailed. One photo is made once; the folders hold hard links to it under
+new names, so every name is a cold thumbnail (the caches key by path) without using disk space.
+"""
+import http.client
+import os
+import queue
+import subprocess
+import threading
+import time
+
+PHOTO_SIZE = "4000x3000"
+
+
+def make_photo(path):
+    """A 12-megapixel photo-like JPEG (ImageMagick's plasma, a fixed seed)."""
+    subprocess.run(["convert", "-seed", "7", "-size", PHOTO_SIZE, "plasma:fractal",
+                    "-quality", "90", path], check=True)
+
+
+def link_photos(photo, folder, count):
+    os.makedirs(folder, exist_ok=True)
+    for i in range(count):
+        os.link(photo, os.path.join(folder, f"p{i:04d}.jpg"))
+    return [f"/{os.path.basename(folder)}/p{i:04d}.jpg?thumb" for i in range(count)]
+
+
+def fetch_all(port, targets, clients):
+    """Seconds for clients keep-alive connections to fetch every target; raises on an answer
+    other than 200."""
+    work = queue.Queue()
+    for target in targets:
+        work.put(target)
+    failures = []
+
+    def client():
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+        while True:
+            try:
+                target = work.get_nowait()
+            except queue.Empty:
+                break
+            connection.request("GET", target)
+            answer = connection.getresponse()
+            answer.read()
+            if answer.status != 200:
+                failures.append(f"{target}: {answer.status}")
+        connection.close()
+
+    started = time.monotonic()
+    threads = [threading.Thread(target=client) for _ in range(clients)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    if failures:
+        raise RuntimeError(f"thumbnails: {len(failures)} failed, first {failures[0]}")
+    return time.monotonic() - started
+
+
+def peak_rss_mb(server, run, memory_kib):
+    """Runs run() while sampling the server's RSS; returns run's result and the peak in MB."""
+    peak = [0]
+    done = threading.Event()
+
+    def sample():
+        while not done.is_set():
+            peak[0] = max(peak[0], memory_kib(server)[0])
+            time.sleep(0.05)
+
+    sampler = threading.Thread(target=sample)
+    sampler.start()
+    try:
+        result = run()
+    finally:
+        done.set()
+        sampler.join()
+    return result, peak[0] * 1024 / 1e6
+
+
+def measure_thumbnails(server, data, number, quick, memory_kib):
+    """One round's thumbnail figures: {row key: value}."""
+    photo = os.path.join(data, "photo-source.jpg")
+    if not os.path.exists(photo):
+        make_photo(photo)
+    figures = {}
+    cold = link_photos(photo, os.path.join(data, f"photos-cold-{number}"), 200)
+    seconds = fetch_all(server.port, cold, 8)
+    figures["thumb_cold"] = len(cold) / seconds
+    warm = cold * (10 if quick else 50)
+    figures["thumb_warm"] = len(warm) / fetch_all(server.port, warm, 8)
+    page = link_photos(photo, os.path.join(data, f"photos-page-{number}"), 200)[:24]
+    figures["thumb_first24"] = fetch_all(server.port, page, 6)
+    many = link_photos(photo, os.path.join(data, f"photos-many-{number}"), 200 if quick else 2000)
+    _, figures["thumb_peak_rss"] = peak_rss_mb(server, lambda: fetch_all(server.port, many, 8),
+                                               memory_kib)
+    return figures
