@@ -8,9 +8,9 @@ bool IsFolder(const platform::TSearchRec& entry) { return (entry.Attr & platform
 
 }  // namespace
 
-std::vector<platform::TSearchRec> TTreeWalk::Entries(const std::string& diskFolder) const {
-  std::vector<platform::TSearchRec> entries = platform::FindEntries(diskFolder, "*", platform::faAnyFile);
-  std::erase_if(entries, [this](const platform::TSearchRec& entry) {
+platform::TFolderEntries TTreeWalk::Entries(const std::string& diskFolder) const {
+  platform::TFolderEntries entries(diskFolder, "*", platform::faAnyFile);
+  entries.EraseIf([this](const platform::TSearchRec& entry) {
     // Unreadable entries carry every bit, and a request for one would find nothing to send.
     if (!entry.Readable()) return true;
     if (IsFolder(entry)) return entry.Name == "." || entry.Name == ".." || Rule.WithholdsFolder(entry);

@@ -15,7 +15,7 @@ void BuildFileIndex(TBodySink& sink, const std::string& folder, const TWithheldR
   TTreeWalk::TWalked walked;
   const platform::TFileInfo root = platform::GetFileInfo(folder);
   if (root.Readable()) walked.insert(root.Id);
-  const std::vector<platform::TSearchRec> entries = walk.Entries(folder);
+  const platform::TFolderEntries entries = walk.Entries(folder);
   std::vector<platform::TSearchRec> folders;
   std::copy_if(entries.begin(), entries.end(), std::back_inserter(folders),
                [](const platform::TSearchRec& entry) { return (entry.Attr & platform::faDirectory) != 0; });
