@@ -1,6 +1,7 @@
 #include "platform/FindEntries.h"
 
 #include <dirent.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <memory>
@@ -49,6 +50,8 @@ bool Glob(std::string_view name, std::string_view pattern) {
 
 // Bytes of names held in one block. A name (at most 255 bytes) never spans two.
 constexpr std::size_t kNameBlock = 64 * 1024;
+// Folders with this many blocks of names or more are large.
+constexpr std::size_t kTrimBlocks = 16;
 
 int DotRank(std::string_view name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
 
@@ -105,6 +108,18 @@ TFolderEntries::TFolderEntries(const std::string& folder, std::string_view patte
     Add(name, info);
   }
   Sort();
+}
+
+TFolderEntries::~TFolderEntries() {
+  const bool large = FBlocks.size() >= kTrimBlocks;
+  FRecords.clear();
+  FRecords.shrink_to_fit();
+  FBlocks.clear();
+  FOrder.clear();
+  FOrder.shrink_to_fit();
+  // The allocator keeps freed memory for the thread that freed it; after a read of this size
+  // that would hold tens of MB for good.
+  if (large) malloc_trim(0);
 }
 
 void TFolderEntries::Add(std::string_view name, const TFileInfo& info) {

@@ -40,6 +40,10 @@ bool MatchesMask(std::string_view name, std::string_view pattern);
 class TFolderEntries {
 public:
   TFolderEntries(const std::string& folder, std::string_view pattern, std::uint32_t attrMask);
+  /// A large folder's memory goes back to the system, not only to the allocator.
+  ~TFolderEntries();
+  TFolderEntries(TFolderEntries&&) = default;
+  TFolderEntries& operator=(TFolderEntries&&) = default;
 
   std::size_t Size() const { return FOrder.size(); }
   bool Empty() const { return FOrder.empty(); }
