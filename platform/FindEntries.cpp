@@ -1,13 +1,13 @@
 #include "platform/FindEntries.h"
 
 #include <dirent.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <memory>
 
 #include "platform/CodePage.h"
 #include "platform/FilePath.h"
+#include "platform/Process.h"
 
 namespace platform {
 namespace {
@@ -119,7 +119,7 @@ TFolderEntries::~TFolderEntries() {
   FOrder.shrink_to_fit();
   // The allocator keeps freed memory for the thread that freed it; after a read of this size
   // that would hold tens of MB for good.
-  if (large) malloc_trim(0);
+  if (large) ReleaseFreeMemory();
 }
 
 void TFolderEntries::Add(std::string_view name, const TFileInfo& info) {
