@@ -167,7 +167,10 @@ void TFolderEntries::Sort() {
 std::vector<TSearchRec> FindEntries(const std::string& folder, std::string_view pattern,
                                     std::uint32_t attrMask) {
   const TFolderEntries found(folder, pattern, attrMask);
-  return {found.begin(), found.end()};
+  std::vector<TSearchRec> entries;
+  entries.reserve(found.Size());
+  for (const TSearchRec& entry : found) entries.push_back(entry);
+  return entries;
 }
 
 }  // namespace platform

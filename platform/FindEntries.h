@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -58,36 +57,40 @@ public:
     });
   }
 
-  /// Goes through the entries in order. What it points at is valid until it is moved on.
+  /// Where an iteration ends.
+  struct TEnd {};
+
+  /// Goes through the entries in order. What it points at is valid until it is moved on. Small
+  /// on the stack (the entry it fills is held apart), since a tree walk holds one per folder
+  /// level on a connection thread's stack.
   class TIterator {
   public:
-    using iterator_category = std::input_iterator_tag;
     using value_type = TSearchRec;
     using difference_type = std::ptrdiff_t;
-    using pointer = const TSearchRec*;
-    using reference = const TSearchRec&;
 
-    TIterator(const TFolderEntries& entries, std::size_t position) : FEntries(&entries), FPosition(position) { Load(); }
-    const TSearchRec& operator*() const { return FEntry; }
-    const TSearchRec* operator->() const { return &FEntry; }
+    explicit TIterator(const TFolderEntries& entries) : FEntries(&entries), FEntry(std::make_unique<TSearchRec>()) {
+      Load();
+    }
+    const TSearchRec& operator*() const { return *FEntry; }
+    const TSearchRec* operator->() const { return FEntry.get(); }
     TIterator& operator++() {
       ++FPosition;
       Load();
       return *this;
     }
-    bool operator==(const TIterator& other) const { return FPosition == other.FPosition; }
+    bool operator==(TEnd) const { return FPosition == FEntries->FOrder.size(); }
 
   private:
     void Load() {
-      if (FPosition < FEntries->FOrder.size()) FEntries->Fill(FEntries->FOrder[FPosition], FEntry);
+      if (FPosition < FEntries->FOrder.size()) FEntries->Fill(FEntries->FOrder[FPosition], *FEntry);
     }
     const TFolderEntries* FEntries;
-    std::size_t FPosition;
-    TSearchRec FEntry;
+    std::size_t FPosition = 0;
+    std::unique_ptr<TSearchRec> FEntry;
   };
 
-  TIterator begin() const { return TIterator(*this, 0); }
-  TIterator end() const { return TIterator(*this, FOrder.size()); }
+  TIterator begin() const { return TIterator(*this); }
+  TEnd end() const { return {}; }
 
 private:
   // An entry's status and where its name lies: a name never spans two blocks.
