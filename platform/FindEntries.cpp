@@ -7,6 +7,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/FilePath.h"
+#include "platform/Process.h"
 
 namespace platform {
 namespace {
@@ -47,64 +48,37 @@ bool Glob(std::string_view name, std::string_view pattern) {
   return p == pattern.size();
 }
 
-// The sort key: single-byte ASCII letters folded to lower case, double-byte characters kept.
-std::string SortKey(std::string_view name) {
-  std::string key(name);
-  if (!HasLeadBytes()) {
-    for (char& c : key) c = AsciiLower(c);
-    return key;
-  }
-  for (std::size_t i = 0; i < key.size(); i += CharLength(key, i)) {
-    if (CharLength(key, i) == 1) key[i] = AsciiLower(key[i]);
-  }
-  return key;
-}
+// Bytes of names held in one block. A name (at most 255 bytes) never spans two.
+constexpr std::size_t kNameBlock = 64 * 1024;
+// Folders with this many blocks of names or more are large.
+constexpr std::size_t kTrimBlocks = 16;
 
-int DotRank(const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
+int DotRank(std::string_view name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
 
-// Eight bytes of the key from offset on as one number that orders as the bytes do (a shorter key
-// is padded with zero bytes, which no name contains).
-std::uint64_t KeyWord(std::string_view key, std::size_t offset) {
-  std::uint64_t word = 0;
-  for (std::size_t i = offset; i < offset + 8; ++i) {
-    word = word << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+// Compares two names as their sort keys would compare (single-byte ASCII letters folded to lower
+// case, double-byte characters kept whole), in place. Negative, zero or positive. Up to the first
+// byte that differs, both names are in the same state (inside a character or not), so only the
+// bytes from there on need folding; names often share a long start.
+int CompareFolded(std::string_view a, std::string_view b, bool leadBytes) {
+  std::size_t i = std::mismatch(a.begin(), a.begin() + std::min(a.size(), b.size()), b.begin()).first - a.begin();
+  bool trail = false;  // whether a[i] and b[i] are second bytes of double-byte characters
+  if (leadBytes) {
+    for (std::size_t k = 0; k < i; k += CharLength(a, k)) trail = k + 1 == i && CharLength(a, k) == 2;
   }
-  return word;
-}
-
-// Sorts pointers to small records that point at the entries (rank and key worked out once per
-// entry, not per comparison; the sort swaps pointers, not keys), then moves every entry once
-// into its place. The key's first sixteen bytes are held as two numbers, so that names that
-// share a long start (file-0001, file-0002) are still told apart without a look at the keys.
-void SortEntries(std::vector<TSearchRec>& entries) {
-  struct TSortItem {
-    int Rank;
-    std::uint64_t Prefix[2];
-    std::string Key;
-    TSearchRec* Entry;
-  };
-  std::vector<TSortItem> items;
-  items.reserve(entries.size());
-  for (TSearchRec& entry : entries) {
-    std::string key = SortKey(entry.Name);
-    const std::uint64_t first = KeyWord(key, 0);
-    const std::uint64_t second = KeyWord(key, 8);
-    items.push_back({DotRank(entry.Name), {first, second}, std::move(key), &entry});
+  for (; i < a.size() && i < b.size(); ++i) {
+    auto x = static_cast<unsigned char>(a[i]);
+    auto y = static_cast<unsigned char>(b[i]);
+    if (x == y) {
+      trail = !trail && leadBytes && CharLength(a, i) == 2;
+      continue;
+    }
+    if (trail) return x < y ? -1 : 1;
+    if (!leadBytes || CharLength(a, i) == 1) x = static_cast<unsigned char>(AsciiLower(a[i]));
+    if (!leadBytes || CharLength(b, i) == 1) y = static_cast<unsigned char>(AsciiLower(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+    // The same letter in two cases: a single-byte character in both names.
   }
-  std::vector<const TSortItem*> order;
-  order.reserve(items.size());
-  for (const TSortItem& item : items) order.push_back(&item);
-  std::sort(order.begin(), order.end(), [](const TSortItem* a, const TSortItem* b) {
-    if (a->Rank != b->Rank) return a->Rank < b->Rank;
-    if (a->Prefix[0] != b->Prefix[0]) return a->Prefix[0] < b->Prefix[0];
-    if (a->Prefix[1] != b->Prefix[1]) return a->Prefix[1] < b->Prefix[1];
-    if (const int byKey = a->Key.compare(b->Key); byKey != 0) return byKey < 0;
-    return a->Entry->Name < b->Entry->Name;
-  });
-  std::vector<TSearchRec> sorted;
-  sorted.reserve(entries.size());
-  for (const TSortItem* item : order) sorted.push_back(std::move(*item->Entry));
-  entries = std::move(sorted);
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
 }  // namespace
@@ -119,24 +93,83 @@ bool MatchesMask(std::string_view name, std::string_view pattern) {
   return Glob(name, pattern);
 }
 
-std::vector<TSearchRec> FindEntries(const std::string& folder, std::string_view pattern,
-                                    std::uint32_t attrMask) {
-  std::vector<TSearchRec> entries;
-  if (HasEmbeddedNul(folder)) return entries;
+TFolderEntries::TFolderEntries(const std::string& folder, std::string_view pattern, std::uint32_t attrMask) {
+  if (HasEmbeddedNul(folder)) return;
   const std::unique_ptr<DIR, TDirCloser> dir(opendir(folder.c_str()));
-  if (!dir) return entries;
+  if (!dir) return;
   const std::uint32_t refused = kFilteredBits & ~attrMask;
   const int folderFd = dirfd(dir.get());
+  std::string name;
   while (const dirent* item = readdir(dir.get())) {
-    std::string name = item->d_name;
+    name = item->d_name;
     if (!MatchesMask(name, pattern)) continue;
     const TFileInfo info = GetFileInfoAt(folderFd, name);
     if ((info.Attr & refused) != 0) continue;
-    TSearchRec& entry = entries.emplace_back();
-    static_cast<TFileInfo&>(entry) = info;
-    entry.Name = std::move(name);
+    Add(name, info);
   }
-  SortEntries(entries);
+  Sort();
+}
+
+TFolderEntries::~TFolderEntries() {
+  const bool large = FBlocks.size() >= kTrimBlocks;
+  FRecords.clear();
+  FRecords.shrink_to_fit();
+  FBlocks.clear();
+  FOrder.clear();
+  FOrder.shrink_to_fit();
+  // The allocator keeps freed memory for the thread that freed it; after a read of this size
+  // that would hold tens of MB for good.
+  if (large) ReleaseFreeMemory();
+}
+
+void TFolderEntries::Add(std::string_view name, const TFileInfo& info) {
+  if (FBlocks.empty() || FBlockUsed + name.size() > kNameBlock) {
+    FBlocks.push_back(std::make_unique_for_overwrite<char[]>(kNameBlock));
+    FBlockUsed = 0;
+  }
+  name.copy(FBlocks.back().get() + FBlockUsed, name.size());
+  FRecords.push_back({info, static_cast<std::uint32_t>(FBlocks.size() - 1), static_cast<std::uint16_t>(FBlockUsed),
+                      static_cast<std::uint16_t>(name.size())});
+  FBlockUsed += name.size();
+}
+
+std::string_view TFolderEntries::NameOf(std::uint32_t index) const {
+  const TRecord& record = FRecords[index];
+  return {FBlocks[record.Block].get() + record.Offset, record.Length};
+}
+
+void TFolderEntries::Fill(std::uint32_t index, TSearchRec& entry) const {
+  static_cast<TFileInfo&>(entry) = FRecords[index].Info;
+  entry.Name.assign(NameOf(index));
+}
+
+// "." and ".." first, then by the names with ASCII letters folded, ties in byte order.
+// The names are looked up once, into a list that lives only while sorting.
+void TFolderEntries::Sort() {
+  struct TSortItem {
+    std::string_view Name;
+    std::uint32_t Index;
+    int Rank;
+  };
+  std::vector<TSortItem> items;
+  items.reserve(FRecords.size());
+  for (std::uint32_t i = 0; i < FRecords.size(); ++i) items.push_back({NameOf(i), i, DotRank(NameOf(i))});
+  const bool leadBytes = HasLeadBytes();
+  std::sort(items.begin(), items.end(), [leadBytes](const TSortItem& a, const TSortItem& b) {
+    if (a.Rank != b.Rank) return a.Rank < b.Rank;
+    if (const int folded = CompareFolded(a.Name, b.Name, leadBytes); folded != 0) return folded < 0;
+    return a.Name < b.Name;
+  });
+  FOrder.reserve(items.size());
+  for (const TSortItem& item : items) FOrder.push_back(item.Index);
+}
+
+std::vector<TSearchRec> FindEntries(const std::string& folder, std::string_view pattern,
+                                    std::uint32_t attrMask) {
+  const TFolderEntries found(folder, pattern, attrMask);
+  std::vector<TSearchRec> entries;
+  entries.reserve(found.Size());
+  for (const TSearchRec& entry : found) entries.push_back(entry);
   return entries;
 }
 

@@ -109,10 +109,9 @@ void AppendLine(std::string& page, const platform::TSearchRec& entry, TDateColum
 void ListingPage(TBodySink& sink, const std::string& folder, const TPublishSettings& settings,
                  const platform::TRegionalFormats& formats) {
   const TWithheldRule rule = WithheldRuleOf(settings);
-  std::vector<platform::TSearchRec> entries =
-      platform::FindEntries(folder, "*.*", platform::faAnyFile & ~rule.Mask);
+  platform::TFolderEntries entries(folder, "*.*", platform::faAnyFile & ~rule.Mask);
   // The filter picks files only: the folders stay, or nothing below the root could be reached.
-  std::erase_if(entries, [&rule](const platform::TSearchRec& entry) {
+  entries.EraseIf([&rule](const platform::TSearchRec& entry) {
     return !IsFolder(entry) && !rule.PassesExtension(entry.Name);
   });
   // The page goes to the sink a block at a time: a long one is never held whole.

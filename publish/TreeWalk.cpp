@@ -1,5 +1,7 @@
 #include "publish/TreeWalk.h"
 
+#include <memory>
+
 #include "platform/FilePath.h"
 
 namespace {
@@ -8,9 +10,9 @@ bool IsFolder(const platform::TSearchRec& entry) { return (entry.Attr & platform
 
 }  // namespace
 
-std::vector<platform::TSearchRec> TTreeWalk::Entries(const std::string& diskFolder) const {
-  std::vector<platform::TSearchRec> entries = platform::FindEntries(diskFolder, "*", platform::faAnyFile);
-  std::erase_if(entries, [this](const platform::TSearchRec& entry) {
+platform::TFolderEntries TTreeWalk::Entries(const std::string& diskFolder) const {
+  platform::TFolderEntries entries(diskFolder, "*", platform::faAnyFile);
+  entries.EraseIf([this](const platform::TSearchRec& entry) {
     // Unreadable entries carry every bit, and a request for one would find nothing to send.
     if (!entry.Readable()) return true;
     if (IsFolder(entry)) return entry.Name == "." || entry.Name == ".." || Rule.WithholdsFolder(entry);
@@ -23,7 +25,9 @@ void TTreeWalk::AddFolderEntries(ITreeVisitor& visitor, const std::string& diskF
                                  TWalked& walked) const {
   if (FStop != nullptr && FStop->load(std::memory_order_relaxed)) return;
   const std::size_t folderLength = name.size();
-  for (const platform::TSearchRec& entry : Entries(diskFolder)) {
+  // On the heap: a walk goes as deep as a path can name, one level of this on the stack for each.
+  const auto entries = std::make_unique<const platform::TFolderEntries>(Entries(diskFolder));
+  for (const platform::TSearchRec& entry : *entries) {
     if (IsFolder(entry)) {
       AddFolder(visitor, diskFolder, entry, name, walked);
       continue;

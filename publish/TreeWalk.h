@@ -51,7 +51,7 @@ public:
 
   /// The entries of diskFolder that are reported, in the walk's order. A folder that cannot be
   /// read gives none.
-  std::vector<platform::TSearchRec> Entries(const std::string& diskFolder) const;
+  platform::TFolderEntries Entries(const std::string& diskFolder) const;
   /// Reports the entries of diskFolder. name is the folder's relative name ("" for the walked
   /// folder, else "\" and its segments), used as scratch and given back as it came; walked
   /// grows by the folders gone into.

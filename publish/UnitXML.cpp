@@ -1,7 +1,5 @@
 #include "publish/UnitXML.h"
 
-#include <algorithm>
-#include <iterator>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -15,10 +13,11 @@ void BuildFileIndex(TBodySink& sink, const std::string& folder, const TWithheldR
   TTreeWalk::TWalked walked;
   const platform::TFileInfo root = platform::GetFileInfo(folder);
   if (root.Readable()) walked.insert(root.Id);
-  const std::vector<platform::TSearchRec> entries = walk.Entries(folder);
+  const platform::TFolderEntries entries = walk.Entries(folder);
   std::vector<platform::TSearchRec> folders;
-  std::copy_if(entries.begin(), entries.end(), std::back_inserter(folders),
-               [](const platform::TSearchRec& entry) { return (entry.Attr & platform::faDirectory) != 0; });
+  for (const platform::TSearchRec& entry : entries) {
+    if ((entry.Attr & platform::faDirectory) != 0) folders.push_back(entry);
+  }
   TIndexParts parts(walk, folder, std::move(folders), walked, sink.Space(), sink.MemoryLimit(), helpers);
   std::size_t nextPart = 0;
   for (const platform::TSearchRec& entry : entries) {

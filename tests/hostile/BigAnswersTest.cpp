@@ -4,11 +4,8 @@
 // must stay bounded and another address must be answered meanwhile. Each check prints what it
 // saw.
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +22,7 @@
 
 #include "hostile/HostileEnvironment.h"
 #include "hostile/LoopbackClient.h"
+#include "hostile/NonReader.h"
 #include "support/TestSockets.h"
 
 namespace {
@@ -57,39 +55,6 @@ void MakeFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
   if (fd >= 0) ::close(fd);
 }
-
-// A connection from 127.0.0.1 that sends one request and never reads. Its receive buffer is
-// kept small, so the server's sends stall early.
-class TNonReader {
-public:
-  TNonReader(int port, const std::string& request) : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    const int small = 4096;
-    ::setsockopt(FFd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    const timeval limit{5, 0};
-    ::setsockopt(FFd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-    FConnected = ::connect(FFd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
-                 ::send(FFd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
-  }
-  ~TNonReader() { ::close(FFd); }
-  TNonReader(const TNonReader&) = delete;
-  TNonReader& operator=(const TNonReader&) = delete;
-
-  bool Connected() const { return FConnected; }
-  // The first bytes of the answer, looked at without reading them: "" while none came.
-  std::string Peek() const {
-    char bytes[12];
-    const ssize_t n = ::recv(FFd, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT);
-    return n > 0 ? std::string(bytes, static_cast<std::size_t>(n)) : std::string();
-  }
-
-private:
-  int FFd;
-  bool FConnected = false;
-};
 
 class BigAnswers : public testing::Test {
 protected:
