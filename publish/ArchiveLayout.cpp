@@ -13,14 +13,6 @@ namespace {
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr char kZeros[2 * kTarBlock] = {};  // tar's padding and its two end blocks
 
-// An entry's name inside the archive: UTF-8 (U+FFFD for what is no character of the system
-// code page), a folder's with a trailing "/".
-std::string ArchiveName(const TArchiveEntry& entry) {
-  std::string name = platform::CodePageToUtf8(entry.Path);
-  if (entry.Folder) name += '/';
-  return name;
-}
-
 TZipEntryFacts ZipFacts(const TArchiveEntry& entry, std::string_view name, std::int64_t localOffset) {
   TZipEntryFacts facts;
   facts.Name = name;
@@ -33,10 +25,6 @@ TZipEntryFacts ZipFacts(const TArchiveEntry& entry, std::string_view name, std::
 
 // The CRC-32 of an entry's data; an entry without data needs no reading.
 std::uint32_t CrcOf(const TArchiveEntry& entry, ICrcSource& crc) { return entry.Size == 0 ? 0 : crc.CrcOf(entry); }
-
-std::string TarHeader(const TArchiveEntry& entry) {
-  return TarHeaderBlocks(ArchiveName(entry), entry.Folder, entry.Size, entry.LastWriteNs);
-}
 
 // Two independent 64-bit hashes over the same bytes: a 128-bit fingerprint of the layout.
 class TFingerprint {
@@ -121,12 +109,13 @@ private:
 };
 
 TArchiveLayout::TArchiveLayout(TArchiveFormat format, std::vector<TArchiveEntry> entries)
-    : FFormat(format), FEntries(std::move(entries)) {
+    : FFormat(format), FCodePage(platform::SystemCodePage()), FEntries(std::move(entries)) {
   TFingerprint fingerprint;
   fingerprint.AddNumber(format == TArchiveFormat::Zip ? 1 : 2);
   FOffsets.reserve(FEntries.size() + 1);
   std::int64_t offset = 0;
   for (TArchiveEntry& entry : FEntries) {
+    if (entry.Size < 0) throw EIdException("Negative file size: " + entry.Path);
     if (entry.Folder) entry.Size = 0;
     FOffsets.push_back(offset);
     const std::string name = ArchiveName(entry);
@@ -167,6 +156,18 @@ TArchiveLayout::TArchiveLayout(TArchiveFormat format, std::vector<TArchiveEntry>
   char sizeText[17];
   std::snprintf(sizeText, sizeof sizeText, "%llx", static_cast<unsigned long long>(FSize));
   FETag = std::string("\"") + (format == TArchiveFormat::Zip ? "zip-" : "tar-") + sizeText + "-" + fingerprint.Hex() + "\"";
+}
+
+// An entry's name inside the archive: UTF-8 (U+FFFD for what is no character of the code page),
+// a folder's with a trailing "/".
+std::string TArchiveLayout::ArchiveName(const TArchiveEntry& entry) const {
+  std::string name = platform::CodePageToUtf8(entry.Path, FCodePage);
+  if (entry.Folder) name += '/';
+  return name;
+}
+
+std::string TArchiveLayout::TarHeader(const TArchiveEntry& entry) const {
+  return TarHeaderBlocks(ArchiveName(entry), entry.Folder, entry.Size, entry.LastWriteNs);
 }
 
 TArchiveFormat TArchiveLayout::Format() const { return FFormat; }

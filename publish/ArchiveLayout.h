@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 
 /// One entry of a folder archive, as the walk found it.
@@ -70,7 +71,13 @@ private:
   void WriteEntries(TRangeWriter& writer, ICrcSource& crc) const;
   void WriteZipTrailer(TRangeWriter& writer, ICrcSource& crc) const;
 
+  // The system code page when the layout was made: names are made again for every write, and
+  // must come out as long as they were measured.
+  std::string ArchiveName(const TArchiveEntry& entry) const;
+  std::string TarHeader(const TArchiveEntry& entry) const;
+
   TArchiveFormat FFormat;
+  platform::TCodePage FCodePage;
   std::vector<TArchiveEntry> FEntries;
   std::vector<std::int64_t> FOffsets;         // where each entry's header begins; the last: the trailer
   std::vector<std::int64_t> FCentralOffsets;  // zip: where each central record begins; the last: the end records
