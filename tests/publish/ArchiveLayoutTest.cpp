@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 
 #include "platform/CodePage.h"
+#include "platform/TestTree.h"
 #include "support/ArchiveReadBack.h"
 
 namespace {
@@ -109,12 +111,15 @@ TEST(TArchiveLayout, NamesThatAreNotUtf8GetReplacementCharacters) {
 }
 
 TEST(TArchiveLayout, ShiftJisNamesAreConvertedToUtf8) {
-  platform::SetSystemCodePage(platform::TCodePage::ShiftJis);
-  const TArchiveLayout zip(TArchiveFormat::Zip, {File("\x93\xFA\x96\x7B.txt", 1)});  // 日本.txt
-  const TArchiveLayout tar(TArchiveFormat::Tar, {File("\x93\xFA\x96\x7B.txt", 1)});
-  platform::SetSystemCodePage(platform::TCodePage::Utf8);
-  EXPECT_EQ(ReadBack(zip).at(0).Name, "\xE6\x97\xA5\xE6\x9C\xAC.txt");
-  EXPECT_EQ(ReadBack(tar).at(0).Name, "\xE6\x97\xA5\xE6\x9C\xAC.txt");
+  std::optional<TArchiveLayout> zip, tar;
+  {
+    const testing_tree::TScopedCodePage shiftJis(platform::TCodePage::ShiftJis);
+    zip.emplace(TArchiveFormat::Zip, std::vector{File("\x93\xFA\x96\x7B.txt", 1)});  // 日本.txt
+    tar.emplace(TArchiveFormat::Tar, std::vector{File("\x93\xFA\x96\x7B.txt", 1)});
+  }
+  // Written under another code page, the names come out as they were measured.
+  EXPECT_EQ(ReadBack(*zip).at(0).Name, "\xE6\x97\xA5\xE6\x9C\xAC.txt");
+  EXPECT_EQ(ReadBack(*tar).at(0).Name, "\xE6\x97\xA5\xE6\x9C\xAC.txt");
 }
 
 TEST(TArchiveLayout, ZipNamesCarryTheUtf8FlagAndNonAsciiOnesAUnicodePathField) {
