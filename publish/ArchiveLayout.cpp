@@ -11,6 +11,8 @@
 namespace {
 
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+// Far beyond any disk, and far enough from the limit of the offsets that no sum overflows.
+constexpr std::int64_t kLargestArchive = std::int64_t{1} << 62;
 constexpr char kZeros[2 * kTarBlock] = {};  // tar's padding and its two end blocks
 
 TZipEntryFacts ZipFacts(const TArchiveEntry& entry, std::string_view name, std::int64_t localOffset) {
@@ -115,7 +117,7 @@ TArchiveLayout::TArchiveLayout(TArchiveFormat format, std::vector<TArchiveEntry>
   FOffsets.reserve(FEntries.size() + 1);
   std::int64_t offset = 0;
   for (TArchiveEntry& entry : FEntries) {
-    if (entry.Size < 0) throw EIdException("Negative file size: " + entry.Path);
+    if (entry.Size < 0 || entry.Size > kLargestArchive - offset) throw EIdException("Archive too large: " + entry.Path);
     if (entry.Folder) entry.Size = 0;
     FOffsets.push_back(offset);
     const std::string name = ArchiveName(entry);

@@ -16,7 +16,7 @@ constexpr TField kName{0, 100}, kMode{100, 8}, kUid{108, 8}, kGid{116, 8}, kSize
     kChecksum{148, 8}, kType{156, 1}, kMagic{257, 6}, kVersion{263, 2}, kPrefix{345, 155};
 
 void PutText(std::string& block, TField field, std::string_view text) {
-  std::memcpy(block.data() + field.Offset, text.data(), std::min(text.size(), field.Width));
+  text.copy(block.data() + field.Offset, field.Width);
 }
 
 // Width-1 octal digits and a NUL; value in range.
@@ -26,6 +26,13 @@ void PutOctal(std::string& block, TField field, std::int64_t value) {
 
 bool IsAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// At most width bytes of a UTF-8 text, never cutting a character in two.
+std::string_view Utf8Prefix(std::string_view text, std::size_t width) {
+  if (text.size() <= width) return text;
+  while (width > 0 && (static_cast<unsigned char>(text[width]) & 0xC0) == 0x80) --width;
+  return text.substr(0, width);
 }
 
 // Splits name into ustar's prefix and name fields at a "/"; false when no split fits.
@@ -48,7 +55,8 @@ bool SplitUstarName(std::string_view name, std::string_view& prefix, std::string
   return false;
 }
 
-std::int64_t FloorSeconds(std::int64_t ns) { return ns >= 0 ? ns / kNsPerSecond : -((-ns + kNsPerSecond - 1) / kNsPerSecond); }
+// Rounded down, also before 1970 (and without negating, which overflows for the earliest time).
+std::int64_t FloorSeconds(std::int64_t ns) { return ns / kNsPerSecond - (ns % kNsPerSecond < 0 ? 1 : 0); }
 
 // The exact time as pax writes it: seconds, then the fraction without trailing zeros.
 std::string PaxTime(std::int64_t ns) {
@@ -106,7 +114,7 @@ std::string TarHeaderBlocks(std::string_view name, bool folder, std::int64_t siz
   if (!nameFits) {
     AddPaxRecord(records, "path", name);
     prefix = {};
-    rest = name.substr(0, kName.Width);  // for readers without pax; it cannot tell the whole name
+    rest = Utf8Prefix(name, kName.Width);  // for readers without pax, which then see it cut short
   }
   if (size >= kOctal11Limit) AddPaxRecord(records, "size", std::to_string(size));
   const std::int64_t seconds = FloorSeconds(lastWriteNs);

@@ -42,9 +42,8 @@ std::uint16_t VersionNeeded(const TZipEntryFacts& facts, bool zip64) {
   return facts.Folder ? 20 : 10;
 }
 
-std::int64_t WholeSeconds(std::int64_t ns) {
-  return ns >= 0 ? ns / 1'000'000'000 : -((-ns + 999'999'999) / 1'000'000'000);
-}
+// Rounded down, also before 1970.
+std::int64_t WholeSeconds(std::int64_t ns) { return ns / 1'000'000'000 - (ns % 1'000'000'000 < 0 ? 1 : 0); }
 
 // The extended timestamp: the modification time in Unix seconds, kept to 0..2^31-1 since
 // readers differ on whether the field is signed.

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "publish/ArchiveLayout.h"
@@ -83,7 +82,7 @@ struct TReadEntry {
   std::int64_t MtimeSeconds = 0;
   long MtimeNs = 0;
   bool DataRead = false;
-  bool DataMatches = false;  // the made-up bytes the layout's entry holds
+  bool DataMatches = false;  // the made-up bytes of the layout's entry in the same place
 };
 
 /// The entries of the layout's archive as libarchive reads them; data up to dataLimit bytes per
@@ -150,8 +149,6 @@ inline std::vector<TReadEntry> ReadBack(const TArchiveLayout& layout, std::int64
   archive_read_set_seek_callback(reader, detail::Seek);
   archive_read_set_skip_callback(reader, detail::Skip);
   archive_read_set_callback_data(reader, &source);
-  std::unordered_map<std::string, const TArchiveEntry*> byPath;
-  for (const TArchiveEntry& entry : layout.Entries()) byPath.emplace(entry.Path, &entry);
   std::vector<TReadEntry> entries;
   std::string error;
   if (archive_read_open1(reader) != ARCHIVE_OK) {
@@ -176,14 +173,16 @@ inline std::vector<TReadEntry> ReadBack(const TArchiveLayout& layout, std::int64
       }
       char extra;
       entry.DataRead = n == entry.Size && archive_read_data(reader, &extra, 1) == 0;
-      // Found by its archive name: every test names its files in ASCII or checks them apart.
-      const auto original = byPath.find(entry.Name);
-      entry.DataMatches = original != byPath.end() && data == FakeData(*original->second, 0, original->second->Size);
+      // Entries come back in the layout's order.
+      const std::size_t index = entries.size();
+      entry.DataMatches = index < layout.Entries().size() && layout.Entries()[index].Size == entry.Size &&
+                          data == FakeData(layout.Entries()[index], 0, entry.Size);
     }
     entries.push_back(std::move(entry));
   }
   if (error.empty() && status != ARCHIVE_EOF) {
     error = archive_error_string(reader) ? archive_error_string(reader) : "bad header";
+    error += " (entry " + std::to_string(entries.size()) + ")";
   }
   archive_read_free(reader);
   uselocale(previous);
