@@ -87,6 +87,9 @@ ID_DECLARE_EXCEPTION(EIdHTTPInvalidRequestTarget, EIdHTTPServerError, "Invalid r
 // Files: a file could not be opened; the message names the full file name and the system's
 // error text.
 ID_DECLARE_EXCEPTION(EFOpenError, EIdException, "")
+// A file of a folder archive no longer has the size or modification time the archive's layout
+// was made with; the message names the file.
+ID_DECLARE_EXCEPTION(EIdFileChanged, EIdException, "File changed.")
 
 // Dates
 ID_DECLARE_EXCEPTION(EIdFailedToRetreiveTimeZoneInfo, EIdException,
