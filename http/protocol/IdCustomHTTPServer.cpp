@@ -122,25 +122,6 @@ TIdFileAnswer TIdCustomHTTPServer::DescribeFileAnswer(const TIdHTTPRequestInfo& 
   if (IsPlainTextType(response.ContentType) && StartsAsUtf8Text(file)) response.ContentType += "; charset=UTF-8";
   response.AcceptRanges = "bytes";
   response.LastModified = lastModified;
-  response.SetStatusCode(answer.StatusCode);
-  const std::string sizeText = std::to_string(size);
-  switch (answer.StatusCode) {
-    case 206:
-      response.ContentRange = "bytes " + std::to_string(answer.Offset) + "-" +
-                              std::to_string(answer.Offset + answer.Count - 1) + "/" + sizeText;
-      response.AssignContentLength(answer.Count);
-      break;
-    case 304:
-      response.AssignContentLength(-1);
-      break;
-    case 416:
-      response.ContentRange = "bytes */" + sizeText;
-      response.ContentType = "text/html";
-      response.BodyText = response.StatusPage();
-      response.AssignContentLength(-1);
-      break;
-    default:
-      response.AssignContentLength(size);
-  }
+  DescribeRangeAnswer(response, answer, size);
   return answer;
 }

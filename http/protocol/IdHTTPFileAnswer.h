@@ -3,6 +3,7 @@
 // good, and what a file answer says about the file.
 
 #include "http/protocol/IdHTTPRequestInfo.h"
+#include "http/protocol/IdHTTPResponseInfo.h"
 #include "platform/DateTime.h"
 
 #include <cstdint>
@@ -33,13 +34,21 @@ struct TIdFileAnswer {
 };
 
 /// The answer to request for a file of size bytes whose Last-Modified is lastModified (as
-/// LastModifiedOf gives it; 0 or less: none). Only GET and HEAD are conditional or partial:
-/// 304 when If-Modified-Since names a moment at or after lastModified (compared in whole
-/// seconds); else 206 or 416 as the Range asks, when there is no If-Range or it names exactly
-/// lastModified; else 200 with the whole file. A date that cannot be read counts as absent.
+/// LastModifiedOf gives it; 0 or less: none) and whose strong entity tag (quoted) is entityTag
+/// (empty: none). Only GET and HEAD are conditional or partial: with a tag and an
+/// If-None-Match, 304 when that lists the tag or "*"; without either, 304 when If-Modified-Since
+/// names a moment at or after lastModified (compared in whole seconds); else 206 or 416 as the
+/// Range asks, when there is no If-Range or it names exactly the tag or lastModified; else 200
+/// with the whole file. A date that cannot be read counts as absent.
 /// Throws EIdFailedToRetreiveTimeZoneInfo when a date is read and the local offset cannot be
 /// had. Any thread.
-TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime lastModified);
+TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime lastModified,
+                             std::string_view entityTag = {});
+
+/// Puts answer, planned for a body of size bytes, into response: its status, and Content-Range
+/// and Content-Length as the status needs (for 416 the status page as the body, no length for
+/// 304). Any thread.
+void DescribeRangeAnswer(TIdHTTPResponseInfo& response, const TIdFileAnswer& answer, std::int64_t size);
 
 /// The date-time a "Last-Modified" line gives for a file last written at moment: the moment in
 /// UTC shifted by the local offset of now, which is the offset the line's zone states, so that

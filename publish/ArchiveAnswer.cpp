@@ -1,0 +1,200 @@
+#include "publish/ArchiveAnswer.h"
+
+#include <utility>
+
+#include "http/io/IdFileStream.h"
+#include "http/net/IdException.h"
+#include "http/protocol/IdHTTPFileAnswer.h"
+#include "platform/FilePath.h"
+#include "platform/Text.h"
+
+namespace {
+
+// Bytes collected before they are sent: the headers of many small entries leave together.
+constexpr std::int64_t kCollectedBytes = 256 * 1024;
+// Files up to this size are read and collected with the headers around them; larger ones go
+// through the platform's file transmit call.
+constexpr std::int64_t kCopiedFileBytes = 64 * 1024;
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// Collects the walk's entries with their disk paths and their paths inside the archive.
+class TEntryCollector : public ITreeVisitor {
+public:
+  TEntryCollector(std::vector<TArchiveEntry>& entries, std::string folder, std::string topName)
+      : FEntries(entries) {
+    FFolders.push_back({std::move(folder), std::move(topName)});
+  }
+
+  void AddFile(std::string_view, const platform::TSearchRec& file) override { Add(file, false); }
+  void StartFolder(std::string_view, const platform::TSearchRec& folder) override {
+    Add(folder, true);
+    FFolders.push_back({FEntries.back().DiskPath, FEntries.back().Path});
+  }
+  void EndFolder() override { FFolders.pop_back(); }
+
+private:
+  struct TFolder {
+    std::string Disk;
+    std::string Archive;
+  };
+
+  void Add(const platform::TSearchRec& found, bool folder) {
+    const TFolder& parent = FFolders.back();
+    TArchiveEntry& entry = FEntries.emplace_back();
+    entry.Path = parent.Archive + "/" + found.Name;
+    entry.Folder = folder;
+    entry.Size = folder ? 0 : found.Size;
+    entry.LastWriteNs = found.LastWriteNs;
+    entry.Id = found.Id;
+    entry.DiskPath = platform::JoinPath(parent.Disk, found.Name);
+  }
+
+  std::vector<TArchiveEntry>& FEntries;
+  std::vector<TFolder> FFolders;  // the folders the walk is in, the walked folder first
+};
+
+[[noreturn]] void ThrowChanged(const TArchiveEntry& entry) {
+  throw EIdFileChanged("File changed since the folder was read: " + entry.DiskPath);
+}
+
+// The archive's bytes over a connection: literal bytes collected and sent in large pieces, file
+// data checked against its entry before and after it is sent, so that a file written meanwhile
+// stops the archive instead of going out under the length promised.
+class TConnectionOutput : public IArchiveOutput {
+public:
+  explicit TConnectionOutput(TIdTCPConnection& connection) : FConnection(connection) {
+    FConnection.BeginBufferedWrite(kCollectedBytes);
+  }
+  ~TConnectionOutput() override {
+    // Left by an error: what was collected is not sent after a gap.
+    if (FConnection.BufferedWriting()) {
+      FConnection.DiscardBufferedWrite();
+      FConnection.EndBufferedWrite();
+    }
+  }
+  TConnectionOutput(const TConnectionOutput&) = delete;
+  TConnectionOutput& operator=(const TConnectionOutput&) = delete;
+
+  void Finish() { FConnection.EndBufferedWrite(); }
+
+  void WriteBytes(std::string_view bytes) override {
+    FConnection.WriteBytes(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  }
+
+  void WriteFileRange(const TArchiveEntry& entry, std::int64_t offset, std::int64_t count) override {
+    TIdReadOnlyFileStream stream(entry.DiskPath);
+    const platform::TReadOnlyFile& file = stream.File();
+    const bool sameId = entry.Id == platform::TFileId{} || file.IdAtOpen() == entry.Id;
+    if (!sameId || file.SizeAtOpen() != entry.Size || file.LastWriteNsAtOpen() != entry.LastWriteNs)
+      ThrowChanged(entry);
+    if (count <= kCopiedFileBytes) {
+      FCopy.resize(static_cast<std::size_t>(count));
+      if (file.ReadAt(FCopy.data(), FCopy.size(), offset) != FCopy.size()) ThrowChanged(entry);
+      CheckUnchanged(entry, file);
+      WriteBytes(FCopy);
+      return;
+    }
+    FConnection.EndBufferedWrite();
+    FConnection.WriteFileRange(stream, offset, count, true);
+    // Sent already: a change now still ends the answer short, so the client knows.
+    CheckUnchanged(entry, file);
+    FConnection.BeginBufferedWrite(kCollectedBytes);
+  }
+
+private:
+  static void CheckUnchanged(const TArchiveEntry& entry, const platform::TReadOnlyFile& file) {
+    if (file.CurrentSize() != entry.Size || file.CurrentLastWriteNs() != entry.LastWriteNs) ThrowChanged(entry);
+  }
+
+  TIdTCPConnection& FConnection;
+  std::string FCopy;
+};
+
+bool IsAttrChar(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<TArchiveFormat> ArchiveFormatOf(std::string_view query) {
+  if (query == "zip") return TArchiveFormat::Zip;
+  if (query == "tar") return TArchiveFormat::Tar;
+  return std::nullopt;
+}
+
+std::string ArchiveTopName(const std::string& folder) {
+  const std::string path = WithoutTrailingSlash(folder);
+  if (path == "/" || path.empty()) return "root";
+  return path.substr(path.rfind('/') + 1);
+}
+
+std::vector<TArchiveEntry> CollectArchiveEntries(const TTreeWalk& walk, const std::string& folder,
+                                                 const std::string& topName) {
+  std::vector<TArchiveEntry> entries;
+  const platform::TFileInfo top = platform::GetFileInfo(folder);
+  TArchiveEntry& first = entries.emplace_back();
+  first.Path = topName;
+  first.Folder = true;
+  first.LastWriteNs = top.LastWriteNs;
+  first.Id = top.Id;
+  first.DiskPath = WithoutTrailingSlash(folder);
+
+  TEntryCollector collector(entries, first.DiskPath, topName);
+  TTreeWalk::TWalked walked;
+  if (top.Readable()) walked.insert(top.Id);
+  std::string name;
+  walk.AddFolderEntries(collector, first.DiskPath, name, walked);
+  return entries;
+}
+
+std::string AttachmentDisposition(std::string_view fileName) {
+  std::string plain;
+  for (const char c : fileName) {
+    const auto byte = static_cast<unsigned char>(c);
+    plain += byte < 0x20 || byte > 0x7E || c == '"' || c == '\\' ? '_' : c;
+  }
+  std::string value = "attachment; filename=\"" + plain + "\"";
+  if (plain == fileName) return value;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  value += "; filename*=UTF-8''";
+  for (const char c : platform::CodePageToUtf8(fileName)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsAttrChar(byte)) {
+      value += c;
+    } else {
+      value += '%';
+      value += kHex[byte >> 4];
+      value += kHex[byte & 0x0F];
+    }
+  }
+  return value;
+}
+
+void SendArchiveAnswer(TIdTCPConnection& connection, const TIdHTTPRequestInfo& request,
+                       TIdHTTPResponseInfo& response, const TArchiveLayout& layout, ICrcSource& crc,
+                       std::string_view fileName) {
+  const std::int64_t size = layout.Size();
+  const std::string tag = layout.ETag();
+  const platform::TDateTime lastModified = layout.NewestLastWrite() > 0 ? LastModifiedOf(layout.NewestLastWrite()) : 0;
+  const TIdFileAnswer answer = PlanFileAnswer(request, size, lastModified, tag);
+  response.ContentType = layout.Format() == TArchiveFormat::Zip ? "application/zip" : "application/x-tar";
+  response.AcceptRanges = "bytes";
+  response.LastModified = lastModified;
+  response.CustomHeaders.Add("ETag: " + tag);
+  response.CustomHeaders.Add("Content-Disposition: " + AttachmentDisposition(fileName));
+  DescribeRangeAnswer(response, answer, size);
+  if (answer.StatusCode != 200 && answer.StatusCode != 206) return;
+  if (request.Command == "HEAD") {
+    response.WriteHead();
+    return;
+  }
+  TConnectionOutput output(connection);
+  response.WriteHead();
+  layout.Write(output, crc, answer.Offset, answer.Count);
+  output.Finish();
+}
