@@ -6,6 +6,7 @@
 #include "http/net/IdException.h"
 #include "http/protocol/IdHTTPFileAnswer.h"
 #include "platform/FilePath.h"
+#include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
 
 namespace {
@@ -29,7 +30,11 @@ public:
     FFolders.push_back({std::move(folder), std::move(topName)});
   }
 
-  void AddFile(std::string_view, const platform::TSearchRec& file) override { Add(file, false); }
+  void AddFile(std::string_view, const platform::TSearchRec& file) override {
+    // A file that cannot be opened would stop every download of the folder at the same place.
+    const std::string diskPath = platform::JoinPath(FFolders.back().Disk, file.Name);
+    if (platform::TReadOnlyFile(diskPath).IsOpen()) Add(file, false);
+  }
   void StartFolder(std::string_view, const platform::TSearchRec& folder) override {
     Add(folder, true);
     FFolders.push_back({FEntries.back().DiskPath, FEntries.back().Path});

@@ -20,8 +20,9 @@ std::optional<TArchiveFormat> ArchiveFormatOf(std::string_view query);
 std::string ArchiveTopName(const std::string& folder);
 
 /// The entries of the archive of folder (a full path): the folder itself as topName, then
-/// everything walk reports below it, in the walk's order, each folder before what it holds; a
-/// folder met again through a link is an empty folder. Paths are topName and the names below
+/// everything walk reports below it, in the walk's order, each folder before what it holds,
+/// except files that cannot be opened for reading; a folder met again through a link is an
+/// empty folder. Paths are topName and the names below
 /// it joined with "/". Any thread.
 std::vector<TArchiveEntry> CollectArchiveEntries(const TTreeWalk& walk, const std::string& folder,
                                                  const std::string& topName);

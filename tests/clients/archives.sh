@@ -149,14 +149,18 @@ check "many: zip counts 70,071 entries" bash -c "[ \"\$(bsdtar -tf '$work/many.z
 check "many: tar counts 70,071 entries" bash -c "[ \"\$(tar -tf '$work/many.tar' | wc -l)\" = 70071 ]"
 
 section big
-# 5 GiB of zeros: sent whole within the time bound; read back from its first and last bytes put
-# around a hole, which holds exactly the zeros sent (nothing of it kept on disk)
-big_check() {  # big_check zip|tar
+# 5 GiB of zeros: the zip sent whole within the time bound, its checksum taken at memory speed
+# (the tar goes out through the same file transmit call as any file); both read back from their
+# first and last bytes put around a hole, which holds exactly the zeros sent (nothing of them
+# kept on disk)
+big_check() {  # big_check zip|tar whole|ends
   local started=$SECONDS sent size file=$work/big.$1
-  sent=$(curl -sS --max-time 60 -o /dev/null -w '%{size_download}' "$url/big/?$1") || return 1
-  echo "  big $1: $sent bytes in $((SECONDS - started)) s"
   size=$(curl -sSI "$url/big/?$1" | tr -d '\r' | sed -n 's/^Content-Length: //Ip')
-  [ "$sent" = "$size" ] || return 1
+  if [ "$2" = whole ]; then
+    sent=$(curl -sS --max-time 60 -o /dev/null -w '%{size_download}' "$url/big/?$1") || return 1
+    echo "  big $1: $sent bytes in $((SECONDS - started)) s"
+    [ "$sent" = "$size" ] || return 1
+  fi
   truncate -s "$size" "$file"
   fetch -r 0-65535 "$url/big/?$1" | dd of="$file" conv=notrunc status=none
   fetch -r "$((size - 65536))-" "$url/big/?$1" | dd of="$file" seek=$((size - 65536)) oflag=seek_bytes conv=notrunc status=none
@@ -171,8 +175,8 @@ sys.exit(sizes.get("big/zeros.bin") != 5 << 30)
 PY
   [ "$?" = 0 ] && [ $((SECONDS - started)) -lt 60 ]
 }
-check "big: tar of 5 GiB" big_check tar
-check "big: zip of 5 GiB" big_check zip
+check "big: tar of 5 GiB" big_check tar ends
+check "big: zip of 5 GiB" big_check zip whole
 check "big: zip ends in zip64 end records" bash -c \
   "curl -sS -r -200 '$url/big/?zip' | od -An -tx1 | tr -d ' \n' | grep -q 504b0606"
 

@@ -135,6 +135,26 @@ protected:
   int Port = 0;
 };
 
+// The names in a tar of short ASCII names, as its headers give them (extended headers skipped).
+std::set<std::string> TarNames(const std::string& tar) {
+  std::set<std::string> names;
+  for (std::size_t at = 0; at + 512 <= tar.size();) {
+    const std::string name = tar.substr(at, 100).c_str();
+    if (name.empty()) break;
+    if (tar[at + 156] != 'x') names.insert(name);
+    const long long size = std::stoll(tar.substr(at + 124, 12), nullptr, 8);
+    at += 512 + static_cast<std::size_t>((size + 511) / 512 * 512);
+  }
+  return names;
+}
+
+std::string HeaderValue(const std::string& head, const std::string& name) {
+  const std::size_t start = head.find("\r\n" + name + ": ");
+  if (start == std::string::npos) return "";
+  const std::size_t value = start + name.size() + 4;
+  return head.substr(value, head.find("\r\n", value) - value);
+}
+
 // Folders
 TEST_F(RequestHandlerTest, ListsFoldersWithTheirCharacterSet) {
   Tree.Folder("pub/sub");
@@ -337,6 +357,10 @@ TEST_F(RequestHandlerTest, AFileThatCannotBeReadIsForbidden) {
   EXPECT_EQ(answer.Head, Head("HTTP/1.1 403 Forbidden", "text/html", static_cast<long long>(page.size())));
   EXPECT_EQ(answer.Body, page);
   EXPECT_TRUE(HeadIsGetsHead("/locked.txt"));
+  // Left out of the folder's archive, which would otherwise break off at it every time.
+  const auto tar = Get("/?tar");
+  EXPECT_EQ(TarNames(tar.Body), std::set<std::string>{"pub/"});
+  EXPECT_EQ(HeaderValue(tar.Head, "Content-Length"), std::to_string(tar.Body.size()));
 }
 
 // Regression: only the last segment of a path was tested, and folders never, so /.ssh/id_rsa and
@@ -501,26 +525,6 @@ TEST_F(RequestHandlerBusyTest, NoBuildSlotMeansComeBackShortly) {
 }
 
 // Folder archives
-
-// The names in a tar of short ASCII names, as its headers give them (extended headers skipped).
-std::set<std::string> TarNames(const std::string& tar) {
-  std::set<std::string> names;
-  for (std::size_t at = 0; at + 512 <= tar.size();) {
-    const std::string name = tar.substr(at, 100).c_str();
-    if (name.empty()) break;
-    if (tar[at + 156] != 'x') names.insert(name);
-    const long long size = std::stoll(tar.substr(at + 124, 12), nullptr, 8);
-    at += 512 + static_cast<std::size_t>((size + 511) / 512 * 512);
-  }
-  return names;
-}
-
-std::string HeaderValue(const std::string& head, const std::string& name) {
-  const std::size_t start = head.find("\r\n" + name + ": ");
-  if (start == std::string::npos) return "";
-  const std::size_t value = start + name.size() + 4;
-  return head.substr(value, head.find("\r\n", value) - value);
-}
 
 TEST_F(RequestHandlerTest, AFolderArchiveHoldsWhatItsIndexHolds) {
   Tree.File("pub/a.txt", "a");
