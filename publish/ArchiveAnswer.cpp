@@ -140,20 +140,22 @@ std::string ArchiveTopName(const std::string& folder) {
 
 std::vector<TArchiveEntry> CollectArchiveEntries(const TTreeWalk& walk, const std::string& folder,
                                                  const std::string& topName) {
+  // Its own copy: the entries grow while the walk reads below it.
+  const std::string diskFolder = WithoutTrailingSlash(folder);
+  const platform::TFileInfo top = platform::GetFileInfo(diskFolder);
   std::vector<TArchiveEntry> entries;
-  const platform::TFileInfo top = platform::GetFileInfo(folder);
   TArchiveEntry& first = entries.emplace_back();
   first.Path = topName;
   first.Folder = true;
   first.LastWriteNs = top.LastWriteNs;
   first.Id = top.Id;
-  first.DiskPath = WithoutTrailingSlash(folder);
+  first.DiskPath = diskFolder;
 
-  TEntryCollector collector(entries, first.DiskPath, topName);
+  TEntryCollector collector(entries, diskFolder, topName);
   TTreeWalk::TWalked walked;
   if (top.Readable()) walked.insert(top.Id);
   std::string name;
-  walk.AddFolderEntries(collector, first.DiskPath, name, walked);
+  walk.AddFolderEntries(collector, diskFolder, name, walked);
   return entries;
 }
 
@@ -200,6 +202,8 @@ void SendArchiveAnswer(TIdTCPConnection& connection, const TIdHTTPRequestInfo& r
   }
   TConnectionOutput output(connection);
   response.WriteHead();
+  // The head goes at once: a zip's first checksum may take a while to read.
+  connection.FlushBufferedWrite();
   layout.Write(output, crc, answer.Offset, answer.Count);
   output.Finish();
 }

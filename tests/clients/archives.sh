@@ -149,7 +149,7 @@ check "many: zip counts 70,071 entries" bash -c "[ \"\$(bsdtar -tf '$work/many.z
 check "many: tar counts 70,071 entries" bash -c "[ \"\$(tar -tf '$work/many.tar' | wc -l)\" = 70071 ]"
 
 section big
-# 5 GiB of zeros: the zip sent whole within the time bound, its checksum taken at memory speed
+# 5 GiB of zeros: the zip sent whole within a time bound, its checksum taken at memory speed
 # (the tar goes out through the same file transmit call as any file); both read back from their
 # first and last bytes put around a hole, which holds exactly the zeros sent (nothing of them
 # kept on disk)
@@ -157,7 +157,8 @@ big_check() {  # big_check zip|tar whole|ends
   local started=$SECONDS sent size file=$work/big.$1
   size=$(curl -sSI "$url/big/?$1" | tr -d '\r' | sed -n 's/^Content-Length: //Ip')
   if [ "$2" = whole ]; then
-    sent=$(curl -sS --max-time 60 -o /dev/null -w '%{size_download}' "$url/big/?$1") || return 1
+    # Well under a minute on an idle machine; the bound leaves room for a machine shared by builds.
+    sent=$(curl -sS --max-time 150 -o /dev/null -w '%{size_download}' "$url/big/?$1") || return 1
     echo "  big $1: $sent bytes in $((SECONDS - started)) s"
     [ "$sent" = "$size" ] || return 1
   fi
@@ -173,7 +174,7 @@ else:
     sizes = {m.name: m.size for m in tarfile.open(path).getmembers()}
 sys.exit(sizes.get("big/zeros.bin") != 5 << 30)
 PY
-  [ "$?" = 0 ] && [ $((SECONDS - started)) -lt 60 ]
+  [ "$?" = 0 ] && [ $((SECONDS - started)) -lt 150 ]
 }
 check "big: tar of 5 GiB" big_check tar ends
 check "big: zip of 5 GiB" big_check zip whole
