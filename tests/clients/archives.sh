@@ -130,6 +130,9 @@ check "tar: extracted equals the folder" bash -c "tar -xf '$work/names.tar' -C '
 check "zip: extracted equals the folder" bash -c "unzip -q '$work/names.zip' -d '$work/x-zip' && diff -r '$names' '$work/x-zip/names'"
 check "download is named after the folder" bash -c \
   "curl -sSI '$url/names/?zip' | grep -qi '^Content-Disposition: attachment; filename=\"names.zip\"'"
+check "a non-ASCII name goes as UTF-8 beside an ASCII stand-in" bash -c \
+  "curl -sSI '$url/names/%E6%97%A5%E6%9C%AC%E8%AA%9E%E3%81%AE%E5%86%99%E7%9C%9F/?tar' | tr -d '\r' | grep -qx \
+  \"Content-Disposition: attachment; filename=\\\"_*\\.tar\\\"; filename\\*=UTF-8''%E6%97%A5%E6%9C%AC%E8%AA%9E%E3%81%AE%E5%86%99%E7%9C%9F\\.tar\""
 
 section hidden
 # Hidden folders: left out with everything in them
