@@ -22,6 +22,10 @@ std::string_view LastSegment(std::string_view path) {
 // Only what the attributes, size, time and identity need.
 constexpr unsigned kStatxWanted = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_INO;
 
+std::int64_t NanosecondsOf(const struct statx_timestamp& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
 TFileInfo InfoFromStatx(const struct statx& st, std::string_view name) {
   TFileInfo info;
   info.Attr = 0;
@@ -33,6 +37,7 @@ TFileInfo InfoFromStatx(const struct statx& st, std::string_view name) {
   if (S_ISREG(mode)) info.Attr |= faArchive;
   info.Size = static_cast<std::int64_t>(st.stx_size);
   info.LastWrite = st.stx_mtime.tv_sec;
+  info.LastWriteNs = NanosecondsOf(st.stx_mtime);
   info.Id = {static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)),
              static_cast<std::uint64_t>(st.stx_ino)};
   return info;
@@ -43,8 +48,10 @@ TFileInfo InfoFromStatx(const struct statx& st, std::string_view name) {
 TFileInfo UnreadableInfo(int folderFd, const char* path) {
   TFileInfo info;
   struct statx st {};
-  if (statx(folderFd, path, AT_SYMLINK_NOFOLLOW, STATX_MTIME, &st) == 0)
+  if (statx(folderFd, path, AT_SYMLINK_NOFOLLOW, STATX_MTIME, &st) == 0) {
     info.LastWrite = st.stx_mtime.tv_sec;
+    info.LastWriteNs = NanosecondsOf(st.stx_mtime);
+  }
   return info;
 }
 

@@ -32,6 +32,7 @@ struct TFileInfo {
   std::uint32_t Attr = faUnreadable;
   std::int64_t Size = 0;        // bytes, 64-bit; 0 when unreadable
   std::time_t LastWrite = 0;    // seconds since the epoch; a dangling link gives the link's own
+  std::int64_t LastWriteNs = 0; // the same moment to the nanosecond
   TFileId Id;                   // zero when unreadable
   bool Readable() const { return Attr != faUnreadable; }
 };

@@ -12,6 +12,14 @@
 
 namespace platform {
 
+namespace {
+
+std::int64_t LastWriteNs(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
 TReadOnlyFile::TReadOnlyFile(const std::string& path) {
   if (HasEmbeddedNul(path)) {
     FError = std::strerror(EINVAL);
@@ -34,6 +42,8 @@ TReadOnlyFile::TReadOnlyFile(const std::string& path) {
   } else {
     FSize = static_cast<std::int64_t>(st.st_size);
     FLastWrite = st.st_mtim.tv_sec;
+    FLastWriteNs = LastWriteNs(st);
+    FId = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return;
   }
   Close();
@@ -45,6 +55,8 @@ TReadOnlyFile::TReadOnlyFile(TReadOnlyFile&& other) noexcept
     : FHandle(std::exchange(other.FHandle, -1)),
       FSize(other.FSize),
       FLastWrite(other.FLastWrite),
+      FLastWriteNs(other.FLastWriteNs),
+      FId(other.FId),
       FError(std::move(other.FError)) {}
 
 TReadOnlyFile& TReadOnlyFile::operator=(TReadOnlyFile&& other) noexcept {
@@ -53,6 +65,8 @@ TReadOnlyFile& TReadOnlyFile::operator=(TReadOnlyFile&& other) noexcept {
     FHandle = std::exchange(other.FHandle, -1);
     FSize = other.FSize;
     FLastWrite = other.FLastWrite;
+    FLastWriteNs = other.FLastWriteNs;
+    FId = other.FId;
     FError = std::move(other.FError);
   }
   return *this;
@@ -75,6 +89,12 @@ std::int64_t TReadOnlyFile::CurrentSize() const {
   struct stat st {};
   if (::fstat(FHandle, &st) != 0) return 0;
   return static_cast<std::int64_t>(st.st_size);
+}
+
+std::int64_t TReadOnlyFile::CurrentLastWriteNs() const {
+  struct stat st {};
+  if (::fstat(FHandle, &st) != 0) return 0;
+  return LastWriteNs(st);
 }
 
 }  // namespace platform

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/FileSystem.h"
+
 namespace platform {
 
 /// A regular file open for reading (read-only, closed on exec), with its size and last-write time
@@ -31,11 +33,16 @@ public:
   int Handle() const { return FHandle; }
   std::int64_t SizeAtOpen() const { return FSize; }
   std::time_t LastWriteAtOpen() const { return FLastWrite; }
+  /// The last-write time at open in nanoseconds since the epoch, and the file's identity.
+  std::int64_t LastWriteNsAtOpen() const { return FLastWriteNs; }
+  TFileId IdAtOpen() const { return FId; }
 
   /// Up to count bytes from offset; 0 at the end of the file and when the read fails.
   std::size_t ReadAt(void* buffer, std::size_t count, std::int64_t offset) const;
   /// The file's size now; 0 when it cannot be read.
   std::int64_t CurrentSize() const;
+  /// The file's last-write time now in nanoseconds since the epoch; 0 when it cannot be read.
+  std::int64_t CurrentLastWriteNs() const;
 
 private:
   void Close();
@@ -43,6 +50,8 @@ private:
   int FHandle = -1;
   std::int64_t FSize = 0;
   std::time_t FLastWrite = 0;
+  std::int64_t FLastWriteNs = 0;
+  TFileId FId;
   std::string FError;
 };
 

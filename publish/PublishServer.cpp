@@ -15,11 +15,22 @@ bool EndsConnectionQuietly(const std::exception& error) {
           socketError->LastError == Id_WSAESHUTDOWN);
 }
 
+namespace {
+
+// Checksums of zip downloads outlive the program, in the user's cache folder.
+TAnswerLimits ArchiveLimits() {
+  TAnswerLimits limits;
+  limits.CrcCacheFile = TCrcCache::DefaultFilePath();
+  return limits;
+}
+
+}  // namespace
+
 // The handler is given httpd before httpd is constructed: it only keeps the reference, and uses
 // it on connection threads, which exist only once httpd has started.
 TPublishServer::TPublishServer(const ISettingsSource& settings, ILogSink& log,
                                const platform::TRegionalFormats& formats)
-    : FHandler(httpd, settings, log, MimeTypes, formats) {
+    : FHandler(httpd, settings, log, MimeTypes, formats, ArchiveLimits()) {
   httpd.SetThreadMgr(&FThreads);
   httpd.OnCommandGet = [this](TIdPeerThread& thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
     FHandler.httpdCommandGet(thread, request, response);

@@ -9,8 +9,11 @@
 #include "platform/FilePath.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "publish/ArchiveAnswer.h"
+#include "publish/FileCrcSource.h"
 #include "publish/HtmlText.h"
 #include "publish/ListingPage.h"
+#include "publish/LogEscape.h"
 #include "publish/LogLine.h"
 #include "publish/UnitXML.h"
 #include "publish/WithheldRule.h"
@@ -134,7 +137,8 @@ TRequestHandler::TRequestHandler(TIdCustomHTTPServer& server, const ISettingsSou
       FBodyMemory(limits.BodyMemory),
       FBuilds(limits.Builds),
       FTempSpace(limits.TempSpace),
-      FThumbnails(std::move(thumbnails)) {}
+      FThumbnails(std::move(thumbnails)),
+      FCrcCache(limits.CrcCacheFile) {}
 
 void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo,
                                       TIdHTTPResponseInfo& AResponseInfo) {
@@ -172,6 +176,9 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
     AResponseInfo.Location = FolderLocation(ARequestInfo.Document, ARequestInfo.QueryText);
     AResponseInfo.BodyText = AResponseInfo.StatusPage();
     AResponseInfo.ContentType = "text/html";
+  } else if (const auto format = ArchiveFormatOf(ARequestInfo.QueryText);
+             isFolder && format && (ARequestInfo.Command == "GET" || ARequestInfo.Command == "HEAD")) {
+    SendArchive(AThread, ARequestInfo, AResponseInfo, path, *format, rule);
   } else if (isFolder) {
     if (BuildAnswer(ARequestInfo, AResponseInfo,
                     [&](TBodySink& sink) { ListingPage(sink, path, settings, FFormats); })) {
@@ -221,12 +228,16 @@ bool TRequestHandler::BuildAnswer(const TIdHTTPRequestInfo& ARequestInfo, TIdHTT
     sink.MoveInto(AResponseInfo);
     return true;
   } catch (const EIdServerBusy&) {
-    AResponseInfo.SetStatusCode(503);
-    AResponseInfo.BodyText = AResponseInfo.StatusPage();
-    AResponseInfo.ContentType = "text/html";
-    AResponseInfo.RetryAfter = "1";
+    AnswerBusy(AResponseInfo);
     return false;
   }
+}
+
+void TRequestHandler::AnswerBusy(TIdHTTPResponseInfo& AResponseInfo) const {
+  AResponseInfo.SetStatusCode(503);
+  AResponseInfo.BodyText = AResponseInfo.StatusPage();
+  AResponseInfo.ContentType = "text/html";
+  AResponseInfo.RetryAfter = "1";
 }
 
 void TRequestHandler::AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const {
@@ -260,5 +271,30 @@ void TRequestHandler::SendFile(TIdPeerThread& AThread, const TIdHTTPRequestInfo&
     // client sees the short body and the log says why.
     if (!AResponseInfo.HeaderWritten) throw;
     FLog.AppendLine(ExceptionLogLine(error));
+  }
+}
+
+void TRequestHandler::SendArchive(TIdPeerThread& AThread, const TIdHTTPRequestInfo& ARequestInfo,
+                                  TIdHTTPResponseInfo& AResponseInfo, const std::string& folder,
+                                  TArchiveFormat format, const TWithheldRule& rule) {
+  const std::string topName = ArchiveTopName(folder);
+  std::vector<TArchiveEntry> entries;
+  try {
+    const TBuildSlots::TSlot slot = FBuilds.Acquire(ARequestInfo.RemoteIP);
+    entries = CollectArchiveEntries(TTreeWalk(rule), folder, topName);
+  } catch (const EIdServerBusy&) {
+    AnswerBusy(AResponseInfo);
+    return;
+  }
+  const TArchiveLayout layout(format, std::move(entries));
+  TFileCrcSource crc(FCrcCache);
+  try {
+    SendArchiveAnswer(*AThread.Connection(), ARequestInfo, AResponseInfo, layout, crc,
+                      topName + (format == TArchiveFormat::Zip ? ".zip" : ".tar"));
+  } catch (const std::exception& error) {
+    if (!AResponseInfo.HeaderWritten) throw;
+    // Fewer bytes than promised: only a closed connection tells the client the archive is cut.
+    AResponseInfo.SetCloseAfterResponse(true);
+    FLog.AppendLine(ExceptionLogLine(error) + " " + EscapeLogText(error.what()));
   }
 }

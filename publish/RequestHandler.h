@@ -6,12 +6,15 @@
 
 #include "http/protocol/IdCustomHTTPServer.h"
 #include "platform/RegionalFormats.h"
+#include "publish/ArchiveLayout.h"
 #include "publish/LoginThrottle.h"
 #include "publish/BodySink.h"
 #include "publish/BuildSlots.h"
+#include "publish/CrcCache.h"
 #include "publish/PublishSettings.h"
 #include "publish/TempSpace.h"
 #include "publish/ThumbnailService.h"
+#include "publish/WithheldRule.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,6 +27,7 @@ struct TAnswerLimits {
   TBuildLimits Builds;
   std::int64_t TempSpace = std::int64_t{2} << 30;
   std::size_t BodyMemory = kBodyMemoryLimit;
+  std::string CrcCacheFile;  // where the checksums of zip downloads are kept; empty: memory only
 };
 
 /// Serves requests for the server that calls it. Keeps no state between requests beyond the
@@ -41,7 +45,8 @@ public:
   /// Serves one request (the server's OnCommandGet). Connection threads, many at once.
   /// With a password set, an address that sent wrong credentials too often is answered 429
   /// with Retry-After for a while, its credentials unchecked, and the log says so once.
-  /// A folder requested without its trailing "/" is redirected to it (301). A listing or an
+  /// A folder requested without its trailing "/" is redirected to it (301), its query kept; with
+  /// the query "zip" or "tar", GET and HEAD of a folder answer it as one archive. A listing or an
   /// index that cannot be built now (TAnswerLimits) is answered 503 with "Retry-After: 1". Errors of a file
   /// being sent after its head are logged as "exception : <class>"; other errors (before a
   /// file's head, a failing listing or index) leave the handler, and the request cycle answers
@@ -53,6 +58,8 @@ private:
   // credentials; else the response holds the challenge, or the 429 of a locked-out address.
   bool PassesLogin(const TPublishSettings& settings, const TIdHTTPRequestInfo& ARequestInfo,
                    TIdHTTPResponseInfo& AResponseInfo);
+  // The answer while no build slot or temporary space is free: 503 with "Retry-After: 1".
+  void AnswerBusy(TIdHTTPResponseInfo& AResponseInfo) const;
   // The not-found answer: status 404 and the page naming it.
   void AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const;
   // Builds a listing or an index into the response's body while holding a build slot; a large
@@ -68,6 +75,11 @@ private:
   // head becomes a log line.
   void SendFile(TIdPeerThread& AThread, const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
                 const std::string& path);
+  // Answers the request with folder (a full path) as one archive, its entries walked while
+  // holding a build slot (503 as for a listing when none is free). A failure after the head (a
+  // file changed while it was sent, a client gone) becomes a log line and ends the connection.
+  void SendArchive(TIdPeerThread& AThread, const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
+                   const std::string& folder, TArchiveFormat format, const TWithheldRule& rule);
 
   TIdCustomHTTPServer& FServer;
   const ISettingsSource& FSettings;
@@ -79,6 +91,7 @@ private:
   TBuildSlots FBuilds;
   TTempSpace FTempSpace;
   TThumbnailService FThumbnails;
+  TCrcCache FCrcCache;
 };
 
 /// Whether path (a full path) is root or lies below it: equal to it, or beginning with it and a

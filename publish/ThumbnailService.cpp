@@ -110,7 +110,7 @@ bool TThumbnailService::Answer(TIdPeerThread& AThread, const TIdHTTPRequestInfo&
   const platform::TDateTime lastModified = LastModifiedOf(lastWrite);
   // The client's copy is judged by the source file: a thumbnail changes only with it.
   const std::string noneMatch = ARequestInfo.HeaderLines.ValueOf("If-None-Match");
-  const bool fresh = noneMatch.empty() ? PlanFileAnswer(ARequestInfo, size, lastModified).StatusCode == 304
+  const bool fresh = noneMatch.empty() ? PlanFileAnswer(ARequestInfo, size, platform::UtcDateTime(lastWrite)).StatusCode == 304
                                        : MatchesTag(noneMatch, tag);
   TThumbnailMemoryCache::TEntry thumbnail;
   if (!fresh) {

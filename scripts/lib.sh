@@ -3,7 +3,8 @@
 set -euo pipefail
 
 VELMORA_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-VELMORA_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libxml2-dev curl wget goaccess
+VELMORA_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libxml2-dev libisal-dev
+  libarchive-dev libarchive-tools unzip p7zip-full tar curl wget goaccess
   qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic libqrencode-dev zbar-tools desktop-file-utils
   chromium libjpeg62-turbo-dev libpng-dev libwebp-dev libgif-dev ffmpegthumbnailer)
 # The fuzz targets need clang and its libFuzzer and sanitizer runtimes (scripts/fuzz, scripts/test).

@@ -29,6 +29,8 @@ public:
   std::time_t LastWriteAtOpen() const { return FFile.LastWriteAtOpen(); }
   /// The open descriptor, owned by the stream, e.g. for sendfile(2).
   int Handle() const override { return FFile.Handle(); }
+  /// The open file, for what it was when opened (identity, time to the nanosecond) and is now.
+  const platform::TReadOnlyFile& File() const { return FFile; }
   void SetSize(std::int64_t size) override;
   std::int64_t Position() const override { return FPosition; }
   void SetPosition(std::int64_t position) override;

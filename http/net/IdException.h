@@ -90,6 +90,9 @@ ID_DECLARE_EXCEPTION(EFOpenError, EIdException, "")
 // Images: a file that is no image of a known format, is damaged, or is too large to decode; the
 // message says which.
 ID_DECLARE_EXCEPTION(EIdImageError, EIdException, "")
+// A file of a folder archive no longer has the size or modification time the archive's layout
+// was made with; the message names the file.
+ID_DECLARE_EXCEPTION(EIdFileChanged, EIdException, "File changed.")
 
 // Dates
 ID_DECLARE_EXCEPTION(EIdFailedToRetreiveTimeZoneInfo, EIdException,

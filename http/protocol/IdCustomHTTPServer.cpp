@@ -123,27 +123,8 @@ TIdFileAnswer TIdCustomHTTPServer::DescribeFileAnswer(const TIdHTTPRequestInfo& 
   if (IsPlainTextType(response.ContentType) && StartsAsUtf8Text(file)) response.ContentType += "; charset=UTF-8";
   response.AcceptRanges = "bytes";
   response.LastModified = lastModified;
-  response.SetStatusCode(answer.StatusCode);
+  DescribeRangeAnswer(response, answer, size);
   if (answer.StatusCode == 200 || answer.StatusCode == 206)
     response.ContentDisposition = ContentDispositionOf(std::string_view(fileName).substr(fileName.rfind('/') + 1));
-  const std::string sizeText = std::to_string(size);
-  switch (answer.StatusCode) {
-    case 206:
-      response.ContentRange = "bytes " + std::to_string(answer.Offset) + "-" +
-                              std::to_string(answer.Offset + answer.Count - 1) + "/" + sizeText;
-      response.AssignContentLength(answer.Count);
-      break;
-    case 304:
-      response.AssignContentLength(-1);
-      break;
-    case 416:
-      response.ContentRange = "bytes */" + sizeText;
-      response.ContentType = "text/html";
-      response.BodyText = response.StatusPage();
-      response.AssignContentLength(-1);
-      break;
-    default:
-      response.AssignContentLength(size);
-  }
   return answer;
 }

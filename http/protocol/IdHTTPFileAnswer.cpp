@@ -52,6 +52,20 @@ std::optional<std::int64_t> HeaderSeconds(const TIdHTTPRequestInfo& request, con
   return platform::DateTimeToSeconds(value);
 }
 
+// Whether an If-None-Match value ("*", or tags separated by commas) names tag. Weak tags match
+// by their opaque part, as that header compares them.
+bool ListsEntityTag(std::string_view value, std::string_view tag) {
+  while (!value.empty()) {
+    const std::size_t comma = value.find(',');
+    std::string_view item = TrimView(value.substr(0, comma));
+    if (item.starts_with("W/")) item.remove_prefix(2);
+    if (item == "*" || item == tag) return true;
+    if (comma == std::string_view::npos) break;
+    value.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
 // The length of the UTF-8 sequence that lead begins, 0 for a byte that begins none.
 std::size_t SequenceLength(unsigned char lead) {
   if (lead >= 0xC2 && lead <= 0xDF) return 2;
@@ -127,22 +141,32 @@ TIdByteRange ParseByteRange(std::string_view value, std::int64_t size) {
   return first < size ? Part(first, std::min(last, size - 1)) : Unsatisfiable();
 }
 
-TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime written) {
+TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime written,
+                             std::string_view entityTag) {
   const TIdFileAnswer whole{200, 0, size};
   if (request.Command != "GET" && request.Command != "HEAD") return whole;
   const bool validated = written > 0;
   const std::int64_t modified = validated ? platform::DateTimeToSeconds(written) : 0;
 
-  if (validated) {
+  // A client that holds a tag asks by the tag alone; its date, if any, is older knowledge.
+  const std::string noneMatch = request.HeaderLines.ValueOf("If-None-Match");
+  if (!entityTag.empty() && !noneMatch.empty()) {
+    if (ListsEntityTag(noneMatch, entityTag)) return {304, 0, 0};
+  } else if (validated) {
     const std::optional<std::int64_t> since = HeaderSeconds(request, "If-Modified-Since");
     if (since && *since >= modified) return {304, 0, 0};
   }
   const std::string range = request.HeaderLines.ValueOf("Range");
   if (range.empty()) return whole;
-  if (!request.HeaderLines.ValueOf("If-Range").empty()) {
-    // Only the Last-Modified this server gave keeps the range; an entity tag never matches.
-    const std::optional<std::int64_t> date = HeaderSeconds(request, "If-Range");
-    if (!validated || !date || *date != modified) return whole;
+  if (const std::string ifRange = Trim(request.HeaderLines.ValueOf("If-Range")); !ifRange.empty()) {
+    // The range is kept only for the very copy the client has: the same strong tag, or the same
+    // Last-Modified. A weak tag never keeps it, since it allows other bytes.
+    if (ifRange.starts_with('"') || ifRange.starts_with("W/")) {
+      if (entityTag.empty() || ifRange != entityTag) return whole;
+    } else {
+      const std::optional<std::int64_t> date = HeaderSeconds(request, "If-Range");
+      if (!validated || !date || *date != modified) return whole;
+    }
   }
   const TIdByteRange asked = ParseByteRange(range, size);
   switch (asked.Kind) {
@@ -156,13 +180,36 @@ TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t siz
   return whole;
 }
 
+void DescribeRangeAnswer(TIdHTTPResponseInfo& response, const TIdFileAnswer& answer, std::int64_t size) {
+  response.SetStatusCode(answer.StatusCode);
+  const std::string sizeText = std::to_string(size);
+  switch (answer.StatusCode) {
+    case 206:
+      response.ContentRange = "bytes " + std::to_string(answer.Offset) + "-" +
+                              std::to_string(answer.Offset + answer.Count - 1) + "/" + sizeText;
+      response.AssignContentLength(answer.Count);
+      break;
+    case 304:
+      response.AssignContentLength(-1);
+      break;
+    case 416:
+      response.ContentRange = "bytes */" + sizeText;
+      response.ContentType = "text/html";
+      response.BodyText = response.StatusPage();
+      response.AssignContentLength(-1);
+      break;
+    default:
+      response.AssignContentLength(size);
+  }
+}
+
 platform::TDateTime LastModifiedOf(std::time_t moment) {
   return platform::IncDateTime(platform::UtcDateTime(moment), LocalUtcOffset());
 }
 
-std::string ContentDispositionOf(std::string_view name) {
+std::string ContentDispositionOf(std::string_view name, std::string_view kind) {
   const std::string utf8 = platform::CodePageToUtf8(name);
-  return "inline; filename=\"" + AsciiFallback(utf8) + "\"; filename*=UTF-8''" + PercentEncodedName(utf8);
+  return std::string(kind) + "; filename=\"" + AsciiFallback(utf8) + "\"; filename*=UTF-8''" + PercentEncodedName(utf8);
 }
 
 bool IsUtf8Text(std::string_view start, bool wholeFile) {

@@ -3,6 +3,7 @@
 // good, and what a file answer says about the file.
 
 #include "http/protocol/IdHTTPRequestInfo.h"
+#include "http/protocol/IdHTTPResponseInfo.h"
 #include "platform/DateTime.h"
 
 #include <cstdint>
@@ -34,12 +35,19 @@ struct TIdFileAnswer {
 };
 
 /// The answer to request for a file of size bytes last written at written, a date-time in UTC
-/// (0 or less: unknown). Only GET and HEAD are conditional or partial: 304 when
-/// If-Modified-Since names a moment at or after written (compared in whole seconds of UTC,
-/// whatever the local zone); else 206 or 416 as the Range asks, when there is no If-Range or it
-/// names exactly that moment; else 200 with the whole file. A date that cannot be read counts as
-/// absent. Any thread.
-TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime written);
+/// (0 or less: unknown), whose strong entity tag (quoted) is entityTag (empty: none). Only GET and
+/// HEAD are conditional or partial: with a tag and an If-None-Match, 304 when that lists the tag
+/// or "*"; without either, 304 when If-Modified-Since names a moment at or after written
+/// (compared in whole seconds of UTC, whatever the local zone); else 206 or 416 as the Range
+/// asks, when there is no If-Range or it names exactly the tag or that moment; else 200 with the
+/// whole file. A date that cannot be read counts as absent. Any thread.
+TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t size, platform::TDateTime written,
+                             std::string_view entityTag = {});
+
+/// Puts answer, planned for a body of size bytes, into response: its status, and Content-Range
+/// and Content-Length as the status needs (for 416 the status page as the body, no length for
+/// 304). Any thread.
+void DescribeRangeAnswer(TIdHTTPResponseInfo& response, const TIdFileAnswer& answer, std::int64_t size);
 
 /// The local date-time a response record holds as the Last-Modified of a file last written at
 /// moment: the moment in UTC shifted by the local offset of now, which is the offset that
@@ -48,11 +56,11 @@ TIdFileAnswer PlanFileAnswer(const TIdHTTPRequestInfo& request, std::int64_t siz
 /// EIdFailedToRetreiveTimeZoneInfo when the local offset cannot be had. Any thread.
 platform::TDateTime LastModifiedOf(std::time_t moment);
 
-/// The "Content-Disposition" value of a file answer for a file named name (in the system code
-/// page): inline, so that browsers show what they can, with a plain ASCII filename for clients
-/// that read no other (each character outside printable ASCII, and each of " \ % / as "_") and
-/// the real name as UTF-8, percent-encoded, in filename*. Any thread.
-std::string ContentDispositionOf(std::string_view name);
+/// The "Content-Disposition" value of an answer named name (in the system code page): kind
+/// ("inline" for files, so that browsers show what they can; "attachment" for downloads), a plain
+/// ASCII filename for clients that read no other (each character outside printable ASCII, and
+/// each of " \ % / as "_") and the real name as UTF-8, percent-encoded, in filename*. Any thread.
+std::string ContentDispositionOf(std::string_view name, std::string_view kind = "inline");
 
 /// Whether start, the first bytes of a file, reads as UTF-8 text: well-formed, with at least one
 /// byte above 0x7F. Unless start is the whole file, a character cut off at its end counts as

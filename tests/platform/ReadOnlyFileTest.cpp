@@ -33,6 +33,17 @@ TEST_F(ReadOnlyFileTest, OpensARegularFileWithItsSizeAndTime) {
   EXPECT_FALSE(file.IsOpen());  // the state after a move is the point
 }
 
+TEST_F(ReadOnlyFileTest, KnowsItsTimeToTheNanosecondAndItsIdentity) {
+  const std::string path = Tree.File("a.bin", "abc");
+  const timespec times[2] = {{1700000000, 123456789}, {1700000000, 123456789}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  const TReadOnlyFile file(path);
+  EXPECT_EQ(file.LastWriteNsAtOpen(), 1700000000123456789);
+  EXPECT_EQ(file.CurrentLastWriteNs(), 1700000000123456789);
+  EXPECT_EQ(file.IdAtOpen(), platform::GetFileInfo(path).Id);
+  EXPECT_NE(file.IdAtOpen(), platform::TFileId{});
+}
+
 TEST_F(ReadOnlyFileTest, RefusesWhatIsNoRegularFileWithoutBlocking) {
   Tree.Folder("sub");
   ASSERT_EQ(::mkfifo(Tree.At("fifo").c_str(), 0600), 0);  // no writer: a plain open would wait forever

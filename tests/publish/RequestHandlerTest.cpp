@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "http/net/IdException.h"
@@ -132,6 +134,26 @@ protected:
   TRequestHandler Handler;
   int Port = 0;
 };
+
+// The names in a tar of short ASCII names, as its headers give them (extended headers skipped).
+std::set<std::string> TarNames(const std::string& tar) {
+  std::set<std::string> names;
+  for (std::size_t at = 0; at + 512 <= tar.size();) {
+    const std::string name = tar.substr(at, 100).c_str();
+    if (name.empty()) break;
+    if (tar[at + 156] != 'x') names.insert(name);
+    const long long size = std::stoll(tar.substr(at + 124, 12), nullptr, 8);
+    at += 512 + static_cast<std::size_t>((size + 511) / 512 * 512);
+  }
+  return names;
+}
+
+std::string HeaderValue(const std::string& head, const std::string& name) {
+  const std::size_t start = head.find("\r\n" + name + ": ");
+  if (start == std::string::npos) return "";
+  const std::size_t value = start + name.size() + 4;
+  return head.substr(value, head.find("\r\n", value) - value);
+}
 
 // Folders
 TEST_F(RequestHandlerTest, ListsFoldersWithTheirCharacterSet) {
@@ -336,6 +358,10 @@ TEST_F(RequestHandlerTest, AFileThatCannotBeReadIsForbidden) {
   EXPECT_EQ(answer.Head, Head("HTTP/1.1 403 Forbidden", "text/html", static_cast<long long>(page.size())));
   EXPECT_EQ(answer.Body, page);
   EXPECT_TRUE(HeadIsGetsHead("/locked.txt"));
+  // Left out of the folder's archive, which would otherwise break off at it every time.
+  const auto tar = Get("/?tar");
+  EXPECT_EQ(TarNames(tar.Body), std::set<std::string>{"pub/"});
+  EXPECT_EQ(HeaderValue(tar.Head, "Content-Length"), std::to_string(tar.Body.size()));
 }
 
 // Regression: only the last segment of a path was tested, and folders never, so /.ssh/id_rsa and
@@ -489,7 +515,7 @@ protected:
 
 TEST_F(RequestHandlerBusyTest, NoBuildSlotMeansComeBackShortly) {
   Tree.File("pub/a.txt", "a");
-  for (const char* target : {"/", "/index.xml"}) {
+  for (const char* target : {"/", "/index.xml", "/?zip"}) {
     SCOPED_TRACE(target);
     const auto answer = Get(target);
     EXPECT_EQ(answer.Head.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u);
@@ -497,6 +523,87 @@ TEST_F(RequestHandlerBusyTest, NoBuildSlotMeansComeBackShortly) {
     EXPECT_TRUE(HeadIsGetsHead(target));
   }
   EXPECT_EQ(Get("/a.txt").Body, "a");  // files are never built: always served
+}
+
+// Folder archives
+
+TEST_F(RequestHandlerTest, AFolderArchiveHoldsWhatItsIndexHolds) {
+  Tree.File("pub/a.txt", "a");
+  Tree.File("pub/b.bin", "b");
+  Tree.Folder("pub/empty");
+  Tree.Folder("pub/sub/.hidden");
+  Tree.File("pub/sub/c.txt", "c");
+  Tree.File("pub/sub/.hidden/d.txt", "d");
+  Tree.Folder("pub/.ssh");
+  Tree.File("pub/.ssh/id_rsa", "KEY");
+  Change([](TPublishSettings& s) {
+    s.ExtensionFilter = true;
+    s.Extension = "txt";
+  });
+  const auto tar = Get("/?tar");
+  EXPECT_EQ(tar.Head.rfind("HTTP/1.1 200 OK", 0), 0u);
+  EXPECT_EQ(HeaderValue(tar.Head, "Content-Type"), "application/x-tar");
+  EXPECT_EQ(HeaderValue(tar.Head, "Content-Length"), std::to_string(tar.Body.size()));
+  EXPECT_EQ(HeaderValue(tar.Head, "Content-Disposition"), "attachment; filename=\"pub.tar\"; filename*=UTF-8''pub.tar");
+  EXPECT_EQ(HeaderValue(tar.Head, "Accept-Ranges"), "bytes");
+  EXPECT_EQ(TarNames(tar.Body), (std::set<std::string>{"pub/", "pub/a.txt", "pub/empty/", "pub/sub/", "pub/sub/c.txt"}));
+  EXPECT_TRUE(HeadIsGetsHead("/?tar"));
+
+  const auto zip = Get("/sub/?zip");
+  EXPECT_EQ(HeaderValue(zip.Head, "Content-Type"), "application/zip");
+  EXPECT_EQ(HeaderValue(zip.Head, "Content-Disposition"), "attachment; filename=\"sub.zip\"; filename*=UTF-8''sub.zip");
+  EXPECT_EQ(zip.Body.rfind("PK\x03\x04", 0), 0u);
+  EXPECT_NE(zip.Body.find("sub/c.txt"), std::string::npos);
+  EXPECT_EQ(zip.Body.find("hidden"), std::string::npos);
+}
+
+TEST_F(RequestHandlerTest, ArchiveRoutesAnswerAsTheListingWould) {
+  Tree.File("pub/a.txt", "a");
+  Tree.Folder("pub/sub");
+  Tree.Folder("pub/.git");
+  for (const char* target : {"/.git/?zip", "/.git?tar", "/nope/?zip"}) {
+    SCOPED_TRACE(target);
+    EXPECT_TRUE(NotFound(Get(target)));
+  }
+  EXPECT_EQ(HeaderValue(Get("/sub?zip").Head, "Location"), "/sub/?zip");
+  EXPECT_EQ(Get("/a.txt?zip").Body, "a");  // a file is no folder to pack
+  for (const char* target : {"/sub/?zipx", "/sub/?zip=1", "/sub/?ZIP"}) {
+    SCOPED_TRACE(target);
+    EXPECT_EQ(HeaderValue(Get(target).Head, "Content-Type"), kPageType);
+  }
+  Change([](TPublishSettings& s) {
+    s.UserName = "user";
+    s.Password = "Pass";
+  });
+  EXPECT_EQ(Get("/?zip").Head.rfind("HTTP/1.1 401 Unauthorized", 0), 0u);
+  EXPECT_EQ(HeaderValue(Get("/?zip", "Authorization: Basic dXNlcjpQYXNz\r\n").Head, "Content-Type"), "application/zip");
+}
+
+TEST_F(RequestHandlerTest, AnArchiveResumesOnlyWhileNothingChanged) {
+  Tree.File("pub/a.txt", std::string(5000, 'a'));
+  Tree.File("pub/b.txt", "b");
+  time_t touched = 1000000000;
+  for (const char* format : {"/?zip", "/?tar"}) {
+    SCOPED_TRACE(format);
+    const auto whole = Get(format);
+    const std::string tag = HeaderValue(whole.Head, "ETag");
+    ASSERT_EQ(tag.front(), '"');
+    const auto rest = Get(format, "Range: bytes=700-\r\nIf-Range: " + tag + "\r\n");
+    EXPECT_EQ(rest.Head.rfind("HTTP/1.1 206 Partial Content", 0), 0u);
+    EXPECT_EQ(HeaderValue(rest.Head, "Content-Range"),
+              "bytes 700-" + std::to_string(whole.Body.size() - 1) + "/" + std::to_string(whole.Body.size()));
+    EXPECT_EQ(rest.Body, whole.Body.substr(700));
+    EXPECT_EQ(Get(format, "If-None-Match: " + tag + "\r\n").Head.rfind("HTTP/1.1 304", 0), 0u);
+    EXPECT_EQ(Get(format, "Range: bytes=99999999-\r\n").Head.rfind("HTTP/1.1 416", 0), 0u);
+
+    // One file touched: the old tag keeps no range, the whole new archive comes.
+    const timespec times[2] = {{0, UTIME_OMIT}, {touched += 100, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, Tree.At("pub/b.txt").c_str(), times, 0), 0);
+    const auto changed = Get(format, "Range: bytes=700-\r\nIf-Range: " + tag + "\r\n");
+    EXPECT_EQ(changed.Head.rfind("HTTP/1.1 200 OK", 0), 0u);
+    EXPECT_NE(HeaderValue(changed.Head, "ETag"), tag);
+    EXPECT_EQ(changed.Body, Get(format).Body);
+  }
 }
 
 // Authentication

@@ -65,11 +65,11 @@ protected:
   static constexpr std::time_t kWritten = 1087651337;
   TScopedTimeZone Zone{"JST-9"};
 
-  TIdFileAnswer Plan(const std::string& headers, const char* command = "GET") {
+  TIdFileAnswer Plan(const std::string& headers, const char* command = "GET", std::string_view tag = {}) {
     TIdHTTPRequestInfo request;
     request.Command = command;
     request.HeaderLines.SetText(headers);
-    return PlanFileAnswer(request, 1000, platform::UtcDateTime(kWritten));
+    return PlanFileAnswer(request, 1000, platform::UtcDateTime(kWritten), tag);
   }
 };
 
@@ -200,3 +200,25 @@ TEST(IsUtf8Text, NeedsWellFormedUtf8BeyondAscii) {
 }
 
 }  // namespace
+
+// An answer with a strong entity tag: the tag decides, exactly and only where it is asked about.
+TEST_F(PlanFileAnswerTest, AnEntityTagValidatesLikeTheDate) {
+  const std::string_view tag = "\"zip-1-abc\"";
+  const auto status = [&](const std::string& headers) { return Plan(headers, "GET", tag).StatusCode; };
+  EXPECT_EQ(status("If-None-Match: \"zip-1-abc\""), 304);
+  EXPECT_EQ(status("If-None-Match: \"other\", W/\"zip-1-abc\""), 304);
+  EXPECT_EQ(status("If-None-Match: *"), 304);
+  // The tag outranks a date that alone would say "unchanged".
+  EXPECT_EQ(status("If-None-Match: \"other\"\r\nIf-Modified-Since: Fri, 1 Jan 2100 00:00:00 GMT"), 200);
+  EXPECT_EQ(status("If-Modified-Since: Fri, 1 Jan 2100 00:00:00 GMT"), 304);
+
+  EXPECT_EQ(status("Range: bytes=10-19\r\nIf-Range: \"zip-1-abc\""), 206);
+  EXPECT_EQ(status("Range: bytes=10-19\r\nIf-Range: Sat, 19 Jun 2004 13:22:17 GMT"), 206);
+  EXPECT_EQ(status("Range: bytes=10-19\r\nIf-Range: \"zip-2-abc\""), 200);
+  EXPECT_EQ(status("Range: bytes=10-19\r\nIf-Range: W/\"zip-1-abc\""), 200);  // weak: other bytes allowed
+  EXPECT_EQ(status("Range: bytes=2000-\r\nIf-Range: \"zip-1-abc\""), 416);
+
+  // Without a tag of its own, an answer keeps no range for any tag and ignores If-None-Match.
+  EXPECT_EQ(Plan("Range: bytes=10-19\r\nIf-Range: \"zip-1-abc\"").StatusCode, 200);
+  EXPECT_EQ(Plan("If-None-Match: *").StatusCode, 200);
+}
