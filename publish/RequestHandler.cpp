@@ -9,6 +9,8 @@
 #include "platform/FilePath.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "publish/BrowseJson.h"
+#include "publish/FolderEntries.h"
 #include "publish/HtmlText.h"
 #include "publish/ListingPage.h"
 #include "publish/LogLine.h"
@@ -170,6 +172,8 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
     AResponseInfo.Location = FolderLocation(ARequestInfo.Document, ARequestInfo.QueryText);
     AResponseInfo.BodyText = AResponseInfo.StatusPage();
     AResponseInfo.ContentType = "text/html";
+  } else if (isFolder && IsBrowseRequest(ARequestInfo.Params)) {
+    AnswerBrowse(ARequestInfo, AResponseInfo, path, rule);
   } else if (isFolder) {
     if (BuildAnswer(ARequestInfo, AResponseInfo,
                     [&](TBodySink& sink) { ListingPage(sink, path, settings, FFormats); })) {
@@ -221,6 +225,26 @@ bool TRequestHandler::BuildAnswer(const TIdHTTPRequestInfo& ARequestInfo, TIdHTT
     AResponseInfo.RetryAfter = "1";
     return false;
   }
+}
+
+void TRequestHandler::AnswerBrowse(const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
+                                   const std::string& path, const TWithheldRule& rule) {
+  const std::string& first = ARequestInfo.Params.front();
+  const bool json = first == "json" || first.starts_with("json=");
+  const TBrowseQuery query = BrowseQueryOf(ARequestInfo.Params);
+  const TBrowseFolder folder{ARequestInfo.Document.empty() ? "/" : ARequestInfo.Document,
+                             BrowseRowsOf(PublishedEntries(path, rule), query)};
+  const bool built = BuildAnswer(ARequestInfo, AResponseInfo, [&](TBodySink& sink) {
+    if (json)
+      BrowseJson(sink, folder);
+    else
+      BrowsePage(sink, folder, query, BrowseTextsFor(ARequestInfo.AcceptLanguage));
+  });
+  if (!built) return;
+  AResponseInfo.ContentType = json ? "application/json; charset=utf-8" : "text/html; charset=utf-8";
+  AResponseInfo.CustomHeaders.Add("X-Content-Type-Options: nosniff");
+  AResponseInfo.CustomHeaders.Add("Referrer-Policy: no-referrer");
+  if (!json) AResponseInfo.CustomHeaders.Add("Content-Security-Policy: " + BrowseSecurityPolicy());
 }
 
 void TRequestHandler::AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const {

@@ -1,0 +1,26 @@
+#include "publish/FolderEntries.h"
+
+#include "platform/Text.h"
+#include "publish/HtmlText.h"
+
+std::vector<platform::TSearchRec> PublishedEntries(const std::string& folder, const TWithheldRule& rule) {
+  std::vector<platform::TSearchRec> entries = platform::FindEntries(folder, "*.*", platform::faAnyFile & ~rule.Mask);
+  // The filter picks files only: the folders stay, or nothing below the root could be reached.
+  std::erase_if(entries, [&rule](const platform::TSearchRec& entry) {
+    return !IsPublishedFolder(entry) && !rule.PassesExtension(entry.Name);
+  });
+  return entries;
+}
+
+bool IsPublishedFolder(const platform::TSearchRec& entry) {
+  return entry.Readable() && (entry.Attr & platform::faDirectory) != 0;
+}
+
+void AppendLinkTarget(std::string& out, const std::string& name) {
+  if (platform::SystemCodePage() == platform::TCodePage::Utf8) {
+    AppendPercentEncoded(out, name);
+    return;
+  }
+  const std::string utf8 = platform::CodePageToUtf8(name);
+  AppendPercentEncoded(out, platform::Utf8ToCodePage(utf8) == name ? utf8 : name);
+}
