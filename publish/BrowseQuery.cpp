@@ -10,9 +10,12 @@
 
 namespace {
 
+// A count too large to hold reads as the largest: it still lies past every row.
 bool ReadCount(std::string_view text, std::size_t& value) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size();
+  if (end != text.data() + text.size() || text.empty()) return false;
+  if (error == std::errc::result_out_of_range) value = SIZE_MAX;
+  return error == std::errc() || error == std::errc::result_out_of_range;
 }
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
