@@ -28,7 +28,7 @@ ul{list-style:none;margin:0;padding:0}
 .acts{grid-column:2}
 .copied{width:100%;min-height:44px;font:inherit;font-size:15px}
 .thumb{display:none}
-@media (min-width:760px){.row{grid-template-columns:32px minmax(0,1fr) 9em 13em auto}.meta{display:contents}.meta span,.meta time{text-align:right}.acts{grid-column:auto}}
+@media (min-width:760px){.row{grid-template-columns:32px minmax(0,1fr) 6em 12em 17em}.meta{display:contents}.meta span,.meta time{text-align:right}.acts{grid-column:auto;justify-content:flex-end}}
 .grid{display:grid;grid-template-columns:repeat(auto-fill,minmax(150px,1fr));gap:8px;padding:8px}
 .grid .row{display:flex;flex-direction:column;align-items:stretch;border:1px solid var(--line);border-radius:8px;padding:6px}
 .grid .pic .icon{display:none}

@@ -5,7 +5,7 @@ set -euo pipefail
 VELMORA_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELMORA_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libxml2-dev curl wget goaccess
   qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic libqrencode-dev zbar-tools desktop-file-utils
-  chromium)
+  chromium python3-websocket)
 # The fuzz targets need clang and its libFuzzer and sanitizer runtimes (scripts/fuzz, scripts/test).
 VELMORA_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 VELMORA_FUZZ_CXX=clang++-14
