@@ -75,7 +75,8 @@ const std::string_view kBrowseScript = R"JS(
       if (!busy && m && entries.some(e => e.isIntersecting)) { busy = true; try { await load(m.href, true); } finally { busy = false; } }
     }).observe(more() || document.createElement('i'));
   }
-  const keyOf = (li, sort) => sort === 'name' ? li.dataset.n : Number(sort === 'size' ? li.dataset.s : li.dataset.t);
+  const nameOf = li => li.querySelector('a.name').textContent.replace(/\/$/, '');
+  const keyOf = (li, sort) => sort === 'name' ? nameOf(li) : Number(sort === 'size' ? li.dataset.s : li.dataset.t);
   document.querySelectorAll('.heads a').forEach(a => a.addEventListener('click', ev => {
     if (more()) return;
     ev.preventDefault();
@@ -110,12 +111,12 @@ const std::string_view kBrowseScript = R"JS(
       }, 300);
       return;
     }
-    for (const li of rows().children) li.hidden = !li.dataset.n.toLowerCase().includes(text);
+    for (const li of rows().children) li.hidden = !nameOf(li).toLowerCase().includes(text);
   });
   rows().addEventListener('click', async ev => {
     const copy = ev.target.closest('.copy');
     if (copy) {
-      const url = new URL(copy.dataset.href, location.href).href;
+      const url = copy.closest('li').querySelector('a.name').href;
       try { await navigator.clipboard.writeText(url); copy.textContent = body.dataset.copied; }
       catch { const f = document.createElement('input'); f.className = 'copied'; f.readOnly = true; f.value = url; copy.replaceWith(f); f.select(); }
       return;

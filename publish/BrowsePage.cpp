@@ -115,7 +115,25 @@ void AppendHead(std::string& page, const TBrowseFolder& folder, const TBrowseQue
   page += ">";
 }
 
-void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, const TBrowseTexts& texts) {
+// The ISO text of a row's date. The entries of a folder often share their second (a copied or
+// unpacked tree), so the last one is kept.
+class TIsoDates {
+public:
+  const std::string& Text(std::time_t moment) {
+    if (FText.empty() || moment != FMoment) {
+      FText = IsoUtc(moment);
+      FMoment = moment;
+    }
+    return FText;
+  }
+
+private:
+  std::time_t FMoment = 0;
+  std::string FText;  // empty until the first row
+};
+
+void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, const TBrowseTexts& texts,
+               TIsoDates& dates) {
   const bool isFolder = IsPublishedFolder(entry);
   const bool image = !isFolder && IsImageName(entry.Name);
   const bool picture = image || (!isFolder && IsVideoName(entry.Name));
@@ -126,9 +144,7 @@ void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, 
   if (isFolder) target += '/';
 
   page += isFolder ? "<li class=\"row dir\"" : picture && grid ? "<li class=\"row pic\"" : "<li class=\"row\"";
-  page += " data-n=\"";
-  AppendHtmlEscaped(page, name);
-  page += "\" data-s=\"";
+  page += " data-s=\"";
   AppendNumber(page, isFolder ? 0 : entry.Size);
   page += "\" data-t=\"";
   AppendNumber(page, entry.LastWrite);
@@ -164,17 +180,24 @@ void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, 
     page += '>';
   }
   page += "</span><time datetime=\"";
-  const std::string when = IsoUtc(entry.LastWrite);
+  const std::string& when = dates.Text(entry.LastWrite);
   page += when;
   page += "\">";
   page += when;
   page += "</time></div><div class=\"acts\">";
   if (isFolder) {
-    page += "<a href=\"" + target + "?zip\" download>ZIP</a><a href=\"" + target + "?tar\" download>TAR</a>";
+    page += "<a href=\"";
+    page += target;
+    page += "?zip\" download>ZIP</a><a href=\"";
+    page += target;
+    page += "?tar\" download>TAR</a>";
   } else {
-    page += "<a href=\"" + target + "\" download>";
+    // The copy button takes the address of the row's own link.
+    page += "<a href=\"";
+    page += target;
+    page += "\" download>";
     page += texts.Download;
-    page += "</a><button type=\"button\" class=\"copy\" hidden data-href=\"" + target + "\">";
+    page += "</a><button type=\"button\" class=\"copy\" hidden>";
     page += texts.CopyLink;
     page += "</button>";
   }
@@ -224,8 +247,9 @@ void BrowsePage(TBodySink& sink, const TBrowseFolder& folder, const TBrowseQuery
   std::string page;
   page.reserve(kPageBlock + 4096);
   AppendHead(page, folder, query, texts);
+  TIsoDates dates;
   for (const platform::TSearchRec& entry : folder.Rows.Rows) {
-    AppendRow(page, entry, query.Grid, texts);
+    AppendRow(page, entry, query.Grid, texts, dates);
     if (page.size() >= kPageBlock) {
       sink.Append(page);
       page.clear();

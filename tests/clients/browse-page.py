@@ -110,7 +110,8 @@ class Browser:
         self.process.wait(10)
 
 
-ROW_NAMES = "[...document.querySelectorAll('#rows > li')].filter(li => !li.hidden).map(li => li.dataset.n)"
+ROW_NAMES = ("[...document.querySelectorAll('#rows > li')].filter(li => !li.hidden)"
+             ".map(li => li.querySelector('a.name').textContent.replace(/\\/$/, ''))")
 
 
 def visit(browser, base, size, mobile, names, shots, shot_name):
