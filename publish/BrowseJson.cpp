@@ -31,7 +31,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
 void BrowseJson(TBodySink& sink, const TBrowseFolder& folder) {
   bool repaired = false;
   std::string json = "{\"path\": ";
-  AppendJsonString(json, ShownName(folder.Path, repaired));
+  AppendJsonString(json, ShownPath(folder.Path));
   json += ", \"total\": " + std::to_string(folder.Rows.Total) + ", \"entries\": [";
   bool first = true;
   for (const platform::TSearchRec& entry : folder.Rows.Rows) {

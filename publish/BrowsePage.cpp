@@ -41,11 +41,10 @@ void AppendCrumbs(std::string& page, const std::string& path, const TBrowseTexts
     const std::string segment = path.substr(start, slash - start);
     AppendPercentEncoded(target, segment);
     target += '/';
-    bool repaired = false;
     page += "<a href=\"";
     page += target;
     page += "?browse\">";
-    AppendHtmlEscaped(page, ShownName(segment, repaired));
+    AppendHtmlEscaped(page, ShownPath(segment));
     page += "</a>/";
     start = slash == std::string::npos ? path.size() : slash + 1;
   }
@@ -58,8 +57,7 @@ void AppendCrumbs(std::string& page, const std::string& path, const TBrowseTexts
 }
 
 void AppendHead(std::string& page, const TBrowseFolder& folder, const TBrowseQuery& query, const TBrowseTexts& texts) {
-  bool repaired = false;
-  const std::string title = ShownName(folder.Path, repaired);
+  const std::string title = ShownPath(folder.Path);
   page += "<!DOCTYPE html><html lang=\"";
   page += texts.Lang;
   page += "\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
@@ -205,6 +203,12 @@ void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, 
 }
 
 }  // namespace
+
+std::string ShownPath(const std::string& path) {
+  if (platform::IsValidUtf8(path)) return path;
+  bool repaired = false;
+  return ShownName(path, repaired);
+}
 
 std::string ShownName(const std::string& name, bool& repaired) {
   if (platform::SystemCodePage() == platform::TCodePage::Utf8 && platform::IsValidUtf8(name)) {

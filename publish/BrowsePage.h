@@ -27,6 +27,10 @@ std::string HumanSize(std::int64_t bytes);
 /// moment as ISO 8601 UTC: "2026-12-08T20:09:23Z".
 std::string IsoUtc(std::time_t moment);
 
+/// A request path as UTF-8 text: as it is when it is UTF-8 (what browsers send), else read in
+/// the code page, as ShownName reads a name.
+std::string ShownPath(const std::string& path);
+
 /// A name as UTF-8 text: a byte the code page cannot read shows as U+FFFD. Sets repaired when
 /// the text is not the name's own bytes in UTF-8.
 std::string ShownName(const std::string& name, bool& repaired);

@@ -3,6 +3,7 @@
 // a folder that answer it.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 

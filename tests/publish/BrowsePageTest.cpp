@@ -187,6 +187,18 @@ TEST_F(BrowsePageTest, RowsCarryWhatBothViewsNeed) {
   EXPECT_NE(grid.find("<a href=\"?browse\">List</a>"), std::string::npos);
 }
 
+TEST(BrowsePageCodePageTest, ShiftJisNamesAndUtf8PathsBothShowAsUtf8) {
+  testing_tree::TScopedCodePage codePage{platform::TCodePage::ShiftJis};
+  const std::vector<platform::TSearchRec> entries = {Entry("\x8E\xCA\x90\x5E.jpg", 1, 0)};  // 写真.jpg
+  const std::string page = Page(entries, {}, "/\xE5\x86\x99\xE7\x9C\x9F/");  // as a browser sends it
+  EXPECT_NE(page.find("<title>/\xE5\x86\x99\xE7\x9C\x9F/</title>"), std::string::npos);
+  EXPECT_NE(page.find("<a class=\"name\" href=\"./%E5%86%99%E7%9C%9F.jpg\">\xE5\x86\x99\xE7\x9C\x9F.jpg</a>"),
+            std::string::npos);
+  const std::string json = Json(entries, "/\xE5\x86\x99\xE7\x9C\x9F/");
+  EXPECT_NE(json.find("{\"path\": \"/\xE5\x86\x99\xE7\x9C\x9F/\""), std::string::npos);
+  EXPECT_NE(json.find("\"name\": \"\xE5\x86\x99\xE7\x9C\x9F.jpg\", \"type\""), std::string::npos);
+}
+
 TEST(Sha256Test, KnownDigestsAndThePolicyNamesThePagesOwnCode) {
   const auto base64 = [](std::string_view text) {
     const auto digest = Sha256(text);
