@@ -101,6 +101,7 @@ void AppendHead(std::string& page, const TBrowseFolder& folder, const TBrowseQue
     sorted.Descending = sort == query.Sort && !query.Descending;
     page += "<a href=\"";
     AppendBrowseLink(page, sorted);
+    // The query text leaves the default order out; the script reads the column from the link.
     page += sort == TBrowseSort::Name ? "&amp;sort=name\"" : "\"";
     if (sort == query.Sort) page += " aria-current=\"true\"";
     page += ">";
