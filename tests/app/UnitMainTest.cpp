@@ -625,7 +625,7 @@ public slots:
   void open(const QUrl& url) { Opened << url; }
 };
 
-TEST_F(TFormMainTest, DoubleClickOpensTheAddressText) {
+TEST_F(TFormMainTest, DoubleClickOpensTheBrowsePageOfTheAddress) {
   Open(true);
   TUrlCatcher catcher;
   QDesktopServices::setUrlHandler("http", &catcher, "open");
@@ -633,7 +633,7 @@ TEST_F(TFormMainTest, DoubleClickOpensTheAddressText) {
   combo->setCurrentIndex(0);
   QTest::mouseDClick(combo->lineEdit(), Qt::LeftButton);
   QDesktopServices::unsetUrlHandler("http");
-  EXPECT_EQ(QList<QUrl>({QUrl("http://192.168.0.5/")}), catcher.Opened);
+  EXPECT_EQ(QList<QUrl>({QUrl("http://192.168.0.5/?browse")}), catcher.Opened);
 }
 
 }  // namespace
