@@ -232,9 +232,10 @@ void TRequestHandler::AnswerBrowse(const TIdHTTPRequestInfo& ARequestInfo, TIdHT
   const std::string& first = ARequestInfo.Params.front();
   const bool json = first == "json" || first.starts_with("json=");
   const TBrowseQuery query = BrowseQueryOf(ARequestInfo.Params);
-  const TBrowseFolder folder{ARequestInfo.Document.empty() ? "/" : ARequestInfo.Document,
-                             BrowseRowsOf(PublishedEntries(path, rule), query)};
   const bool built = BuildAnswer(ARequestInfo, AResponseInfo, [&](TBodySink& sink) {
+    // The folder is read within the build slot, as the listing's is.
+    const TBrowseFolder folder{ARequestInfo.Document.empty() ? "/" : ARequestInfo.Document,
+                               BrowseRowsOf(PublishedEntries(path, rule), query)};
     if (json)
       BrowseJson(sink, folder);
     else

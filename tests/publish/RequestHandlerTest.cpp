@@ -489,7 +489,7 @@ protected:
 
 TEST_F(RequestHandlerBusyTest, NoBuildSlotMeansComeBackShortly) {
   Tree.File("pub/a.txt", "a");
-  for (const char* target : {"/", "/index.xml"}) {
+  for (const char* target : {"/", "/index.xml", "/?browse", "/?json"}) {
     SCOPED_TRACE(target);
     const auto answer = Get(target);
     EXPECT_EQ(answer.Head.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u);
