@@ -47,3 +47,9 @@ std::string AddressEntry(const std::string& address, bool withPort, long long po
     return "http://" + address + "/";
   return "http://" + address + ":" + std::to_string(port) + "/";
 }
+
+std::string BrowseAddress(const std::string& entry) {
+  if (!entry.ends_with('/') || entry.find('?') != std::string::npos)
+    return entry;
+  return entry + "?browse";
+}

@@ -27,3 +27,8 @@ constexpr int kMaxAddressEntries = 5;
 /// "http://" + address + "/" for port 80 or without a port, "http://" + address + ":" + port + "/"
 /// otherwise.
 std::string AddressEntry(const std::string& address, bool withPort, long long port);
+
+/// Where people are sent for an address entry: its browse page (entry + "?browse") when the
+/// entry is a folder address without a query, else the entry as it stands (a file or a page
+/// typed by hand).
+std::string BrowseAddress(const std::string& entry);

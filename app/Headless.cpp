@@ -104,7 +104,7 @@ TPublishSettings SettingsFrom(const THeadlessOptions& options, std::string root,
 void LogAddresses(ILogSink& log, int port) {
   const std::vector<std::string> addresses = HostAddresses();
   for (std::size_t index = 0; index < addresses.size() && index < kMaxAddressEntries; ++index)
-    log.AppendLine(AddressEntry(addresses[index], true, port));
+    log.AppendLine(BrowseAddress(AddressEntry(addresses[index], true, port)));
 }
 
 // Serves on port until SIGINT or SIGTERM arrives; SIGHUP opens the access log file anew. The

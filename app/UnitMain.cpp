@@ -341,7 +341,8 @@ void TFormMain::SpinPortChange() {
 }
 
 void TFormMain::EditAddressDblClick() {
-  QDesktopServices::openUrl(QUrl(ComboAddress->currentText(), QUrl::TolerantMode));
+  const QString browse = QString::fromStdString(BrowseAddress(ComboAddress->currentText().trimmed().toStdString()));
+  QDesktopServices::openUrl(QUrl(browse, QUrl::TolerantMode));
 }
 
 // The box's own editing commands stay, below the two for the address.
@@ -386,7 +387,8 @@ std::string TFormMain::HostAddress(int index) const {
 
 QString TFormMain::PhoneAddress() const {
   const QString typed = ComboAddress->currentText().trimmed();
-  return typed.isEmpty() && ComboAddress->count() > 0 ? ComboAddress->itemText(0) : typed;
+  const QString entry = typed.isEmpty() && ComboAddress->count() > 0 ? ComboAddress->itemText(0) : typed;
+  return QString::fromStdString(BrowseAddress(entry.toStdString()));
 }
 
 void TFormMain::FillAddressList(bool withPort) {

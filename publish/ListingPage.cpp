@@ -6,6 +6,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/Text.h"
+#include "publish/FolderEntries.h"
 #include "publish/HtmlText.h"
 #include "publish/WithheldRule.h"
 
@@ -20,22 +21,6 @@ constexpr std::size_t kPageBlock = 64 * 1024;
 
 // The page's Japanese texts, held in UTF-8 here and given out in the system code page.
 std::string InCodePage(std::string_view utf8) { return platform::Utf8ToCodePage(utf8); }
-
-bool IsFolder(const platform::TSearchRec& entry) {
-  return entry.Readable() && (entry.Attr & platform::faDirectory) != 0;
-}
-
-// The link of an entry, as the bytes a browser sends back for it: the name in UTF-8, which the
-// request handler converts back to the code page; a name that the code page cannot read (its
-// UTF-8 form would name another entry) as its own bytes, which the handler takes as they are.
-void AppendLinkTarget(std::string& page, const std::string& name) {
-  if (platform::SystemCodePage() == platform::TCodePage::Utf8) {
-    AppendPercentEncoded(page, name);
-    return;
-  }
-  const std::string utf8 = platform::CodePageToUtf8(name);
-  AppendPercentEncoded(page, platform::Utf8ToCodePage(utf8) == name ? utf8 : name);
-}
 
 // The name as the page shows it: a byte that is no character of the code page shows as U+FFFD
 // (as "?" in Shift-JIS, which has no such character), so that the page stays well-formed text.
@@ -108,12 +93,7 @@ void AppendLine(std::string& page, const platform::TSearchRec& entry, TDateColum
 
 void ListingPage(TBodySink& sink, const std::string& folder, const TPublishSettings& settings,
                  const platform::TRegionalFormats& formats) {
-  const TWithheldRule rule = WithheldRuleOf(settings);
-  platform::TFolderEntries entries(folder, "*.*", platform::faAnyFile & ~rule.Mask);
-  // The filter picks files only: the folders stay, or nothing below the root could be reached.
-  entries.EraseIf([&rule](const platform::TSearchRec& entry) {
-    return !IsFolder(entry) && !rule.PassesExtension(entry.Name);
-  });
+  const platform::TFolderEntries entries = PublishedEntries(folder, WithheldRuleOf(settings));
   // The page goes to the sink a block at a time: a long one is never held whole.
   std::string page;
   page.reserve(kPageBlock + 2 * kLineExtra);

@@ -11,6 +11,8 @@
 #include "platform/Text.h"
 #include "publish/ArchiveAnswer.h"
 #include "publish/FileCrcSource.h"
+#include "publish/BrowseJson.h"
+#include "publish/FolderEntries.h"
 #include "publish/HtmlText.h"
 #include "publish/ListingPage.h"
 #include "publish/LogEscape.h"
@@ -179,6 +181,8 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   } else if (const auto format = ArchiveFormatOf(ARequestInfo.QueryText);
              isFolder && format && (ARequestInfo.Command == "GET" || ARequestInfo.Command == "HEAD")) {
     SendArchive(AThread, ARequestInfo, AResponseInfo, path, *format, rule);
+  } else if (isFolder && IsBrowseRequest(ARequestInfo.Params)) {
+    AnswerBrowse(ARequestInfo, AResponseInfo, path, rule);
   } else if (isFolder) {
     if (BuildAnswer(ARequestInfo, AResponseInfo,
                     [&](TBodySink& sink) { ListingPage(sink, path, settings, FFormats); })) {
@@ -238,6 +242,27 @@ void TRequestHandler::AnswerBusy(TIdHTTPResponseInfo& AResponseInfo) const {
   AResponseInfo.BodyText = AResponseInfo.StatusPage();
   AResponseInfo.ContentType = "text/html";
   AResponseInfo.RetryAfter = "1";
+}
+
+void TRequestHandler::AnswerBrowse(const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
+                                   const std::string& path, const TWithheldRule& rule) {
+  const std::string& first = ARequestInfo.Params.front();
+  const bool json = first == "json" || first.starts_with("json=");
+  const TBrowseQuery query = BrowseQueryOf(ARequestInfo.Params);
+  const bool built = BuildAnswer(ARequestInfo, AResponseInfo, [&](TBodySink& sink) {
+    // The folder is read within the build slot, as the listing's is.
+    const TBrowseFolder folder{ARequestInfo.Document.empty() ? "/" : ARequestInfo.Document,
+                               BrowseRowsOf(PublishedEntryList(path, rule), query)};
+    if (json)
+      BrowseJson(sink, folder);
+    else
+      BrowsePage(sink, folder, query, BrowseTextsFor(ARequestInfo.AcceptLanguage));
+  });
+  if (!built) return;
+  AResponseInfo.ContentType = json ? "application/json; charset=utf-8" : "text/html; charset=utf-8";
+  AResponseInfo.CustomHeaders.Add("X-Content-Type-Options: nosniff");
+  AResponseInfo.CustomHeaders.Add("Referrer-Policy: no-referrer");
+  if (!json) AResponseInfo.CustomHeaders.Add("Content-Security-Policy: " + BrowseSecurityPolicy());
 }
 
 void TRequestHandler::AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const {

@@ -62,6 +62,10 @@ private:
   void AnswerBusy(TIdHTTPResponseInfo& AResponseInfo) const;
   // The not-found answer: status 404 and the page naming it.
   void AnswerNotFound(TIdHTTPResponseInfo& AResponseInfo) const;
+  /// The browse page or its JSON form of the folder at path (the request names it with a "/"
+  /// at the end), with the same entries as the listing.
+  void AnswerBrowse(const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
+                    const std::string& path, const TWithheldRule& rule);
   // Builds a listing or an index into the response's body while holding a build slot; a large
   // one goes to a temporary file. Returns false, with the response set to 503 and
   // "Retry-After: 1", when no slot or no temporary space was to be had.

@@ -44,3 +44,12 @@ TEST(AddressEntry, PortFormOnlyForPortsOtherThan80) {
 }
 
 }  // namespace
+
+TEST(AddressListTest, PeopleAreSentToTheBrowsePageOfAFolderAddress) {
+  EXPECT_EQ("http://192.168.0.5:8080/?browse", BrowseAddress("http://192.168.0.5:8080/"));
+  EXPECT_EQ("http://192.168.0.5/photos/?browse", BrowseAddress("http://192.168.0.5/photos/"));
+  // What already names a file or asks a question is the operator's own.
+  EXPECT_EQ("http://192.168.0.5/a.txt", BrowseAddress("http://192.168.0.5/a.txt"));
+  EXPECT_EQ("http://192.168.0.5/?json", BrowseAddress("http://192.168.0.5/?json"));
+  EXPECT_EQ("", BrowseAddress(""));
+}

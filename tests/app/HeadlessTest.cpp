@@ -354,7 +354,7 @@ TEST_F(HeadlessTest, WithoutAPortAnOrdinaryUserGets8080) {
   server.StartUnprivileged({Root()});
   // Another program of this machine may hold 8080: then the failure names it.
   if (server.WaitForOutput("サーバ起動\n")) {
-    ASSERT_TRUE(server.WaitForOutput(":8080/\n")) << server.Output();
+    ASSERT_TRUE(server.WaitForOutput(":8080/?browse\n")) << server.Output();
     EXPECT_EQ(server.Stop(), 0);
   } else {
     EXPECT_EQ(server.Finish(), 1);
@@ -369,7 +369,7 @@ TEST_F(HeadlessTest, StartLineIsFollowedByTheAddressesToOpen) {
   const QStringList lines = QString::fromStdString(server.Output()).split('\n', Qt::SkipEmptyParts);
   QStringList expected;
   for (const std::string& address : HostAddresses())
-    if (expected.size() < kMaxAddressEntries) expected << QString::fromStdString(AddressEntry(address, true, FPort));
+    if (expected.size() < kMaxAddressEntries) expected << QString::fromStdString(AddressEntry(address, true, FPort) + "?browse");
   ASSERT_FALSE(expected.isEmpty());  // loopback at least
   ASSERT_EQ(expected.size() + 2, lines.size()) << server.Output();
   EXPECT_TRUE(lines.front().endsWith(" サーバ起動"));

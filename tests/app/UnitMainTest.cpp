@@ -506,8 +506,8 @@ TEST_F(TAddressForPhoneTest, MenuShowsTheQrCodeOfTheBoxsTextWithTheTextBelow) {
   Choose("QRコードを表示");
   QDialog* dialog = Dialog();
   ASSERT_NE(nullptr, dialog);
-  EXPECT_EQ(QString("http://10.0.0.7/"), DecodeQrCode(dialog->grab().toImage()));
-  EXPECT_EQ(QString("http://10.0.0.7/"), dialog->findChild<QLabel*>("LabelAddress")->text());
+  EXPECT_EQ(QString("http://10.0.0.7/?browse"), DecodeQrCode(dialog->grab().toImage()));
+  EXPECT_EQ(QString("http://10.0.0.7/?browse"), dialog->findChild<QLabel*>("LabelAddress")->text());
   // Large enough for a phone at arm's length.
   EXPECT_GE(dialog->findChild<QLabel*>("LabelCode")->pixmap().width(), 320);
   dialog->close();
@@ -521,23 +521,31 @@ TEST_F(TAddressForPhoneTest, EmptyBoxOffersTheFirstAddressWithThePort) {
   Click("ButtonQR");
   QDialog* dialog = Dialog();
   ASSERT_NE(nullptr, dialog);
-  EXPECT_EQ(QString("http://192.168.0.5:8080/"), DecodeQrCode(dialog->grab().toImage()));
+  EXPECT_EQ(QString("http://192.168.0.5:8080/?browse"), DecodeQrCode(dialog->grab().toImage()));
   dialog->close();
 
   QGuiApplication::clipboard()->clear();
   Choose("アドレスをコピー");
-  EXPECT_EQ(QString("http://192.168.0.5:8080/"), QGuiApplication::clipboard()->text());
+  EXPECT_EQ(QString("http://192.168.0.5:8080/?browse"), QGuiApplication::clipboard()->text());
 }
 
 TEST_F(TAddressForPhoneTest, TypedTextIsWhatIsCopied) {
   Open(true);
   Control<QComboBox>("ComboAddress")->setEditText("http://例え.test:8080/共有/");  // as typed
   Choose("アドレスをコピー");
-  EXPECT_EQ(QString("http://例え.test:8080/共有/"), QGuiApplication::clipboard()->text());
+  EXPECT_EQ(QString("http://例え.test:8080/共有/?browse"), QGuiApplication::clipboard()->text());
   Choose("QRコードを表示");
   QDialog* dialog = Dialog();
   ASSERT_NE(nullptr, dialog);
-  EXPECT_EQ(QString("http://例え.test:8080/共有/"), DecodeQrCode(dialog->grab().toImage()));
+  EXPECT_EQ(QString("http://例え.test:8080/共有/?browse"), DecodeQrCode(dialog->grab().toImage()));
+  dialog->close();
+  // A typed address that already asks for something is left as it is.
+  Control<QComboBox>("ComboAddress")->setEditText("http://10.0.0.7/a.txt");
+  Choose("アドレスをコピー");
+  EXPECT_EQ(QString("http://10.0.0.7/a.txt"), QGuiApplication::clipboard()->text());
+  Choose("QRコードを表示");
+  dialog = Dialog();
+  ASSERT_NE(nullptr, dialog);
   dialog->close();
 }
 
@@ -617,7 +625,7 @@ public slots:
   void open(const QUrl& url) { Opened << url; }
 };
 
-TEST_F(TFormMainTest, DoubleClickOpensTheAddressText) {
+TEST_F(TFormMainTest, DoubleClickOpensTheBrowsePageOfTheAddress) {
   Open(true);
   TUrlCatcher catcher;
   QDesktopServices::setUrlHandler("http", &catcher, "open");
@@ -625,7 +633,7 @@ TEST_F(TFormMainTest, DoubleClickOpensTheAddressText) {
   combo->setCurrentIndex(0);
   QTest::mouseDClick(combo->lineEdit(), Qt::LeftButton);
   QDesktopServices::unsetUrlHandler("http");
-  EXPECT_EQ(QList<QUrl>({QUrl("http://192.168.0.5/")}), catcher.Opened);
+  EXPECT_EQ(QList<QUrl>({QUrl("http://192.168.0.5/?browse")}), catcher.Opened);
 }
 
 }  // namespace

@@ -515,7 +515,7 @@ protected:
 
 TEST_F(RequestHandlerBusyTest, NoBuildSlotMeansComeBackShortly) {
   Tree.File("pub/a.txt", "a");
-  for (const char* target : {"/", "/index.xml", "/?zip"}) {
+  for (const char* target : {"/", "/index.xml", "/?zip", "/?browse", "/?json"}) {
     SCOPED_TRACE(target);
     const auto answer = Get(target);
     EXPECT_EQ(answer.Head.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u);
@@ -748,6 +748,49 @@ TEST_F(RequestHandlerTest, TheRequestLineShowsControlsAsEscapes) {
   const auto lines = Log.Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(lines[0].ends_with(" /\\u{009B}2J\\u{202E}txt.exe\\xFF 127.0.0.1")) << lines[0];
+}
+
+TEST_F(RequestHandlerTest, BrowseAndJsonShowTheListingsEntriesUnderItsRules) {
+  Tree.File("pub/a.txt", "a");
+  Tree.File("pub/.hidden", "h");
+  Tree.File("pub/b.log", "b");
+  Tree.Folder("pub/sub");
+  Tree.Folder("pub/.git");
+  const std::string listing = Get("/").Body;
+
+  const auto page = Get("/?browse");
+  EXPECT_EQ(page.Head.rfind("HTTP/1.1 200", 0), 0u);
+  for (const char* field : {"Content-Type: text/html; charset=utf-8\r\n", "X-Content-Type-Options: nosniff\r\n",
+                            "Referrer-Policy: no-referrer\r\n", "Content-Security-Policy: default-src 'none'; "})
+    EXPECT_NE(page.Head.find(field), std::string::npos) << field;
+  EXPECT_NE(page.Body.find("href=\"./a.txt\""), std::string::npos);
+  EXPECT_EQ(page.Body.find("./.hidden"), std::string::npos);
+  EXPECT_EQ(page.Body.find("./.git"), std::string::npos);
+  const auto json = Get("/?json&sort=size&order=desc");
+  EXPECT_NE(json.Head.find("Content-Type: application/json; charset=utf-8\r\n"), std::string::npos);
+  EXPECT_EQ(json.Body.find("{\"path\": \"/\", \"total\": 3, \"entries\": [\n{\"name\": \"sub\", \"type\": \"folder\""),
+            0u);
+  // The plain folder URL keeps its listing, whatever the other pages do.
+  EXPECT_EQ(Get("/").Body, listing);
+  EXPECT_EQ(Get("/?other").Body, listing);
+
+  Change([](TPublishSettings& s) {
+    s.ExtensionFilter = true;
+    s.Extension = "txt";
+  });
+  EXPECT_EQ(Get("/?json").Body.find("b.log"), std::string::npos);
+  EXPECT_NE(Get("/?json").Body.find("\"sub\""), std::string::npos);  // folders stay reachable
+  EXPECT_TRUE(NotFound(Get("/.git/?browse")));
+  EXPECT_TRUE(NotFound(Get("/none/?json")));
+  EXPECT_NE(Get("/sub?browse&view=grid").Head.find("\r\nLocation: /sub/?browse&view=grid\r\n"), std::string::npos);
+
+  Change([](TPublishSettings& s) {
+    s.UserName = "user";
+    s.Password = "Pass";
+  });
+  EXPECT_EQ(Get("/?browse").Head.rfind("HTTP/1.1 401", 0), 0u);
+  EXPECT_EQ(Get("/?json").Head.rfind("HTTP/1.1 401", 0), 0u);
+  EXPECT_NE(Get("/?json", "Authorization: Basic dXNlcjpQYXNz\r\n").Body.find("\"a.txt\""), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,60 @@
+#include "publish/BrowseJson.h"
+
+#include "publish/FolderEntries.h"
+#include "publish/HtmlText.h"
+
+namespace {
+
+// text (UTF-8) as a JSON string. "<", ">" and "&" are escaped too, so that the text stays inert
+// wherever a page or a script may paste it.
+void AppendJsonString(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || c == '<' || c == '>' || c == '&') {
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+}  // namespace
+
+void BrowseJson(TBodySink& sink, const TBrowseFolder& folder) {
+  bool repaired = false;
+  std::string json = "{\"path\": ";
+  AppendJsonString(json, ShownPath(folder.Path));
+  json += ", \"total\": " + std::to_string(folder.Rows.Total) + ", \"entries\": [";
+  bool first = true;
+  for (const platform::TSearchRec& entry : folder.Rows.Rows) {
+    const bool isFolder = IsPublishedFolder(entry);
+    json += first ? "\n" : ",\n";
+    first = false;
+    json += "{\"name\": ";
+    AppendJsonString(json, ShownName(entry.Name, repaired));
+    if (repaired) {
+      std::string href;
+      AppendPercentEncoded(href, entry.Name);
+      if (isFolder) href += '/';
+      json += ", \"href\": ";
+      AppendJsonString(json, href);
+    }
+    json += isFolder ? ", \"type\": \"folder\", \"size\": " : ", \"type\": \"file\", \"size\": ";
+    json += std::to_string(isFolder ? 0 : entry.Size);
+    json += ", \"modified\": \"" + IsoUtc(entry.LastWrite) + "\"}";
+    if (json.size() >= 64 * 1024) {
+      sink.Append(json);
+      json.clear();
+    }
+  }
+  json += "]}\n";
+  sink.Append(json);
+}

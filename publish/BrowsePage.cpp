@@ -1,0 +1,284 @@
+#include "publish/BrowsePage.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "platform/Text.h"
+#include "publish/FolderEntries.h"
+#include "publish/HtmlText.h"
+
+namespace {
+
+// Collected before it goes to the sink: a page of many rows is never held whole twice.
+constexpr std::size_t kPageBlock = 64 * 1024;
+
+// One symbol per kind, drawn once and used by every row.
+constexpr const char* kIcons =
+    "<svg hidden xmlns=\"http://www.w3.org/2000/svg\">"
+    "<symbol id=\"i-dir\" viewBox=\"0 0 24 24\"><path d=\"M2 6a2 2 0 0 1 2-2h5l2 2h9a2 2 0 0 1 2 2v10a2 2 0 0 "
+    "1-2 2H4a2 2 0 0 1-2-2z\"/></symbol>"
+    "<symbol id=\"i-file\" viewBox=\"0 0 24 24\"><path d=\"M6 2h8l6 6v12a2 2 0 0 1-2 2H6a2 2 0 0 1-2-2V4a2 2 0 0 "
+    "1 2-2zm7 1v6h6z\" fill-rule=\"evenodd\"/></symbol>"
+    "<symbol id=\"i-pic\" viewBox=\"0 0 24 24\"><path d=\"M4 4h16a2 2 0 0 1 2 2v12a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V6a2 "
+    "2 0 0 1 2-2zm1 13h14l-4.5-6-3.5 4.5-2.5-3z\" fill-rule=\"evenodd\"/></symbol></svg>";
+
+void AppendNumber(std::string& out, std::int64_t value) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+// A query link to this folder: "?browse" and the options, HTML-escaped for an attribute.
+void AppendBrowseLink(std::string& out, const TBrowseQuery& query) {
+  out += "?browse";
+  AppendHtmlEscaped(out, BrowseQueryText(query));
+}
+
+void AppendCrumbs(std::string& page, const std::string& path, const TBrowseTexts& texts) {
+  page += "<nav class=\"crumbs\"><a href=\"/?browse\">/</a>";
+  std::string target = "/";
+  for (std::size_t start = 1; start < path.size();) {
+    const std::size_t slash = path.find('/', start);
+    const std::string segment = path.substr(start, slash - start);
+    AppendPercentEncoded(target, segment);
+    target += '/';
+    page += "<a href=\"";
+    page += target;
+    page += "?browse\">";
+    AppendHtmlEscaped(page, ShownPath(segment));
+    page += "</a>/";
+    start = slash == std::string::npos ? path.size() : slash + 1;
+  }
+  page += "</nav>";
+  if (path != "/") {
+    page += "<div class=\"tools\"><a href=\"../?browse\">..&#8203; ";
+    page += texts.Up;
+    page += "</a></div>";
+  }
+}
+
+void AppendHead(std::string& page, const TBrowseFolder& folder, const TBrowseQuery& query, const TBrowseTexts& texts) {
+  const std::string title = ShownPath(folder.Path);
+  page += "<!DOCTYPE html><html lang=\"";
+  page += texts.Lang;
+  page += "\"><head><meta charset=\"utf-8\"><meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+          "<meta name=\"referrer\" content=\"no-referrer\"><title>";
+  AppendHtmlEscaped(page, title);
+  page += "</title><style>";
+  page += kBrowseStyle;
+  page += "</style></head><body data-copied=\"";
+  page += texts.Copied;
+  page += "\">";
+  page += kIcons;
+  page += "<header>";
+  AppendCrumbs(page, folder.Path, texts);
+  page += "<div class=\"tools\"><a href=\"./?zip\" download>ZIP</a><a href=\"./?tar\" download>TAR</a>";
+  TBrowseQuery other = query;
+  other.Grid = !query.Grid;
+  page += "<a href=\"";
+  AppendBrowseLink(page, other);
+  page += "\">";
+  page += query.Grid ? texts.List : texts.Grid;
+  page += "</a></div><form class=\"filter\" method=\"get\" action=\"./\"><input type=\"hidden\" name=\"browse\">";
+  // The form keeps the order and the view; the filter replaces itself.
+  if (query.Sort != TBrowseSort::Name)
+    page += query.Sort == TBrowseSort::Date ? "<input type=\"hidden\" name=\"sort\" value=\"date\">"
+                                             : "<input type=\"hidden\" name=\"sort\" value=\"size\">";
+  if (query.Descending) page += "<input type=\"hidden\" name=\"order\" value=\"desc\">";
+  if (query.Grid) page += "<input type=\"hidden\" name=\"view\" value=\"grid\">";
+  page += "<input type=\"search\" name=\"q\" aria-label=\"";
+  page += texts.Filter;
+  page += "\" placeholder=\"";
+  page += texts.Filter;
+  page += "\" value=\"";
+  AppendHtmlEscaped(page, query.Filter);
+  page += "\"></form></header><main><div class=\"heads\">";
+  const std::pair<TBrowseSort, const char*> heads[] = {
+      {TBrowseSort::Name, texts.Name}, {TBrowseSort::Date, texts.Date}, {TBrowseSort::Size, texts.Size}};
+  for (const auto& [sort, label] : heads) {
+    TBrowseQuery sorted = query;
+    sorted.Sort = sort;
+    // A second click on the current column turns its order round.
+    sorted.Descending = sort == query.Sort && !query.Descending;
+    page += "<a href=\"";
+    AppendBrowseLink(page, sorted);
+    // The query text leaves the default order out; the script reads the column from the link.
+    page += sort == TBrowseSort::Name ? "&amp;sort=name\"" : "\"";
+    if (sort == query.Sort) page += " aria-current=\"true\"";
+    page += ">";
+    page += label;
+    if (sort == query.Sort) page += query.Descending ? " &#9660;" : " &#9650;";
+    page += "</a>";
+  }
+  page += "</div><ul id=\"rows\"";
+  if (query.Grid) page += " class=\"grid\"";
+  page += ">";
+}
+
+// The ISO text of a row's date. The entries of a folder often share their second (a copied or
+// unpacked tree), so the last one is kept.
+class TIsoDates {
+public:
+  const std::string& Text(std::time_t moment) {
+    if (FText.empty() || moment != FMoment) {
+      FText = IsoUtc(moment);
+      FMoment = moment;
+    }
+    return FText;
+  }
+
+private:
+  std::time_t FMoment = 0;
+  std::string FText;  // empty until the first row
+};
+
+void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, const TBrowseTexts& texts,
+               TIsoDates& dates) {
+  const bool isFolder = IsPublishedFolder(entry);
+  const bool image = !isFolder && IsImageName(entry.Name);
+  const bool picture = image || (!isFolder && IsVideoName(entry.Name));
+  bool repaired = false;
+  const std::string name = ShownName(entry.Name, repaired);
+  std::string target = "./";
+  AppendLinkTarget(target, entry.Name);
+  if (isFolder) target += '/';
+
+  page += isFolder ? "<li class=\"row dir\"" : picture && grid ? "<li class=\"row pic\"" : "<li class=\"row\"";
+  page += " data-s=\"";
+  AppendNumber(page, isFolder ? 0 : entry.Size);
+  page += "\" data-t=\"";
+  AppendNumber(page, entry.LastWrite);
+  page += "\"><svg class=\"icon\" aria-hidden=\"true\"><use href=\"#i-";
+  page += isFolder ? "dir" : picture ? "pic" : "file";
+  page += "\"/></svg><a class=\"name";
+  // Only an image opens in the viewer; a video opens on its own.
+  if (image && grid) page += " view";
+  page += "\" href=\"";
+  page += target;
+  if (isFolder) page += "?browse";
+  page += "\">";
+  if (picture && grid) {
+    page += "<img class=\"thumb\" loading=\"lazy\" width=\"160\" height=\"160\" alt=\"\" src=\"";
+    page += target;
+    page += "?thumb\" srcset=\"";
+    page += target;
+    page += "?thumb 1x, ";
+    page += target;
+    page += "?thumb=640 2x\">";
+  }
+  AppendHtmlEscaped(page, name);
+  if (isFolder) page += '/';
+  page += "</a><div class=\"meta\"><span";
+  if (!isFolder) {
+    page += " title=\"";
+    AppendNumber(page, entry.Size);
+    page += ' ';
+    page += texts.Bytes;
+    page += "\">";
+    page += HumanSize(entry.Size);
+  } else {
+    page += '>';
+  }
+  page += "</span><time datetime=\"";
+  const std::string& when = dates.Text(entry.LastWrite);
+  page += when;
+  page += "\">";
+  page += when;
+  page += "</time></div><div class=\"acts\">";
+  if (isFolder) {
+    page += "<a href=\"";
+    page += target;
+    page += "?zip\" download>ZIP</a><a href=\"";
+    page += target;
+    page += "?tar\" download>TAR</a>";
+  } else {
+    // The copy button takes the address of the row's own link.
+    page += "<a href=\"";
+    page += target;
+    page += "\" download>";
+    page += texts.Download;
+    page += "</a><button type=\"button\" class=\"copy\" hidden>";
+    page += texts.CopyLink;
+    page += "</button>";
+  }
+  page += "</div></li>";
+}
+
+}  // namespace
+
+std::string ShownPath(const std::string& path) {
+  if (platform::IsValidUtf8(path)) return path;
+  bool repaired = false;
+  return ShownName(path, repaired);
+}
+
+std::string ShownName(const std::string& name, bool& repaired) {
+  if (platform::SystemCodePage() == platform::TCodePage::Utf8 && platform::IsValidUtf8(name)) {
+    repaired = false;
+    return name;
+  }
+  std::string utf8 = platform::CodePageToUtf8(name);
+  repaired = platform::Utf8ToCodePage(utf8) != name;
+  return utf8;
+}
+
+std::string HumanSize(std::int64_t bytes) {
+  static constexpr const char* kUnits[] = {"B", "KB", "MB", "GB", "TB", "PB", "EB"};
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  double value = static_cast<double>(bytes);
+  std::size_t unit = 0;
+  // Rounded as it will be shown, so that 1,048,575 bytes read "1.0 MB", not "1024 KB".
+  while (unit + 1 < std::size(kUnits) && value >= 1024 - 0.5) {
+    value /= 1024;
+    ++unit;
+    if (value < 10 - 0.05) break;
+  }
+  char text[32];
+  if (value < 10 - 0.05)
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  else
+    std::snprintf(text, sizeof text, "%.0f %s", value, kUnits[unit]);
+  return text;
+}
+
+std::string IsoUtc(std::time_t moment) {
+  std::tm utc{};
+  gmtime_r(&moment, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+void BrowsePage(TBodySink& sink, const TBrowseFolder& folder, const TBrowseQuery& query, const TBrowseTexts& texts) {
+  std::string page;
+  page.reserve(kPageBlock + 4096);
+  AppendHead(page, folder, query, texts);
+  TIsoDates dates;
+  for (const platform::TSearchRec& entry : folder.Rows.Rows) {
+    AppendRow(page, entry, query.Grid, texts, dates);
+    if (page.size() >= kPageBlock) {
+      sink.Append(page);
+      page.clear();
+    }
+  }
+  page += "</ul>";
+  const std::size_t shownTo = query.Offset + folder.Rows.Rows.size();
+  if (shownTo < folder.Rows.Total) {
+    page += "<a id=\"more\" href=\"";
+    AppendBrowseLink(page, query);
+    page += "&amp;offset=";
+    AppendNumber(page, static_cast<std::int64_t>(shownTo));
+    page += "\">";
+    page += texts.More;
+    page += "</a>";
+  }
+  page += "</main><div id=\"viewer\" hidden><img alt=\"\"><button type=\"button\" id=\"prev\" aria-label=\"";
+  page += texts.Previous;
+  page += "\">&#8249;</button><button type=\"button\" id=\"next\" aria-label=\"";
+  page += texts.Next;
+  page += "\">&#8250;</button><button type=\"button\" id=\"close\" aria-label=\"";
+  page += texts.Close;
+  page += "\">&#215;</button></div><script>";
+  page += kBrowseScript;
+  page += "</script></body></html>";
+  sink.Append(page);
+}

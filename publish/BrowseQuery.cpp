@@ -1,0 +1,124 @@
+#include "publish/BrowseQuery.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+#include "platform/Text.h"
+#include "publish/FolderEntries.h"
+#include "publish/HtmlText.h"
+
+namespace {
+
+// A count too large to hold reads as the largest: it still lies past every row.
+bool ReadCount(std::string_view text, std::size_t& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (end != text.data() + text.size() || text.empty()) return false;
+  if (error == std::errc::result_out_of_range) value = SIZE_MAX;
+  return error == std::errc() || error == std::errc::result_out_of_range;
+}
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return LowerAscii(c); });
+  return lower;
+}
+
+template <std::size_t N>
+bool EndsInOneOf(const std::string& name, const std::string_view (&extensions)[N]) {
+  const std::string lower = LowerAscii(name);
+  return std::any_of(std::begin(extensions), std::end(extensions),
+                     [&lower](std::string_view extension) { return lower.ends_with(extension); });
+}
+
+}  // namespace
+
+TBrowseQuery BrowseQueryOf(const std::vector<std::string>& params) {
+  TBrowseQuery query;
+  for (const std::string& param : params) {
+    const std::size_t equals = param.find('=');
+    const std::string_view name = std::string_view(param).substr(0, equals);
+    const std::string_view value =
+        equals == std::string::npos ? std::string_view() : std::string_view(param).substr(equals + 1);
+    std::size_t number = 0;
+    if (name == "sort") {
+      if (value == "name") query.Sort = TBrowseSort::Name;
+      if (value == "date") query.Sort = TBrowseSort::Date;
+      if (value == "size") query.Sort = TBrowseSort::Size;
+    } else if (name == "order") {
+      if (value == "asc" || value == "desc") query.Descending = value == "desc";
+    } else if (name == "page") {
+      // A page number far past the end must not wrap round to an early page.
+      if (ReadCount(value, number) && number >= 1)
+        query.Offset = number - 1 > SIZE_MAX / kBrowsePageRows ? SIZE_MAX : (number - 1) * kBrowsePageRows;
+    } else if (name == "offset") {
+      if (ReadCount(value, number)) query.Offset = number;
+    } else if (name == "q") {
+      query.Filter = value;
+    } else if (name == "view") {
+      if (value == "grid" || value == "list") query.Grid = value == "grid";
+    }
+  }
+  return query;
+}
+
+bool IsBrowseRequest(const std::vector<std::string>& params) {
+  if (params.empty()) return false;
+  const std::string_view first = std::string_view(params.front()).substr(0, params.front().find('='));
+  return first == "browse" || first == "json";
+}
+
+std::string BrowseQueryText(const TBrowseQuery& query) {
+  std::string text;
+  if (query.Sort == TBrowseSort::Date) text += "&sort=date";
+  if (query.Sort == TBrowseSort::Size) text += "&sort=size";
+  if (query.Descending) text += "&order=desc";
+  if (!query.Filter.empty()) {
+    text += "&q=";
+    AppendPercentEncoded(text, query.Filter);
+  }
+  if (query.Grid) text += "&view=grid";
+  return text;
+}
+
+TBrowseRows BrowseRowsOf(std::vector<platform::TSearchRec> entries, const TBrowseQuery& query) {
+  const std::string filter = LowerAscii(query.Filter);
+  std::erase_if(entries, [&filter](const platform::TSearchRec& entry) {
+    if (entry.Name == "." || entry.Name == "..") return true;
+    return !filter.empty() && LowerAscii(platform::CodePageToUtf8(entry.Name)).find(filter) == std::string::npos;
+  });
+  // The folder's own order is the name order; a stable sort keeps it among equal keys.
+  const auto key = [&query](const platform::TSearchRec& entry) -> std::int64_t {
+    switch (query.Sort) {
+      case TBrowseSort::Date: return entry.LastWrite;
+      case TBrowseSort::Size: return IsPublishedFolder(entry) ? 0 : entry.Size;
+      case TBrowseSort::Name: break;
+    }
+    return 0;
+  };
+  if (query.Descending && query.Sort == TBrowseSort::Name) std::reverse(entries.begin(), entries.end());
+  std::stable_sort(entries.begin(), entries.end(), [&](const platform::TSearchRec& a, const platform::TSearchRec& b) {
+    const bool aFolder = IsPublishedFolder(a), bFolder = IsPublishedFolder(b);
+    if (aFolder != bFolder) return aFolder;
+    return query.Descending ? key(b) < key(a) : key(a) < key(b);
+  });
+  TBrowseRows rows;
+  rows.Total = entries.size();
+  const std::size_t first = std::min(query.Offset, entries.size());
+  const std::size_t last = first + std::min(kBrowsePageRows, entries.size() - first);
+  rows.Rows.assign(std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(first)),
+                   std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(last)));
+  return rows;
+}
+
+bool IsImageName(const std::string& name) {
+  static constexpr std::string_view kExtensions[] = {".jpg", ".jpeg", ".png", ".gif", ".webp", ".bmp", ".avif"};
+  return EndsInOneOf(name, kExtensions);
+}
+
+bool IsVideoName(const std::string& name) {
+  static constexpr std::string_view kExtensions[] = {".mp4", ".mov", ".webm", ".m4v", ".mkv"};
+  return EndsInOneOf(name, kExtensions);
+}

@@ -1,0 +1,34 @@
+#include "publish/FolderEntries.h"
+
+#include "platform/Text.h"
+#include "publish/HtmlText.h"
+
+platform::TFolderEntries PublishedEntries(const std::string& folder, const TWithheldRule& rule) {
+  platform::TFolderEntries entries(folder, "*.*", platform::faAnyFile & ~rule.Mask);
+  // The filter picks files only: the folders stay, or nothing below the root could be reached.
+  entries.EraseIf([&rule](const platform::TSearchRec& entry) {
+    return !IsPublishedFolder(entry) && !rule.PassesExtension(entry.Name);
+  });
+  return entries;
+}
+
+std::vector<platform::TSearchRec> PublishedEntryList(const std::string& folder, const TWithheldRule& rule) {
+  const platform::TFolderEntries entries = PublishedEntries(folder, rule);
+  std::vector<platform::TSearchRec> list;
+  list.reserve(entries.Size());
+  for (const platform::TSearchRec& entry : entries) list.push_back(entry);
+  return list;
+}
+
+bool IsPublishedFolder(const platform::TSearchRec& entry) {
+  return entry.Readable() && (entry.Attr & platform::faDirectory) != 0;
+}
+
+void AppendLinkTarget(std::string& out, const std::string& name) {
+  if (platform::SystemCodePage() == platform::TCodePage::Utf8) {
+    AppendPercentEncoded(out, name);
+    return;
+  }
+  const std::string utf8 = platform::CodePageToUtf8(name);
+  AppendPercentEncoded(out, platform::Utf8ToCodePage(utf8) == name ? utf8 : name);
+}
