@@ -8,34 +8,8 @@
 set -uo pipefail
 
 velmora=${1:?usage: access-log-dates.sh VELMORA_BINARY}
-for tool in curl wget goaccess cmp; do
-  command -v "$tool" >/dev/null || { echo "access-log-dates: $tool is missing (scripts/test installs it)" >&2; exit 1; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-access-XXXXXX")
-server_pid=""
-stop_server() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-    server_pid=""
-  fi
-}
-trap 'stop_server; rm -rf "$work"' EXIT
-
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: runs the command, counts and reports its outcome
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    echo "ok: $name"
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name"
-  fi
-}
+source "$(dirname "$0")/lib.sh"
+clients_begin access-log-dates curl wget goaccess cmp
 
 pub=$work/pub
 mkdir -p "$pub"
@@ -45,26 +19,8 @@ touch -d '2004-06-19 13:22:17 UTC' "$pub/stamp.txt"
 printf 'sharp\n' >"$pub/C# notes.txt"
 printf '日本語\n' >"$pub/日本語 メモ.txt"
 
-# start_server ARGS...: the server in Tokyo time on a free port of its own choosing, with ARGS
-# before the root; a port taken meanwhile makes it exit 1, and another is tried.
-start_server() {
-  local try waited
-  for try in $(seq 1 20); do
-    port=$((20000 + RANDOM % 40000))
-    LC_ALL=C TZ=Asia/Tokyo "$velmora" --headless --port "$port" "$@" "$pub" >"$work/server.log" 2>&1 &
-    server_pid=$!
-    for waited in $(seq 1 100); do
-      grep -q 'サーバ起動' "$work/server.log" && return 0
-      kill -0 "$server_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    wait "$server_pid" 2>/dev/null
-    server_pid=""
-  done
-  echo "access-log-dates: the server did not start" >&2
-  cat "$work/server.log" >&2
-  exit 1
-}
+# The server runs in Tokyo time.
+server_env=(LC_ALL=C TZ=Asia/Tokyo)
 
 log=$work/access.log
 start_server --user u --password p --access-log "$log"
@@ -177,5 +133,4 @@ standard_output_carries_the_log() {
 }
 check "--access-log - writes the lines to standard output" standard_output_carries_the_log
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+clients_end

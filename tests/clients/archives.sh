@@ -10,34 +10,8 @@
 set -uo pipefail
 
 velmora=${1:?usage: archives.sh VELMORA_BINARY}
-for tool in curl unzip 7z bsdtar tar python3 sha256sum diff truncate; do
-  command -v "$tool" >/dev/null || { echo "archives: $tool is missing (scripts/test installs it)" >&2; exit 1; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-archives-XXXXXX")
-server_pid=""
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: runs the command, counts and reports its outcome
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    echo "ok: $name"
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name"
-  fi
-}
+source "$(dirname "$0")/lib.sh"
+clients_begin archives curl unzip 7z bsdtar tar python3 sha256sum diff truncate
 
 # The published folders
 pub=$work/pub
@@ -66,27 +40,7 @@ mkdir -p "$pub/resume/sub" && head -c 3000000 /dev/urandom >"$pub/resume/a.bin"
 head -c 1000000 /dev/urandom >"$pub/resume/sub/b.bin"
 mkdir -p "$pub/grow" && head -c 16000000 /dev/urandom >"$pub/grow/x.bin" && cp "$pub/grow/x.bin" "$pub/grow/y.bin"
 
-# Starts the server on a free port of its own choosing: a port taken meanwhile makes it exit 1,
-# and another is tried.
-start_server() {
-  local try
-  for try in $(seq 1 20); do
-    port=$((20000 + RANDOM % 40000))
-    LC_ALL=C TZ=UTC XDG_CACHE_HOME=$work/cache "$velmora" --headless --port "$port" "$pub" >"$work/server.log" 2>&1 &
-    server_pid=$!
-    local waited
-    for waited in $(seq 1 100); do
-      grep -q 'サーバ起動' "$work/server.log" && return 0
-      kill -0 "$server_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    wait "$server_pid" 2>/dev/null
-    server_pid=""
-  done
-  echo "archives: the server did not start" >&2
-  cat "$work/server.log" >&2
-  exit 1
-}
+server_env=(LC_ALL=C TZ=UTC XDG_CACHE_HOME="$work/cache")
 start_server
 url=http://127.0.0.1:$port
 fetch() { curl -sS --max-time 60 "$@"; }
@@ -225,5 +179,4 @@ grow_check() {
 }
 check "a file grown during the send closes the connection" grow_check
 
-echo "archives: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+clients_end

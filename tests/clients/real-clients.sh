@@ -7,34 +7,8 @@
 set -uo pipefail
 
 velmora=${1:?usage: real-clients.sh VELMORA_BINARY}
-for tool in curl wget chromium cmp; do
-  command -v "$tool" >/dev/null || { echo "real-clients: $tool is missing (scripts/test installs it)" >&2; exit 1; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-clients-XXXXXX")
-server_pid=""
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-passed=0
-failed=0
-check() {  # check NAME COMMAND...: runs the command, counts and reports its outcome
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    echo "ok: $name"
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name"
-  fi
-}
+source "$(dirname "$0")/lib.sh"
+clients_begin real-clients curl wget chromium cmp
 
 # The published tree
 pub=$work/pub
@@ -53,27 +27,6 @@ cat >"$pub/tree/links.html" <<'EOF'
 <a href="sp%20ace">space</a> <a href="top.txt">top</a></body></html>
 EOF
 
-# Starts the server on a free port of its own choosing: a port taken meanwhile makes it exit 1,
-# and another is tried.
-start_server() {
-  local try
-  for try in $(seq 1 20); do
-    port=$((20000 + RANDOM % 40000))
-    LC_ALL=C TZ=UTC "$velmora" --headless --port "$port" "$pub" >"$work/server.log" 2>&1 &
-    server_pid=$!
-    local waited
-    for waited in $(seq 1 100); do
-      grep -q 'サーバ起動' "$work/server.log" && return 0
-      kill -0 "$server_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    wait "$server_pid" 2>/dev/null
-    server_pid=""
-  done
-  echo "real-clients: the server did not start" >&2
-  cat "$work/server.log" >&2
-  exit 1
-}
 start_server
 url=http://127.0.0.1:$port
 
@@ -184,5 +137,4 @@ chromium_seeks() {
 }
 check "Chromium's player asks for a range, gets 206 and seeks" chromium_seeks
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+clients_end
