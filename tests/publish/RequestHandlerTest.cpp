@@ -2,6 +2,7 @@
 // log shows.
 
 #include "publish/RequestHandler.h"
+#include "publish/TestSettings.h"
 #include "publish/BuiltText.h"
 
 #include <sys/stat.h>
@@ -33,22 +34,6 @@ const char kNotFoundPage[] =
     "\x8B\xE3\x82\x8A\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93\xE3\x80\x82</title></head><body><h1>Not Found</h1></body>"
     "</html>";
 const char kPageType[] = "text/html; charset=UTF-8";
-
-class TTestSettings : public ISettingsSource {
-public:
-  TPublishSettings Snapshot() const override {
-    std::lock_guard<std::mutex> lock(FLock);
-    return FSettings;
-  }
-  void Set(const TPublishSettings& settings) {
-    std::lock_guard<std::mutex> lock(FLock);
-    FSettings = settings;
-  }
-
-private:
-  mutable std::mutex FLock;
-  TPublishSettings FSettings;  // guarded by FLock
-};
 
 class TTestLog : public ILogSink {
 public:

@@ -2,6 +2,7 @@
 // cache, the caches, and the line in front of the decoders.
 
 #include "publish/RequestHandler.h"
+#include "publish/TestSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -27,22 +28,6 @@ namespace {
 using namespace samples;
 using testhttp::Exchange;
 using testhttp::Request;
-
-class TFixedSettings : public ISettingsSource {
-public:
-  TPublishSettings Snapshot() const override {
-    std::lock_guard<std::mutex> lock(FLock);
-    return FSettings;
-  }
-  void Set(const TPublishSettings& settings) {
-    std::lock_guard<std::mutex> lock(FLock);
-    FSettings = settings;
-  }
-
-private:
-  mutable std::mutex FLock;
-  TPublishSettings FSettings;  // guarded by FLock
-};
 
 class TNoLog : public ILogSink {
 public:
@@ -109,7 +94,7 @@ protected:
   testing_tree::TTempTree Tree;
   std::shared_ptr<TThumbnailGate> Gate;
   std::string Root;
-  TFixedSettings Settings;
+  TTestSettings Settings;
   TNoLog Log;
   TIdMimeTable MimeTypes{true, "/nonexistent/mime.types"};
   TIdHTTPServer Server;
