@@ -8,6 +8,7 @@
 #include "platform/FilePath.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
+#include "publish/RootPath.h"
 
 namespace {
 
@@ -16,11 +17,6 @@ constexpr std::int64_t kCollectedBytes = 256 * 1024;
 // Files up to this size are read and collected with the headers around them; larger ones go
 // through the platform's file transmit call.
 constexpr std::int64_t kCopiedFileBytes = 64 * 1024;
-
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
 
 // Collects the walk's entries with their disk paths and their paths inside the archive.
 class TEntryCollector : public ITreeVisitor {

@@ -47,11 +47,6 @@ std::string DocumentInCodePage(const std::string& document) {
   return platform::IsValidUtf8(document) ? platform::Utf8ToCodePage(document) : document;
 }
 
-std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 // The segments of a request path as the handler resolves it to find a folder: "/" and "\"
 // separate, empty and "." segments drop, ".." removes the segment before it (never climbing above
 // the root). A document that is no UTF-8 holds code-page bytes, where "\" can be a trail byte.
@@ -77,28 +72,6 @@ std::vector<std::string_view> PathSegments(std::string_view document) {
 }
 
 }  // namespace
-
-bool IsInsideRoot(const std::string& path, const std::string& root) {
-  if (root.empty()) return false;
-  const std::string base = WithoutTrailingSlash(platform::ExpandFileName(root));
-  const std::string full = WithoutTrailingSlash(path);
-  if (base == "/") return full.starts_with('/');
-  return full == base || (full.starts_with(base) && full[base.size()] == '/');
-}
-
-bool HasWithheldFolder(const std::string& path, const std::string& root, std::uint32_t withheldMask) {
-  if ((withheldMask & platform::faHidden) == 0) return false;
-  const std::string base = WithoutTrailingSlash(platform::ExpandFileName(root));
-  // "/" never ends a double-byte character, so the segments split at every "/".
-  std::string_view below = std::string_view(path).substr(base == "/" ? 0 : base.size());
-  while (!below.empty()) {
-    const std::size_t slash = below.find('/');
-    if (platform::IsHiddenName(below.substr(0, slash))) return true;
-    if (slash == std::string_view::npos) break;
-    below.remove_prefix(slash + 1);
-  }
-  return false;
-}
 
 std::string FolderLocation(const std::string& document, const std::string& queryText) {
   std::string location;

@@ -12,6 +12,7 @@
 #include "publish/BuildSlots.h"
 #include "publish/CrcCache.h"
 #include "publish/PublishSettings.h"
+#include "publish/RootPath.h"
 #include "publish/TempSpace.h"
 #include "publish/ThumbnailService.h"
 #include "publish/WithheldRule.h"
@@ -97,16 +98,6 @@ private:
   TThumbnailService FThumbnails;
   TCrcCache FCrcCache;
 };
-
-/// Whether path (a full path) is root or lies below it: equal to it, or beginning with it and a
-/// "/", compared byte for byte, after the same expansion and a trailing "/" ignored on both. An
-/// empty root holds nothing. Any thread.
-bool IsInsideRoot(const std::string& path, const std::string& root);
-
-/// Whether path (a full path inside root) lies in or is a hidden folder below root while hidden
-/// entries are withheld (faHidden in withheldMask, a rule's Mask): its own name or a folder on the way down
-/// from root begins with ".". The root's own path does not count. Any thread.
-bool HasWithheldFolder(const std::string& path, const std::string& root, std::uint32_t withheldMask);
 
 /// The Location of the redirect for a folder requested without its trailing "/": document (the
 /// decoded request path) cleaned as a path ("/" and "\" separate, empty and "." segments drop,

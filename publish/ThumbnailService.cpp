@@ -13,7 +13,7 @@
 #include "publish/ImageHeader.h"
 #include "publish/JpegEncoder.h"
 #include "publish/PngDecoder.h"
-#include "publish/RequestHandler.h"
+#include "publish/RootPath.h"
 #include "publish/ThumbnailDiskCache.h"
 #include "publish/Thumbnailer.h"
 
