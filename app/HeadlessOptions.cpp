@@ -7,10 +7,10 @@
 
 const char* const kHeadlessUsage =
     "usage: velmora --headless [--port N] [--user NAME] [--password PASS | --password-file FILE]\n"
-    "                          [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT] ROOT\n"
+    "                          [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT]\n"
+    "                          [--access-log FILE] ROOT\n"
     "       velmora [ROOT]     (with a window)\n"
-    "       velmora --help | --version\n"
-    "  --ext EXT  publish only files named *.EXT: others are withheld on every route (404, not listed, not in index.xml)\n";
+    "       velmora --help | --version\n";
 
 const char* const kOptionHelp =
     "\n"
@@ -28,7 +28,8 @@ const char* const kOptionHelp =
     "  --include-hidden       serve hidden files and folders, names starting with \".\"\n"
     "                         (default: withheld)\n"
     "  --include-system       serve devices, FIFOs and sockets (default: withheld)\n"
-    "  --ext EXT              list only files named *.EXT, besides folders (default: every file)\n"
+    "  --ext EXT              publish only files named *.EXT, besides folders: every other file is\n"
+    "                         withheld on every route (default: every file)\n"
     "  --access-log FILE      append a combined-format access log to FILE (\"-\": standard output);\n"
     "                         SIGHUP reopens it\n"
     "  -h, --help             print this help\n"
