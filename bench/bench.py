@@ -26,6 +26,7 @@ import tempfile
 import time
 import urllib.parse
 
+from archives import link_big_file, measure_archives
 from crowds import IdleCrowd, crowd_download_mb_per_s
 from thumbnails import measure_thumbnails
 
@@ -162,6 +163,7 @@ def build_tree(data, settings):
     with open(os.path.join(data, BIG_FILE), "wb") as out:
         for _ in range(settings.big_bytes // MIB):
             out.write(block)
+    link_big_file(data, BIG_FILE)
 
     # 100 files in each leaf folder, ten folders below each inner one: 100,000 files lie in
     # 1,000 leaves under 110 inner folders (10,000 files: 100 leaves under 10).
@@ -198,8 +200,9 @@ class Server:
         self.port = port
         self.process = process
 
-    def url(self, path):
-        return f"http://{LOOPBACK}:{self.port}/{urllib.parse.quote(path)}"
+    def url(self, path, query=""):
+        return f"http://{LOOPBACK}:{self.port}/{urllib.parse.quote(path)}" + \
+            (f"?{query}" if query else "")
 
     def pids(self):
         """The server's own process and its children (nginx's workers)."""
@@ -419,7 +422,8 @@ def check_answers(server, data, temp, tree_files):
 
 ROWS = [
     # key, what the row shows, its target: (">=" or "<=", the bound, "nginx" when velmora / nginx
-    # must reach it, "floor" when velmora / the floor probe's figure must), or None
+    # must reach it, "floor" when velmora / the floor probe's figure must, or the key of
+    # velmora's own figure in the same run that it is read against), or None
     ("small_rps", "small file (1 KiB), requests/s", (">=", 1.0, "nginx")),
     ("small_p99", "small file, p99 latency ms", ("<=", 2.0, "nginx")),
     ("small_cpu", "small file, server CPU us per request", None),
@@ -439,9 +443,19 @@ ROWS = [
     ("thumb_warm", "thumbnails from the cache, 8 clients, per s", None),
     ("thumb_first24", "first 24 thumbnails of 200 photos, 6 connections, s", None),
     ("thumb_peak_rss", "peak RSS over 2,000 photos thumbnailed, MB", None),
+    # velmora alone, each read against velmora's own figure named in its target
+    ("browse_cpu", "browse page of 1,000 entries, server CPU ms per request",
+     ("<=", 1.25, "list_cpu")),
+    ("tar_big_mbs", "big file's folder as tar, MB/s", (">=", 0.95, "big_mbs")),
+    ("zip_cold_mbs", "big file's folder as zip, checksums cold, MB/s", (">=", 0.6, "big_mbs")),
+    ("zip_warm_mbs", "big file's folder as zip, checksums warm, MB/s", (">=", 0.9, "big_mbs")),
+    ("tree_tar_s", "the tree as tar, s (vs tar cf | cat)", ("<=", 1.0, "tar_pipe_s")),
+    ("tree_zip_s", "the tree as zip, checksums warm, s", None),
+    ("tree_archive_rss", "peak RSS while sending the tree's archives, MB", None),
 ]
-# Figures kept for the notes only.
-NOTE_KEYS = ("idle2k_held",)
+# Figures kept for the notes and targets only.
+NOTE_KEYS = ("idle2k_held", "tar_pipe_s")
+REFERENCE_NAMES = {"list_cpu": "listing", "big_mbs": "big file", "tar_pipe_s": "tar cf"}
 
 
 def median_of_tries(measure_once):
@@ -453,15 +467,20 @@ def median_of_tries(measure_once):
 def measure(server, data, settings, figures, notes):
     """One round's figures of one server, appended to figures[server.name][row]."""
     mine = figures[server.name]
-    for key, path, unit in (("small", SMALL_FILE, 1e6), ("list", LISTING_DIR + "/", 1e3)):
+    pages = [("small", SMALL_FILE, "", 1e6), ("list", LISTING_DIR + "/", "", 1e3)]
+    if server.name == "velmora":
+        pages.append(("browse", LISTING_DIR + "/", "browse", 1e3))
+    for key, path, query, unit in pages:
         cpu_before = server.cpu_seconds()
-        run = Wrk(server.url(path), settings.wrk_seconds)
+        run = Wrk(server.url(path, query), settings.wrk_seconds)
         mine[f"{key}_cpu"].append((server.cpu_seconds() - cpu_before) * unit / max(run.count, 1))
-        mine[f"{key}_rps"].append(run.requests)
-        mine[f"{key}_p99"].append(run.p99_ms)
+        if key != "browse":
+            mine[f"{key}_rps"].append(run.requests)
+            mine[f"{key}_p99"].append(run.p99_ms)
+        shown = path + (f"?{query}" if query else "")
         if run.errors:
-            notes.append(f"{server.name}, {path}: wrk counted {run.errors} errors")
-        log(f"  {server.name:8} {path:12} {run.requests:10.0f} req/s  p99 {run.p99_ms:.2f} ms")
+            notes.append(f"{server.name}, {shown}: wrk counted {run.errors} errors")
+        log(f"  {server.name:8} {shown:12} {run.requests:10.0f} req/s  p99 {run.p99_ms:.2f} ms")
     mine["big_mbs"].append(median_of_tries(
         lambda: download_mb_per_s(server.url(BIG_FILE), settings.big_bytes)))
     if server.name == "velmora":
@@ -473,6 +492,14 @@ def measure(server, data, settings, figures, notes):
             f"peak RSS {mine['thumb_peak_rss'][-1]:.0f} MB")
         mine["index_s"].append(median_of_tries(
             lambda: index_seconds(server.url(TREE_DIR + "/index.xml"))))
+        for key, value in measure_archives(server, data, BIG_FILE, settings.big_bytes, TREE_DIR,
+                                           curl, median_of_tries, memory_kib).items():
+            mine[key].append(value)
+        log(f"  {server.name:8} archives: big folder tar {mine['tar_big_mbs'][-1]:.0f} MB/s, "
+            f"zip cold {mine['zip_cold_mbs'][-1]:.0f} MB/s, warm {mine['zip_warm_mbs'][-1]:.0f} "
+            f"MB/s; tree tar {mine['tree_tar_s'][-1]:.2f} s (tar cf {mine['tar_pipe_s'][-1]:.2f} "
+            f"s), zip {mine['tree_zip_s'][-1]:.2f} s, peak RSS "
+            f"{mine['tree_archive_rss'][-1]:.0f} MB")
     else:
         mine["index_s"].append(median_of_tries(lambda: find_seconds(os.path.join(data, TREE_DIR))))
     mine["crowd_mbs"].append(crowd_download_mb_per_s(
@@ -510,20 +537,25 @@ def target_text(target):
     if target is None:
         return ""
     relation, bound, against = target
-    return f"{relation} {bound}" + (" x floor" if against == "floor" else "")
+    if against == "nginx":
+        return f"{relation} {bound}"
+    return f"{relation} {bound} x {REFERENCE_NAMES.get(against, against)}"
 
 
-def verdict(target, velmora, reference, floor):
-    """The target and whether velmora met it; only the target when a figure is missing."""
+def verdict(target, velmora, reference, floor, own):
+    """The target and whether velmora met it; only the target when a figure is missing. A row
+    read against velmora's own figure (own: velmora's medians) shows that ratio too, since its
+    ratio column, against nginx, stays empty."""
     if target is None:
         return ""
     relation, bound, against = target
-    base = reference if against == "nginx" else floor
+    base = {"nginx": reference, "floor": floor}.get(against, own.get(against))
     if velmora is None or not base:
         return target_text(target)
     ratio = velmora / base
     met = ratio >= bound if relation == ">=" else ratio <= bound
-    return f"{target_text(target)}  {'met' if met else 'MISSED'}"
+    shown = "" if against in ("nginx", "floor") else f": {ratio:.2f}"
+    return f"{target_text(target)}{shown}  {'met' if met else 'MISSED'}"
 
 
 def build_description(binary):
@@ -623,19 +655,25 @@ def print_table(figures, header, notes, floor):
     lines = header + [""]
     titles = ("", "velmora", "nginx", "ratio", "target")
     rows = []
+    own = {key: figure(values) for key, values in figures["velmora"].items()}
     for key, label, target in ROWS:
         velmora = figure(figures["velmora"][key])
         reference = figure(figures["nginx"][key])
         ratio = f"{velmora / reference:.2f}" if velmora is not None and reference else "-"
         rows.append((label, show(velmora), show(reference), ratio,
-                     verdict(target, velmora, reference, floor.get("folder_ms"))))
+                     verdict(target, velmora, reference, floor.get("folder_ms"), own)))
     widths = [max(len(row[i]) for row in rows + [titles]) for i in range(len(titles))]
     for row in [titles] + rows:
         lines.append(f"{row[0]:<{widths[0]}}  " + "  ".join(
             f"{cell:>{widths[i]}}" for i, cell in enumerate(row[1:4], 1)) +
                      (f"  {row[4]}" if row[4] else ""))
     lines.append("ratio = velmora / nginx; in the index.xml row the nginx column holds "
-                 "find -printf over the same tree; x floor = velmora / the floor line's folder.")
+                 "find -printf over the same tree; x floor = velmora / the floor line's folder;\n"
+                 "x listing, x big file, x tar cf = the row / velmora's listing CPU, its plain "
+                 "download of the big file, or the tar pipe below, all in the same run (the "
+                 "ratio after the colon).")
+    if own.get("tar_pipe_s"):
+        lines.append(f"tar cf - {TREE_DIR} | cat > /dev/null took {own['tar_pipe_s']:.2f} s.")
     lines += [f"note: {note}" for note in notes + held_note(figures)] + floor_lines(floor)
     print("\n".join(lines), flush=True)
 
