@@ -25,6 +25,7 @@ ul{list-style:none;margin:0;padding:0}
 .dir .icon{fill:var(--folder)}
 .name{display:flex;align-items:center;min-height:44px;min-width:0;font-size:16px}
 .meta{grid-column:2;display:flex;flex-wrap:wrap;gap:4px 16px;color:var(--mute);font-size:15px}
+@media (max-width:759px){.meta span:empty{display:none}}
 .acts{grid-column:2}
 .copied{width:100%;min-height:44px;font:inherit;font-size:15px}
 .thumb{display:none}
