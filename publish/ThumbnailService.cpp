@@ -56,12 +56,6 @@ std::string EntityTag(std::int64_t size, std::time_t lastWrite, int box) {
   return "\"" + std::to_string(size) + "-" + std::to_string(lastWrite) + "-" + std::to_string(box) + "\"";
 }
 
-// Whether an If-None-Match value names tag (or "*").
-bool MatchesTag(const std::string& value, const std::string& tag) {
-  if (value.empty()) return false;
-  return value.find(tag) != std::string::npos || value.find('*') != std::string::npos;
-}
-
 std::string CacheKey(const std::string& path, std::int64_t size, std::time_t lastWrite, int box) {
   return path + '\n' + std::to_string(size) + '\n' + std::to_string(lastWrite) + '\n' + std::to_string(box);
 }
@@ -108,10 +102,9 @@ bool TThumbnailService::Answer(TIdPeerThread& AThread, const TIdHTTPRequestInfo&
   const std::time_t lastWrite = file.LastWriteAtOpen();
   const std::string tag = EntityTag(size, lastWrite, box);
   const platform::TDateTime lastModified = LastModifiedOf(lastWrite);
-  // The client's copy is judged by the source file: a thumbnail changes only with it.
-  const std::string noneMatch = ARequestInfo.HeaderLines.ValueOf("If-None-Match");
-  const bool fresh = noneMatch.empty() ? PlanFileAnswer(ARequestInfo, size, platform::UtcDateTime(lastWrite)).StatusCode == 304
-                                       : MatchesTag(noneMatch, tag);
+  // The client's copy is judged by the source file, by its tag or its date, as a file is: a
+  // thumbnail changes only with it.
+  const bool fresh = PlanFileAnswer(ARequestInfo, size, platform::UtcDateTime(lastWrite), tag).StatusCode == 304;
   TThumbnailMemoryCache::TEntry thumbnail;
   if (!fresh) {
     bool busy = false;
