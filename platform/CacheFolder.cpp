@@ -1,5 +1,6 @@
 #include "platform/CacheFolder.h"
 
+#include "platform/FilePath.h"
 #include "platform/FileSystem.h"
 
 #include <fcntl.h>
@@ -20,6 +21,14 @@ std::string UserCacheFolder() {
   return {};
 }
 
+std::string UserCacheFolder(const std::string& name) {
+  const std::string base = UserCacheFolder();
+  if (base.empty()) return {};
+  const std::string folder = base + name + "/";
+  if (HasEmbeddedNul(folder) || !ForceFolders(folder)) return {};
+  return folder;
+}
+
 bool ForceFolders(const std::string& path) {
   for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     const std::string part = path.substr(0, slash);
@@ -30,6 +39,7 @@ bool ForceFolders(const std::string& path) {
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view data) {
+  if (HasEmbeddedNul(path)) return false;
   // Unique among the threads and processes that write the same folder.
   static std::atomic<unsigned> counter{0};
   const std::string temporary = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
@@ -42,6 +52,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view data) {
     written = n > 0;
     if (written) done += static_cast<std::size_t>(n);
   }
+  written = written && fsync(handle) == 0;
   written = close(handle) == 0 && written;
   if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
     unlink(temporary.c_str());

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/CacheFolder.h"
 #include "platform/RuntimeFolder.h"
 
 namespace platform {
@@ -34,17 +35,9 @@ int OpenUnnamed(const std::string& folder) {
 }  // namespace
 
 std::string CacheFolder() {
-  std::string base = EnvironmentValue("XDG_CACHE_HOME");
-  if (base.empty() || base.front() != '/') {
-    const std::string home = EnvironmentValue("HOME");
-    if (home.empty()) return "";
-    base = home + "/.cache";
-  }
-  ::mkdir(base.c_str(), 0700);
-  const std::string folder = base + "/velmora/";
-  ::mkdir(folder.c_str(), 0700);
+  const std::string folder = UserCacheFolder("velmora");
   // Only a folder of the user's own: another user's could read what is written there.
-  return IsPrivateFolder(base + "/velmora") ? folder : "";
+  return !folder.empty() && IsPrivateFolder(folder.substr(0, folder.size() - 1)) ? folder : "";
 }
 
 TTempFile::TTempFile() {

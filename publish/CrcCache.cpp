@@ -2,7 +2,7 @@
 
 
 #include "platform/FileSystem.h"
-#include "platform/UserCache.h"
+#include "platform/CacheFolder.h"
 #include "publish/Crc32.h"
 
 namespace {
@@ -118,7 +118,7 @@ bool TCrcCache::Save() {
     FChanged = false;
   }
   PutNumber(bytes, Crc32Of(bytes), 4);
-  if (platform::ReplaceFileAtomically(FFilePath, bytes)) return true;
+  if (platform::WriteFileAtomically(FFilePath, bytes)) return true;
   const std::lock_guard<std::mutex> lock(FLock);
   FChanged = true;  // try again at the next save
   return false;

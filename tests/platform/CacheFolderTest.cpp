@@ -1,4 +1,4 @@
-#include "platform/UserCache.h"
+#include "platform/CacheFolder.h"
 
 #include <sys/stat.h>
 
@@ -42,12 +42,12 @@ std::string ReadWhole(const std::string& path) {
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-class UserCacheTest : public ::testing::Test {
+class CacheFolderTest : public ::testing::Test {
 protected:
   testing_tree::TTempTree Tree;
 };
 
-TEST_F(UserCacheTest, FolderFollowsXdgCacheHomeElseHome) {
+TEST_F(CacheFolderTest, FolderFollowsXdgCacheHomeElseHome) {
   {
     const TScopedVariable cache("XDG_CACHE_HOME", Tree.At("xdg"));
     EXPECT_EQ(platform::UserCacheFolder("velmora"), Tree.At("xdg/velmora/"));
@@ -63,19 +63,19 @@ TEST_F(UserCacheTest, FolderFollowsXdgCacheHomeElseHome) {
   }
 }
 
-TEST_F(UserCacheTest, NoFolderWhereNoneCanBeMade) {
+TEST_F(CacheFolderTest, NoFolderWhereNoneCanBeMade) {
   Tree.File("plain", "a file, not a folder");
   const TScopedVariable cache("XDG_CACHE_HOME", Tree.At("plain"));
   EXPECT_EQ(platform::UserCacheFolder("velmora"), "");
 }
 
-TEST_F(UserCacheTest, ReplacesAFileWholeAndLeavesNoTemporaryFile) {
+TEST_F(CacheFolderTest, ReplacesAFileWholeAndLeavesNoTemporaryFile) {
   const std::string path = Tree.File("cache", "old");
-  EXPECT_TRUE(platform::ReplaceFileAtomically(path, std::string("new\0bytes", 9)));
+  EXPECT_TRUE(platform::WriteFileAtomically(path, std::string("new\0bytes", 9)));
   EXPECT_EQ(ReadWhole(path), std::string("new\0bytes", 9));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Tree.Path()), {}), 1);
-  EXPECT_FALSE(platform::ReplaceFileAtomically(Tree.At("missing/cache"), "x"));
-  EXPECT_FALSE(platform::ReplaceFileAtomically(std::string("cache\0x", 7), "x"));
+  EXPECT_FALSE(platform::WriteFileAtomically(Tree.At("missing/cache"), "x"));
+  EXPECT_FALSE(platform::WriteFileAtomically(std::string("cache\0x", 7), "x"));
 }
 
 }  // namespace
