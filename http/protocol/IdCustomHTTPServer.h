@@ -93,7 +93,14 @@ public:
   /// quietly; every other error passes on after the close. Returns true.
   bool HandleExecute(TIdPeerThread& thread) override;
 
+  // KeepAlive serves further requests on a connection until the client asks for its close
+  // (HTTP/1.0 unless it asks to keep it), an answer can only end with the close (a 404, an
+  // answer of unknown length, one cut short), KeepAliveMaxRequests have been answered, or no
+  // new request begins within KeepAliveIdleTime ms. A head whose body could be read two ways
+  // then gets 400 and the close. Off, every connection carries one request.
   bool KeepAlive = false;
+  int KeepAliveIdleTime = 5000;
+  int KeepAliveMaxRequests = 100;
   bool ParseParams = true;
   // Limits that keep one client from taking the server's memory, time or threads. A request
   // beyond them is refused: the connection is closed without an answer and the refusal goes to
@@ -124,10 +131,13 @@ public:
   TIdHTTPRequestDoneEvent OnRequestDone;  // for every request that got as far as its answer
 
 private:
-  // One request of the cycle; closeFlag keeps its value for a method that goes to
-  // HandleCommandOther. False when the client closed, or HeadTimeout passed, before a byte of
-  // the request came.
-  bool ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag);
+  // One request of the cycle, after served others on the connection; closeFlag keeps its value
+  // for a method that goes to an assigned OnCommandOther. False when the client closed, or the
+  // wait passed, before a byte of the request came.
+  bool ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, int served, bool& closeFlag);
+  // Waits for the first byte of a further request on a kept connection, as an idle connection
+  // that the server may close to make room; false when none came or the server closed it.
+  bool NextRequestBegins(TIdPeerThread& thread, TIdTCPServerConnection& connection);
   void ReadBody(TIdPeerThread& thread, TIdTCPServerConnection& connection, TIdHTTPRequestInfo& request,
                 const TIdDeadline& deadline);
   void ReadParamsAndCookies(TIdHTTPRequestInfo& request) const;

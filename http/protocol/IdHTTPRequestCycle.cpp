@@ -8,10 +8,12 @@
 #include "http/net/IdException.h"
 #include "http/protocol/IdCoderMIME.h"
 #include "http/protocol/IdGlobal.h"
+#include "http/protocol/IdHTTPPersistence.h"
 #include "http/protocol/IdHTTPRequestReader.h"
 #include "http/protocol/IdURI.h"
 #include "http/server/IdPeerThread.h"
 #include "platform/DateTime.h"
+#include "platform/ScopeGuard.h"
 
 #include <algorithm>
 #include <chrono>
@@ -172,9 +174,9 @@ bool TIdCustomHTTPServer::HandleExecute(TIdPeerThread& thread) {
   try {
     connection.SetSendLimits(SendTimeout, SendTimeoutBytes);
     bool closeFlag = !KeepAlive;
-    do {
-      if (!ServeRequest(thread, connection, closeFlag)) return true;
-    } while (!closeFlag);
+    for (int served = 0; !closeFlag || served == 0; ++served) {
+      if (!ServeRequest(thread, connection, served, closeFlag)) return true;
+    }
     connection.CloseGracefully(CloseDrainTime, CloseDrainBytes);
   } catch (const EIdSocketError& error) {
     if (error.LastError != Id_WSAECONNRESET) throw;
@@ -184,11 +186,25 @@ bool TIdCustomHTTPServer::HandleExecute(TIdPeerThread& thread) {
   return true;
 }
 
-bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, bool& closeFlag) {
+bool TIdCustomHTTPServer::NextRequestBegins(TIdPeerThread& thread, TIdTCPServerConnection& connection) {
+  const TIdDeadline idleDeadline(HeadTimeout > 0 ? std::min(KeepAliveIdleTime, HeadTimeout) : KeepAliveIdleTime);
+  EnterIdle(thread);
+  bool begun = false;
+  {
+    const platform::TOnScopeFailure leave([&] { LeaveIdle(thread); });
+    begun = RequestBegins(connection, idleDeadline);
+  }
+  // A connection closed to make room for another is not served, even when a request came.
+  return LeaveIdle(thread) && begun;
+}
+
+bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnection& connection, int served,
+                                       bool& closeFlag) {
   using TState = TIdHTTPRequestReader::TState;
   // The whole request, head and body, within the time allowed, however slowly it trickles in.
   const TIdDeadline requestDeadline(HeadTimeout);
-  if (!RequestBegins(connection, requestDeadline)) return false;
+  const bool begun = served == 0 ? RequestBegins(connection, requestDeadline) : NextRequestBegins(thread, connection);
+  if (!begun) return false;
   const std::size_t lineLimit =
       connection.MaxLineLength > 0 ? static_cast<std::size_t>(connection.MaxLineLength) : std::numeric_limits<std::size_t>::max();
   TIdHTTPRequestReader reader({lineLimit, static_cast<std::size_t>(MaxHeaderLines), MaxHeadSize});
@@ -201,6 +217,8 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   std::string target = requestLine.substr(0, lastBlank);
   const std::string command = UpperCase(TakeToken(target, " "));
   if ((command != "GET" && command != "POST" && command != "HEAD") || !OnCommandGet) {
+    // Without an event to read the rest of the request, nothing after it can be told apart.
+    if (!OnCommandOther) closeFlag = true;
     HandleCommandOther(thread, command, target, version);
     return true;
   }
@@ -214,7 +232,10 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   request.HeaderLines.Clear();
   for (std::string& line : reader.TakeHeaderLines()) request.HeaderLines.Add(std::move(line));
   request.ParseHeaderLines();
-  ReadBody(thread, connection, request, requestDeadline);
+  // On a connection that carries further requests, a head whose body could be read two ways is
+  // answered and the connection closed: what follows it is never taken for a request.
+  const bool ambiguous = KeepAlive && HasAmbiguousFraming(request.HeaderLines.Lines());
+  if (!ambiguous) ReadBody(thread, connection, request, requestDeadline);
 
   const std::size_t question = target.find('?');
   if (question != std::string::npos) {
@@ -231,7 +252,10 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
 
   TIdHTTPResponseInfo response(&connection);
   const TReportWhenDone report(OnRequestDone, request, response, connection, arrival);
-  response.SetCloseAfterResponse(!KeepAlive);
+  std::vector<std::string> connectionValues;
+  request.HeaderLines.CollectValues("Connection", &connectionValues);
+  response.SetCloseAfterResponse(!KeepAlive || ambiguous || served + 1 >= KeepAliveMaxRequests ||
+                                 !ClientKeepsConnection(version, connectionValues));
   if (!Trim(ServerSoftware).empty()) {
     response.ServerSoftware = ServerSoftware;
     response.Server = ServerSoftware;
@@ -243,18 +267,34 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread, TIdTCPServerConnec
   // with its FIN, and one that stays open sends it once the response is written.
   connection.HoldPartialSends(true);
   connection.RestartSendWindow();
-  try {
-    HandleCommandGet(thread, request, response);
-  } catch (const std::exception& error) {
-    // The client learns the status only; what went wrong is the server's to report.
-    DoException(thread, error);
-    AnswerInternalError(response);
-  } catch (...) {
-    AnswerInternalError(response);
+  const std::int64_t sentBefore = connection.BytesSent();
+  if (ambiguous) {
+    response.SetStatusCode(400);
+    response.BodyText = response.StatusPage();
+  } else {
+    try {
+      HandleCommandGet(thread, request, response);
+    } catch (const std::exception& error) {
+      // The client learns the status only; what went wrong is the server's to report.
+      DoException(thread, error);
+      AnswerInternalError(response);
+    } catch (...) {
+      AnswerInternalError(response);
+    }
   }
-  if (!response.HeaderWritten) response.WriteHead();
+  const bool bodyFollows = command != "HEAD" && response.StatusHasBody();
+  if (!response.HeaderWritten) {
+    // On a kept connection the length is the only end of an answer: an empty one says 0.
+    if (!response.CloseAfterResponse() && response.StatusHasBody() && response.ContentLength() == -1 &&
+        response.BodyText.empty() && response.BodyStream() == nullptr)
+      response.AssignContentLength(0);
+    response.WriteHead();
+  }
   // A HEAD answer is the head that the GET of the same target would carry, length included.
   if (command != "HEAD" && (!response.BodyText.empty() || response.BodyStream() != nullptr)) response.WriteBody();
+  // An answer that sent more or less than its head announced can only be ended by the close.
+  const std::int64_t bodySent = connection.BytesSent() - sentBefore - response.HeadSize;
+  if (bodyFollows && bodySent != response.ContentLength()) response.SetCloseAfterResponse(true);
   closeFlag = response.CloseAfterResponse();
   if (!closeFlag) connection.HoldPartialSends(false);
   return true;

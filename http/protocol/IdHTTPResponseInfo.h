@@ -32,6 +32,9 @@ public:
   /// the fixed page of the status, which never tells more than the status itself.
   std::string StatusPage() const;
 
+  /// Whether an answer of this status carries a body: all but 1xx, 204 and 304.
+  bool StatusHasBody() const { return FStatusCode >= 200 && FStatusCode != 204 && FStatusCode != 304; }
+
   bool CloseAfterResponse() const { return FCloseAfterResponse; }
   /// Stores the flag and sets Connection to "close" (true) or "keep-alive" (false).
   void SetCloseAfterResponse(bool flag);
@@ -55,7 +58,8 @@ public:
   /// Sends the status line (always "HTTP/1.1", the reason phrase in the system code page), the
   /// header lines, the cookie lines and the empty line in one send, taking the length from the
   /// body when none is set; for a body over 64 KiB, sends held back on the connection go at once
-  /// from then on. HeaderWritten is set before anything is sent, so a head that fails
+  /// from then on. A kept connection (CloseAfterResponse clear) is closed after an answer whose
+  /// length is still unknown then, since only the close can end its body. HeaderWritten is set before anything is sent, so a head that fails
   /// half-way is never sent again. Throws EIdHTTPHeaderAlreadyWritten on a second call (nothing
   /// sent), EIdNotConnected without a ClientConnection, and the connection's write errors.
   void WriteHead();

@@ -60,6 +60,7 @@ void TIdHTTPResponseInfo::WriteHead() {
       AssignContentLength(BodyStream()->Size());
     }
   }
+  if (ContentLength() == -1 && StatusHasBody()) SetCloseAfterResponse(true);
   BuildHeaderLines();
   // The head is put together first and leaves in one send.
   std::string head;

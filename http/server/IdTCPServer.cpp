@@ -8,6 +8,7 @@
 #include "http/server/IdThreadMgrDefault.h"
 #include "platform/ScopeGuard.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -155,7 +156,10 @@ void TIdTCPServer::AdmitClient(std::unique_ptr<TIdIOHandlerSocket> handler) {
     connection->CloseConnection();
     return;
   }
-  platform::TOnScopeFailure releaseSlot([&] { ReleaseConnectionSlot(address); });
+  platform::TOnScopeFailure releaseSlot([&] {
+    platform::TLockGuard lock(FSlotsLock);
+    ReleaseSlotOf(address);
+  });
   StartPeerThread(std::move(connection));
 }
 
@@ -173,26 +177,58 @@ void TIdTCPServer::StartPeerThread(std::unique_ptr<TIdTCPServerConnection> conne
 
 bool TIdTCPServer::TakeConnectionSlot(const std::string& address) {
   platform::TLockGuard lock(FSlotsLock);
-  if (MaxConnections > 0 && FSlotCount >= MaxConnections) return false;
-  int& fromAddress = FSlotsByAddress[address];
-  if (MaxConnectionsPerAddress > 0 && fromAddress >= MaxConnectionsPerAddress) return false;
-  ++fromAddress;
+  const auto found = FSlotsByAddress.find(address);
+  const int fromAddress = found != FSlotsByAddress.end() ? found->second : 0;
+  if (MaxConnectionsPerAddress > 0 && fromAddress >= MaxConnectionsPerAddress && !ReclaimIdleConnection(&address))
+    return false;
+  if (MaxConnections > 0 && FSlotCount >= MaxConnections && !ReclaimIdleConnection(nullptr)) return false;
+  ++FSlotsByAddress[address];
   ++FSlotCount;
   return true;
 }
 
-void TIdTCPServer::ReleaseConnectionSlot(const std::string& address) {
+void TIdTCPServer::ReleaseConnectionSlot(TIdPeerThread& thread) {
   platform::TLockGuard lock(FSlotsLock);
+  std::erase(FIdle, &thread);
+  if (FReclaimed.erase(&thread) == 0) ReleaseSlotOf(thread.Connection()->ClientAddress());
+}
+
+void TIdTCPServer::ReleaseSlotOf(const std::string& address) {
   --FSlotCount;
   const auto found = FSlotsByAddress.find(address);
   if (found != FSlotsByAddress.end() && --found->second == 0) FSlotsByAddress.erase(found);
+}
+
+bool TIdTCPServer::ReclaimIdleConnection(const std::string* address) {
+  const auto idle = std::find_if(FIdle.begin(), FIdle.end(), [address](TIdPeerThread* thread) {
+    return address == nullptr || thread->Connection()->ClientAddress() == *address;
+  });
+  if (idle == FIdle.end()) return false;
+  TIdPeerThread* thread = *idle;
+  FIdle.erase(idle);
+  FReclaimed.insert(thread);
+  ReleaseSlotOf(thread->Connection()->ClientAddress());
+  // Still under the slots lock: the thread cannot leave its wait, and so cannot end, before
+  // the close. The connection's own lock is taken inside it and never the other way round.
+  thread->Connection()->CloseSocketOnly();
+  return true;
+}
+
+void TIdTCPServer::EnterIdle(TIdPeerThread& thread) {
+  platform::TLockGuard lock(FSlotsLock);
+  FIdle.push_back(&thread);
+}
+
+bool TIdTCPServer::LeaveIdle(TIdPeerThread& thread) {
+  platform::TLockGuard lock(FSlotsLock);
+  return std::erase(FIdle, &thread) > 0 || !FReclaimed.contains(&thread);
 }
 
 void TIdTCPServer::RetireThread(TIdPeerThread& thread) {
   // Retired and counted out before leaving FPeerThreads: while the thread is listed, the server
   // and an implicitly created thread manager stay alive.
   FThreadMgr->RetireThread(thread);
-  ReleaseConnectionSlot(thread.Connection()->ClientAddress());
+  ReleaseConnectionSlot(thread);
   FPeerThreads.Remove(&thread);
 }
 

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class TIdServerIOHandler;
@@ -68,8 +69,8 @@ public:
   std::unique_ptr<TIdIOHandlerSocket> AcceptClient(TIdStackSocketHandle listeningSocket,
                                                    TIdThread& listener) override;
   /// Turns the client away with MaxConnectionReply when MaxConnections threads run, or
-  /// MaxConnectionsPerAddress of them serve the same client address; otherwise gives it a
-  /// started connection thread.
+  /// MaxConnectionsPerAddress of them serve the same client address, and no idle connection
+  /// (see EnterIdle) can be closed to make room; otherwise gives it a started connection thread.
   void AdmitClient(std::unique_ptr<TIdIOHandlerSocket> handler) override;
   /// Writes Greeting when it has a code or text, then fires OnConnect.
   void HandleConnect(TIdPeerThread& thread) override;
@@ -101,6 +102,13 @@ public:
 
 protected:
   virtual void InitCommandHandlers() {}
+  /// The thread's connection waits for a next request: when a connection limit is reached, the
+  /// connection that has waited longest (from the same address, for the per-address limit) is
+  /// closed, and its slot goes to the newcomer at once. Connection thread, before its wait.
+  void EnterIdle(TIdPeerThread& thread) EXCLUDES(FSlotsLock);
+  /// Ends the wait; false when the connection was closed to make room meanwhile, and must not
+  /// be served any more. Connection thread, after its wait, also when the wait failed.
+  bool LeaveIdle(TIdPeerThread& thread) EXCLUDES(FSlotsLock);
 
 private:
   void Activate();
@@ -111,7 +119,12 @@ private:
   void RemoveDefaultBinding();
   // Counts a new connection from address against the limits; false when one is reached.
   bool TakeConnectionSlot(const std::string& address) EXCLUDES(FSlotsLock);
-  void ReleaseConnectionSlot(const std::string& address) EXCLUDES(FSlotsLock);
+  // Gives back the slot of a thread that ends, unless it went with a reclaimed connection.
+  void ReleaseConnectionSlot(TIdPeerThread& thread) EXCLUDES(FSlotsLock);
+  void ReleaseSlotOf(const std::string& address) REQUIRES(FSlotsLock);
+  // Closes the connection that has waited longest for a next request (from address, unless it
+  // is none) and gives back its slot; false when none waits.
+  bool ReclaimIdleConnection(const std::string* address) REQUIRES(FSlotsLock);
   // Starts a thread for an admitted connection; the slot is released when that fails.
   void StartPeerThread(std::unique_ptr<TIdTCPServerConnection> connection);
 
@@ -131,4 +144,7 @@ private:
   platform::TLock FSlotsLock;
   int FSlotCount GUARDED_BY(FSlotsLock) = 0;
   std::unordered_map<std::string, int> FSlotsByAddress GUARDED_BY(FSlotsLock);
+  std::vector<TIdPeerThread*> FIdle GUARDED_BY(FSlotsLock);  // waiting for a next request, longest first
+  // Closed to make room, their slots already given back, until their threads retire.
+  std::unordered_set<TIdPeerThread*> FReclaimed GUARDED_BY(FSlotsLock);
 };

@@ -42,6 +42,23 @@ inline TAnswer Exchange(int port, const std::string& request, bool shutdownSend 
   return SplitAnswer(ExchangeRaw(port, request, shutdownSend));
 }
 
+/// The next answer on a connection that stays open: its head, then as many bytes as its
+/// Content-Length says (none without one, or when bodyless is set, as for a HEAD).
+inline TAnswer ReceiveAnswer(testsock::TClient& client, bool bodyless = false) {
+  std::string head;
+  while (!head.ends_with("\r\n\r\n")) {
+    const std::string next = client.Receive(1);
+    if (next.empty()) break;
+    head += next;
+  }
+  TAnswer answer = SplitAnswer(head);
+  const std::size_t field = answer.Head.find("\r\nContent-Length: ");
+  if (field != std::string::npos && !bodyless) {
+    answer.Body = client.Receive(std::stoul(answer.Head.substr(field + 18)));
+  }
+  return answer;
+}
+
 /// "<method> <target> HTTP/1.1" with a Host line and the extra header lines (each ending in
 /// CR LF), then the empty line.
 inline std::string Request(const std::string& method, const std::string& target, const std::string& headers = "") {
