@@ -116,6 +116,7 @@ int Serve(int port, const THeadlessOptions& options, const TPublishSettings& pub
   TStdoutLogSink log;
   const TFixedSettings settings(publish);
   TPublishServer server(settings, log, formats);
+  server.KeepAlive = options.KeepAlive;
   ILogSink* accessLog = accessFile;
   if (options.AccessLog == "-") accessLog = &log;
   if (accessLog != nullptr) {

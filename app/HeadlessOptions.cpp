@@ -8,7 +8,7 @@
 const char* const kHeadlessUsage =
     "usage: velmora --headless [--port N] [--user NAME] [--password PASS | --password-file FILE]\n"
     "                          [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT]\n"
-    "                          [--access-log FILE] ROOT\n"
+    "                          [--access-log FILE] [--keep-alive] ROOT\n"
     "       velmora [ROOT]     (with a window)\n"
     "       velmora --help | --version\n";
 
@@ -32,6 +32,8 @@ const char* const kOptionHelp =
     "                         withheld on every route (default: every file)\n"
     "  --access-log FILE      append a combined-format access log to FILE (\"-\": standard output);\n"
     "                         SIGHUP reopens it\n"
+    "  --keep-alive           keep connections open for further requests, closed after 5 s idle\n"
+    "                         or 100 requests (default: one request per connection)\n"
     "  -h, --help             print this help\n"
     "  --version              print the version\n"
     "\n"
@@ -136,6 +138,11 @@ const TOptionRule kOptionRules[] = {
     {"--include-system", false,
      [](TOptions& o, const std::string&, std::string&) {
        o.IncludeSystem = true;
+       return true;
+     }},
+    {"--keep-alive", false,
+     [](TOptions& o, const std::string&, std::string&) {
+       o.KeepAlive = true;
        return true;
      }},
     {"--ext", true,

@@ -17,6 +17,7 @@ struct THeadlessOptions {
   std::string Extension;  // without the dot
   std::string Root;       // as given; empty when none was
   std::string AccessLog;  // the access log's file, "-" for standard output; empty: none
+  bool KeepAlive = false;  // connections carry further requests
   bool Help = false;
   bool Version = false;
 

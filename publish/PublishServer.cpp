@@ -56,6 +56,7 @@ TPublishServer::~TPublishServer() {
 
 void TPublishServer::Start(int port) {
   httpd.SetDefaultPort(port);
+  httpd.KeepAlive = KeepAlive;
   httpd.SetActive(true);
 }
 

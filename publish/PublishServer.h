@@ -42,6 +42,9 @@ public:
   bool Active() const { return httpd.Active(); }
 
   TIdMimeTable MimeTypes;  // filled at construction, only read while serving
+  // Connections carry further requests (httpd.KeepAlive) from the next Start on; off, each
+  // carries one.
+  bool KeepAlive = false;
 
 private:
   TRequestHandler FHandler;

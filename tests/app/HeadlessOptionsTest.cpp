@@ -43,6 +43,8 @@ TEST(HeadlessOptions, ReadsEveryOption) {
   EXPECT_EQ(Parse({"--access-log", "/var/log/velmora.log", "r"}).AccessLog, "/var/log/velmora.log");
   EXPECT_EQ(Parse({"r", "--access-log", "-"}).AccessLog, "-");  // standard output, not a root
   EXPECT_EQ(Parse({"r"}).AccessLog, "");
+  EXPECT_TRUE(Parse({"--keep-alive", "r"}).KeepAlive);
+  EXPECT_FALSE(Parse({"r"}).KeepAlive);
   EXPECT_TRUE(Parse({"--help"}).Help);
   EXPECT_TRUE(Parse({"-h"}).Help);
   EXPECT_TRUE(Parse({"--version"}).Version);

@@ -291,8 +291,9 @@ TEST_F(HeadlessTest, HelpAndVersionExit0WithOrWithoutHeadless) {
     // Every option with what it means, the port rule among them.
     for (const char* option : {"\n  --headless ", "\n  --port N ", "\n  --user NAME ", "\n  --password PASS ",
                                "\n  --password-file FILE ", "\n  --exclude-readonly ", "\n  --include-hidden ",
-                               "\n  --include-system ", "\n  --ext EXT ", "\n  --access-log FILE ", "\n  -h, --help ",
-                               "\n  --version ", "net.ipv4.ip_unprivileged_port_start", "else 8080\n"})
+                               "\n  --include-system ", "\n  --ext EXT ", "\n  --access-log FILE ",
+                               "\n  --keep-alive ", "\n  -h, --help ", "\n  --version ",
+                               "net.ipv4.ip_unprivileged_port_start", "else 8080\n"})
       EXPECT_NE(program.Output().find(option), std::string::npos) << option;
   }
   for (const QStringList& args : {QStringList{"--version"}, QStringList{"--headless", "--version"}}) {
