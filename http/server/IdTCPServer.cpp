@@ -214,6 +214,11 @@ bool TIdTCPServer::ReclaimIdleConnection(const std::string* address) {
   return true;
 }
 
+std::size_t TIdTCPServer::IdleConnectionCount() const {
+  platform::TLockGuard lock(FSlotsLock);
+  return FIdle.size();
+}
+
 void TIdTCPServer::EnterIdle(TIdPeerThread& thread) {
   platform::TLockGuard lock(FSlotsLock);
   FIdle.push_back(&thread);

@@ -64,6 +64,8 @@ public:
   void SetIOHandler(TIdServerIOHandler* handler);
   /// The connection threads running now. Any thread.
   std::size_t PeerThreadCount() const { return FPeerThreads.Count(); }
+  /// The connections waiting for a next request (see EnterIdle). Any thread.
+  std::size_t IdleConnectionCount() const EXCLUDES(FSlotsLock);
 
   // --- the steps of the threads (IIdThreadHost)
   std::unique_ptr<TIdIOHandlerSocket> AcceptClient(TIdStackSocketHandle listeningSocket,
@@ -141,7 +143,7 @@ private:
   std::vector<std::unique_ptr<TIdListenerThread>> FListeners GUARDED_BY(FListenersLock);
   // The connections counted against the limits, in total and by client address; a thread
   // leaves them before it leaves FPeerThreads.
-  platform::TLock FSlotsLock;
+  mutable platform::TLock FSlotsLock;
   int FSlotCount GUARDED_BY(FSlotsLock) = 0;
   std::unordered_map<std::string, int> FSlotsByAddress GUARDED_BY(FSlotsLock);
   std::vector<TIdPeerThread*> FIdle GUARDED_BY(FSlotsLock);  // waiting for a next request, longest first

@@ -86,6 +86,9 @@ TEST_F(KeepAliveTest, TheClientOrA404DecidesTheClose) {
       EXPECT_EQ(client.ReceiveAll(), "");
     }
   }
+  // A method no event reads leaves its head unread: nothing after it is taken for a request.
+  EXPECT_EQ(testhttp::ExchangeRaw(Port(), Request("OPTIONS", "*") + Request("GET", "/second")), "");
+  EXPECT_EQ(Seen().size(), std::size(cases) + 2);  // the two kept ones saw their second
 }
 
 TEST_F(KeepAliveTest, PipelinedRequestsAreAnsweredInOrder) {
@@ -219,22 +222,26 @@ TEST_F(KeepAliveTest, IdleConnectionsMakeRoomAtTheLimits) {
     response.BodyText = request.Document;
   };
   Start();
-  auto idleFrom = [this](const char* from) {
+  // A kept connection once the server counts it as waiting: the client may read its answer
+  // before the server's thread has turned to wait.
+  auto idleFrom = [this](const char* from, std::size_t idleThen) {
     auto client = std::make_unique<TClient>(Port(), from);
     client->Send(Request("GET", "/idle"));
     EXPECT_EQ(ReceiveAnswer(*client).Body, "/idle");
+    EXPECT_TRUE(testsock::Eventually([&] { return Server.IdleConnectionCount() == idleThen; }));
     return client;
   };
   // The per-address limit takes the idle connection of the same address, the oldest first.
-  std::unique_ptr<TClient> first = idleFrom("127.0.0.1");
-  std::unique_ptr<TClient> second = idleFrom("127.0.0.1");
-  std::unique_ptr<TClient> other = idleFrom("127.0.0.2");
-  std::unique_ptr<TClient> third = idleFrom("127.0.0.1");
+  std::unique_ptr<TClient> first = idleFrom("127.0.0.1", 1);
+  std::unique_ptr<TClient> second = idleFrom("127.0.0.1", 2);
+  std::unique_ptr<TClient> other = idleFrom("127.0.0.2", 3);
+  std::unique_ptr<TClient> third = idleFrom("127.0.0.1", 3);
   EXPECT_EQ(first->ReceiveAll(), "");
   ASSERT_TRUE(second->Send(Request("GET", "/again")));
   EXPECT_EQ(ReceiveAnswer(*second).Body, "/again");
+  ASSERT_TRUE(testsock::Eventually([&] { return Server.IdleConnectionCount() == 3; }));
   // The total limit takes the one idle longest from any address: now the one from 127.0.0.2.
-  std::unique_ptr<TClient> fourth = idleFrom("127.0.0.3");
+  std::unique_ptr<TClient> fourth = idleFrom("127.0.0.3", 3);
   EXPECT_EQ(other->ReceiveAll(), "");
   // Busy connections, and new ones that have not sent a request yet, never give way: these
   // three take the places of the three idle ones, and then a newcomer is refused.
