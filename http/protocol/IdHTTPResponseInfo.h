@@ -59,8 +59,8 @@ public:
   /// header lines, the cookie lines and the empty line in one send, taking the length from the
   /// body when none is set; for a body over 64 KiB, sends held back on the connection go at once
   /// from then on. A kept connection (CloseAfterResponse clear) is closed after an answer whose
-  /// length is still unknown then, since only the close can end its body. HeaderWritten is set before anything is sent, so a head that fails
-  /// half-way is never sent again. Throws EIdHTTPHeaderAlreadyWritten on a second call (nothing
+  /// length is still unknown then, since only the close can end its body. HeaderWritten is set
+  /// before anything is sent, so a head that fails half-way is never sent again. Throws EIdHTTPHeaderAlreadyWritten on a second call (nothing
   /// sent), EIdNotConnected without a ClientConnection, and the connection's write errors.
   void WriteHead();
   /// Writes the head when it is not written yet, then BodyText, else BodyStream from its start
