@@ -81,6 +81,20 @@ int CompareFolded(std::string_view a, std::string_view b, bool leadBytes) {
   return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
+// The first 16 bytes of name as CompareFolded sees them (single-byte ASCII letters folded,
+// double-byte characters kept whole) into head, big-endian, zeros past the end. A name holds
+// no NUL, so a shorter name that is the start of a longer one comes first, as in CompareFolded.
+void FoldedHead(std::string_view name, bool leadBytes, std::uint64_t (&head)[2]) {
+  const std::size_t end = std::min<std::size_t>(name.size(), 16);
+  for (std::size_t i = 0; i < end;) {
+    const std::size_t length = leadBytes ? CharLength(name, i) : 1;
+    for (std::size_t k = 0; k < length && i < end; ++k, ++i) {
+      const char c = length == 1 ? AsciiLower(name[i]) : name[i];
+      head[i / 8] |= std::uint64_t{static_cast<unsigned char>(c)} << (56 - 8 * (i % 8));
+    }
+  }
+}
+
 }  // namespace
 
 bool MatchesMask(std::string_view name, std::string_view pattern) {
@@ -144,19 +158,29 @@ void TFolderEntries::Fill(std::uint32_t index, TSearchRec& entry) const {
 }
 
 // "." and ".." first, then by the names with ASCII letters folded, ties in byte order.
-// The names are looked up once, into a list that lives only while sorting.
+// The names are looked up once, into a list that lives only while sorting. Each item carries
+// the start of its folded name as two numbers, so that most comparisons are two integer ones and
+// only names that share their first 16 bytes are compared in full.
 void TFolderEntries::Sort() {
   struct TSortItem {
+    std::uint64_t Head[2];  // the first 16 folded bytes, big-endian, zeros past the name's end
     std::string_view Name;
     std::uint32_t Index;
     int Rank;
   };
+  const bool leadBytes = HasLeadBytes();
   std::vector<TSortItem> items;
   items.reserve(FRecords.size());
-  for (std::uint32_t i = 0; i < FRecords.size(); ++i) items.push_back({NameOf(i), i, DotRank(NameOf(i))});
-  const bool leadBytes = HasLeadBytes();
+  for (std::uint32_t i = 0; i < FRecords.size(); ++i) {
+    const std::string_view name = NameOf(i);
+    TSortItem item{{0, 0}, name, i, DotRank(name)};
+    FoldedHead(name, leadBytes, item.Head);
+    items.push_back(item);
+  }
   std::sort(items.begin(), items.end(), [leadBytes](const TSortItem& a, const TSortItem& b) {
     if (a.Rank != b.Rank) return a.Rank < b.Rank;
+    if (a.Head[0] != b.Head[0]) return a.Head[0] < b.Head[0];
+    if (a.Head[1] != b.Head[1]) return a.Head[1] < b.Head[1];
     if (const int folded = CompareFolded(a.Name, b.Name, leadBytes); folded != 0) return folded < 0;
     return a.Name < b.Name;
   });

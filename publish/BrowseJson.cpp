@@ -29,17 +29,21 @@ void AppendJsonString(std::string& out, std::string_view text) {
 }  // namespace
 
 void BrowseJson(TBodySink& sink, const TBrowseFolder& folder) {
-  bool repaired = false;
   std::string json = "{\"path\": ";
   AppendJsonString(json, ShownPath(folder.Path));
-  json += ", \"total\": " + std::to_string(folder.Rows.Total) + ", \"entries\": [";
+  json += ", \"total\": ";
+  AppendNumber(json, static_cast<std::int64_t>(folder.Rows.Total));
+  json += ", \"entries\": [";
   bool first = true;
-  for (const platform::TSearchRec& entry : folder.Rows.Rows) {
-    const bool isFolder = IsPublishedFolder(entry);
+  TIsoDates dates;
+  std::string shown;
+  for (const TBrowseEntry& entry : folder.Rows.Rows) {
+    const bool isFolder = IsPublishedFolder(*entry.Info);
     json += first ? "\n" : ",\n";
     first = false;
     json += "{\"name\": ";
-    AppendJsonString(json, ShownName(entry.Name, repaired));
+    bool repaired = false;
+    AppendJsonString(json, ShownName(entry.Name, shown, repaired));
     if (repaired) {
       std::string href;
       AppendPercentEncoded(href, entry.Name);
@@ -48,8 +52,10 @@ void BrowseJson(TBodySink& sink, const TBrowseFolder& folder) {
       AppendJsonString(json, href);
     }
     json += isFolder ? ", \"type\": \"folder\", \"size\": " : ", \"type\": \"file\", \"size\": ";
-    json += std::to_string(isFolder ? 0 : entry.Size);
-    json += ", \"modified\": \"" + IsoUtc(entry.LastWrite) + "\"}";
+    AppendNumber(json, isFolder ? 0 : entry.Info->Size);
+    json += ", \"modified\": \"";
+    json += dates.Text(entry.Info->LastWrite);
+    json += "\"}";
     if (json.size() >= 64 * 1024) {
       sink.Append(json);
       json.clear();

@@ -1,5 +1,6 @@
 #include "publish/BrowsePage.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -21,11 +22,6 @@ constexpr const char* kIcons =
     "1 2-2zm7 1v6h6z\" fill-rule=\"evenodd\"/></symbol>"
     "<symbol id=\"i-pic\" viewBox=\"0 0 24 24\"><path d=\"M4 4h16a2 2 0 0 1 2 2v12a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V6a2 "
     "2 0 0 1 2-2zm1 13h14l-4.5-6-3.5 4.5-2.5-3z\" fill-rule=\"evenodd\"/></symbol></svg>";
-
-void AppendNumber(std::string& out, std::int64_t value) {
-  char digits[24];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
 
 // A query link to this folder: "?browse" and the options, HTML-escaped for an attribute.
 void AppendBrowseLink(std::string& out, const TBrowseQuery& query) {
@@ -114,39 +110,31 @@ void AppendHead(std::string& page, const TBrowseFolder& folder, const TBrowseQue
   page += ">";
 }
 
-// The ISO text of a row's date. The entries of a folder often share their second (a copied or
-// unpacked tree), so the last one is kept.
-class TIsoDates {
-public:
-  const std::string& Text(std::time_t moment) {
-    if (FText.empty() || moment != FMoment) {
-      FText = IsoUtc(moment);
-      FMoment = moment;
-    }
-    return FText;
-  }
-
-private:
-  std::time_t FMoment = 0;
-  std::string FText;  // empty until the first row
+// What each row needs anew, kept for the whole page so that a row costs no allocation.
+struct TRowScratch {
+  TIsoDates Dates;
+  std::string Target;  // the row's link: "./", the name percent-encoded, "/" for a folder
+  std::string Shown;   // the name as UTF-8, when it is not that already
 };
 
-void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, const TBrowseTexts& texts,
-               TIsoDates& dates) {
-  const bool isFolder = IsPublishedFolder(entry);
+void AppendRow(std::string& page, const TBrowseEntry& entry, bool grid, const TBrowseTexts& texts,
+               TRowScratch& scratch) {
+  const platform::TFileInfo& info = *entry.Info;
+  const bool isFolder = IsPublishedFolder(info);
   const bool image = !isFolder && IsImageName(entry.Name);
   const bool picture = image || (!isFolder && IsVideoName(entry.Name));
   bool repaired = false;
-  const std::string name = ShownName(entry.Name, repaired);
-  std::string target = "./";
+  const std::string_view name = ShownName(entry.Name, scratch.Shown, repaired);
+  std::string& target = scratch.Target;
+  target.assign("./");
   AppendLinkTarget(target, entry.Name);
   if (isFolder) target += '/';
 
   page += isFolder ? "<li class=\"row dir\"" : picture && grid ? "<li class=\"row pic\"" : "<li class=\"row\"";
   page += " data-s=\"";
-  AppendNumber(page, isFolder ? 0 : entry.Size);
+  AppendNumber(page, isFolder ? 0 : info.Size);
   page += "\" data-t=\"";
-  AppendNumber(page, entry.LastWrite);
+  AppendNumber(page, info.LastWrite);
   page += "\"><svg class=\"icon\" aria-hidden=\"true\"><use href=\"#i-";
   page += isFolder ? "dir" : picture ? "pic" : "file";
   page += "\"/></svg><a class=\"name";
@@ -170,16 +158,16 @@ void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, 
   page += "</a><div class=\"meta\"><span";
   if (!isFolder) {
     page += " title=\"";
-    AppendNumber(page, entry.Size);
+    AppendNumber(page, info.Size);
     page += ' ';
     page += texts.Bytes;
     page += "\">";
-    page += HumanSize(entry.Size);
+    page += HumanSize(info.Size);
   } else {
     page += '>';
   }
   page += "</span><time datetime=\"";
-  const std::string& when = dates.Text(entry.LastWrite);
+  const std::string& when = scratch.Dates.Text(info.LastWrite);
   page += when;
   page += "\">";
   page += when;
@@ -205,20 +193,26 @@ void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, 
 
 }  // namespace
 
-std::string ShownPath(const std::string& path) {
-  if (platform::IsValidUtf8(path)) return path;
-  bool repaired = false;
-  return ShownName(path, repaired);
+void AppendNumber(std::string& out, std::int64_t value) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
-std::string ShownName(const std::string& name, bool& repaired) {
-  if (platform::SystemCodePage() == platform::TCodePage::Utf8 && platform::IsValidUtf8(name)) {
-    repaired = false;
-    return name;
-  }
-  std::string utf8 = platform::CodePageToUtf8(name);
-  repaired = platform::Utf8ToCodePage(utf8) != name;
-  return utf8;
+std::string ShownPath(const std::string& path) {
+  if (platform::IsValidUtf8(path)) return path;
+  std::string shown;
+  bool repaired = false;
+  return std::string(ShownName(path, shown, repaired));
+}
+
+std::string_view ShownName(std::string_view name, std::string& spare, bool& repaired) {
+  repaired = false;
+  // ASCII is the same text in every code page.
+  if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return name;
+  if (platform::SystemCodePage() == platform::TCodePage::Utf8 && platform::IsValidUtf8(name)) return name;
+  spare = platform::CodePageToUtf8(name);
+  repaired = platform::Utf8ToCodePage(spare) != name;
+  return spare;
 }
 
 std::string HumanSize(std::int64_t bytes) {
@@ -248,13 +242,21 @@ std::string IsoUtc(std::time_t moment) {
   return text;
 }
 
+const std::string& TIsoDates::Text(std::time_t moment) {
+  if (FText.empty() || moment != FMoment) {
+    FText = IsoUtc(moment);
+    FMoment = moment;
+  }
+  return FText;
+}
+
 void BrowsePage(TBodySink& sink, const TBrowseFolder& folder, const TBrowseQuery& query, const TBrowseTexts& texts) {
   std::string page;
   page.reserve(kPageBlock + 4096);
   AppendHead(page, folder, query, texts);
-  TIsoDates dates;
-  for (const platform::TSearchRec& entry : folder.Rows.Rows) {
-    AppendRow(page, entry, query.Grid, texts, dates);
+  TRowScratch scratch;
+  for (const TBrowseEntry& entry : folder.Rows.Rows) {
+    AppendRow(page, entry, query.Grid, texts, scratch);
     if (page.size() >= kPageBlock) {
       sink.Append(page);
       page.clear();

@@ -27,10 +27,12 @@ std::string LowerAscii(std::string_view text) {
 }
 
 template <std::size_t N>
-bool EndsInOneOf(const std::string& name, const std::string_view (&extensions)[N]) {
-  const std::string lower = LowerAscii(name);
-  return std::any_of(std::begin(extensions), std::end(extensions),
-                     [&lower](std::string_view extension) { return lower.ends_with(extension); });
+bool EndsInOneOf(std::string_view name, const std::string_view (&extensions)[N]) {
+  return std::any_of(std::begin(extensions), std::end(extensions), [name](std::string_view extension) {
+    return name.size() >= extension.size() &&
+           std::equal(extension.begin(), extension.end(), name.end() - static_cast<std::ptrdiff_t>(extension.size()),
+                      [](char wanted, char c) { return wanted == LowerAscii(c); });
+  });
 }
 
 }  // namespace
@@ -83,24 +85,31 @@ std::string BrowseQueryText(const TBrowseQuery& query) {
   return text;
 }
 
-TBrowseRows BrowseRowsOf(std::vector<platform::TSearchRec> entries, const TBrowseQuery& query) {
+std::vector<TBrowseEntry> BrowseEntriesOf(const platform::TFolderEntries& entries) {
+  std::vector<TBrowseEntry> rows;
+  rows.reserve(entries.Size());
+  for (std::size_t i = 0; i < entries.Size(); ++i) rows.push_back({entries.Name(i), &entries.Info(i)});
+  return rows;
+}
+
+TBrowseRows BrowseRowsOf(std::vector<TBrowseEntry> entries, const TBrowseQuery& query) {
   const std::string filter = LowerAscii(query.Filter);
-  std::erase_if(entries, [&filter](const platform::TSearchRec& entry) {
+  std::erase_if(entries, [&filter](const TBrowseEntry& entry) {
     if (entry.Name == "." || entry.Name == "..") return true;
     return !filter.empty() && LowerAscii(platform::CodePageToUtf8(entry.Name)).find(filter) == std::string::npos;
   });
   // The folder's own order is the name order; a stable sort keeps it among equal keys.
-  const auto key = [&query](const platform::TSearchRec& entry) -> std::int64_t {
+  const auto key = [&query](const TBrowseEntry& entry) -> std::int64_t {
     switch (query.Sort) {
-      case TBrowseSort::Date: return entry.LastWrite;
-      case TBrowseSort::Size: return IsPublishedFolder(entry) ? 0 : entry.Size;
+      case TBrowseSort::Date: return entry.Info->LastWrite;
+      case TBrowseSort::Size: return IsPublishedFolder(*entry.Info) ? 0 : entry.Info->Size;
       case TBrowseSort::Name: break;
     }
     return 0;
   };
   if (query.Descending && query.Sort == TBrowseSort::Name) std::reverse(entries.begin(), entries.end());
-  std::stable_sort(entries.begin(), entries.end(), [&](const platform::TSearchRec& a, const platform::TSearchRec& b) {
-    const bool aFolder = IsPublishedFolder(a), bFolder = IsPublishedFolder(b);
+  std::stable_sort(entries.begin(), entries.end(), [&](const TBrowseEntry& a, const TBrowseEntry& b) {
+    const bool aFolder = IsPublishedFolder(*a.Info), bFolder = IsPublishedFolder(*b.Info);
     if (aFolder != bFolder) return aFolder;
     return query.Descending ? key(b) < key(a) : key(a) < key(b);
   });
@@ -108,17 +117,18 @@ TBrowseRows BrowseRowsOf(std::vector<platform::TSearchRec> entries, const TBrows
   rows.Total = entries.size();
   const std::size_t first = std::min(query.Offset, entries.size());
   const std::size_t last = first + std::min(kBrowsePageRows, entries.size() - first);
-  rows.Rows.assign(std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(first)),
-                   std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(last)));
+  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(last), entries.end());
+  entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(first));
+  rows.Rows = std::move(entries);
   return rows;
 }
 
-bool IsImageName(const std::string& name) {
+bool IsImageName(std::string_view name) {
   static constexpr std::string_view kExtensions[] = {".jpg", ".jpeg", ".png", ".gif", ".webp", ".bmp", ".avif"};
   return EndsInOneOf(name, kExtensions);
 }
 
-bool IsVideoName(const std::string& name) {
+bool IsVideoName(std::string_view name) {
   static constexpr std::string_view kExtensions[] = {".mp4", ".mov", ".webm", ".m4v", ".mkv"};
   return EndsInOneOf(name, kExtensions);
 }

@@ -22,22 +22,33 @@ platform::TSearchRec Entry(const std::string& name, std::int64_t size, std::time
   return entry;
 }
 
+// The rows of records held by the test, as the handler makes them of a folder's entries.
+std::vector<TBrowseEntry> Rows(const std::vector<platform::TSearchRec>& entries) {
+  std::vector<TBrowseEntry> rows;
+  for (const auto& entry : entries) rows.push_back({entry.Name, &entry});
+  return rows;
+}
+
+TBrowseRows RowsOf(const std::vector<platform::TSearchRec>& entries, const TBrowseQuery& query) {
+  return BrowseRowsOf(Rows(entries), query);
+}
+
 std::vector<std::string> Names(const TBrowseRows& rows) {
   std::vector<std::string> names;
-  for (const auto& entry : rows.Rows) names.push_back(entry.Name);
+  for (const auto& entry : rows.Rows) names.emplace_back(entry.Name);
   return names;
 }
 
 std::string Page(const std::vector<platform::TSearchRec>& entries, const TBrowseQuery& query = {},
                  const std::string& path = "/", const TBrowseTexts& texts = BrowseTextsFor("")) {
   TBodySink sink(built_text::Space());
-  BrowsePage(sink, {path, BrowseRowsOf(entries, query)}, query, texts);
+  BrowsePage(sink, {path, RowsOf(entries, query)}, query, texts);
   return sink.Contents();
 }
 
 std::string Json(const std::vector<platform::TSearchRec>& entries, const std::string& path = "/") {
   TBodySink sink(built_text::Space());
-  BrowseJson(sink, {path, BrowseRowsOf(entries, {})});
+  BrowseJson(sink, {path, RowsOf(entries, {})});
   return sink.Contents();
 }
 
@@ -52,7 +63,7 @@ protected:
 
 TEST_F(BrowsePageTest, FoldersComeFirstInEveryOrder) {
   const auto sorted = [this](const std::vector<std::string>& params) {
-    return Names(BrowseRowsOf(Folder, BrowseQueryOf(params)));
+    return Names(RowsOf(Folder, BrowseQueryOf(params)));
   };
   using V = std::vector<std::string>;
   EXPECT_EQ(sorted({"browse"}), (V{"c", "E", "a.txt", "B.jpg", "d.bin"}));
@@ -69,14 +80,14 @@ TEST_F(BrowsePageTest, FoldersComeFirstInEveryOrder) {
 TEST_F(BrowsePageTest, PagesHoldAThousandRowsAndLinkTheNext) {
   std::vector<platform::TSearchRec> many;
   for (int i = 0; i < 2500; ++i) many.push_back(Entry("f" + std::to_string(10000 + i), i, i));
-  EXPECT_EQ(BrowseRowsOf(many, BrowseQueryOf({"browse"})).Rows.size(), 1000u);
-  const TBrowseRows third = BrowseRowsOf(many, BrowseQueryOf({"browse", "page=3"}));
+  EXPECT_EQ(RowsOf(many, BrowseQueryOf({"browse"})).Rows.size(), 1000u);
+  const TBrowseRows third = RowsOf(many, BrowseQueryOf({"browse", "page=3"}));
   EXPECT_EQ(third.Total, 2500u);
   ASSERT_EQ(third.Rows.size(), 500u);
   EXPECT_EQ(third.Rows.front().Name, "f12000");
-  EXPECT_EQ(BrowseRowsOf(many, BrowseQueryOf({"browse", "offset=2499"})).Rows.size(), 1u);
-  EXPECT_TRUE(BrowseRowsOf(many, BrowseQueryOf({"browse", "page=99999999999999999999"})).Rows.empty());
-  EXPECT_TRUE(BrowseRowsOf(many, BrowseQueryOf({"browse", "page=18446744073709551615"})).Rows.empty());
+  EXPECT_EQ(RowsOf(many, BrowseQueryOf({"browse", "offset=2499"})).Rows.size(), 1u);
+  EXPECT_TRUE(RowsOf(many, BrowseQueryOf({"browse", "page=99999999999999999999"})).Rows.empty());
+  EXPECT_TRUE(RowsOf(many, BrowseQueryOf({"browse", "page=18446744073709551615"})).Rows.empty());
 
   const TBrowseQuery query = BrowseQueryOf({"browse", "sort=size", "order=desc", "page=2"});
   const std::string page = Page(many, query);
