@@ -1,9 +1,14 @@
 #include "publish/BrowseJson.h"
 
+#include <algorithm>
+
 #include "publish/FolderEntries.h"
 #include "publish/HtmlText.h"
 
 namespace {
+
+// A row of a usual name, for the room the text is given from the start.
+constexpr std::size_t kRowGuess = 112;
 
 // text (UTF-8) as a JSON string. "<", ">" and "&" are escaped too, so that the text stays inert
 // wherever a page or a script may paste it.
@@ -29,7 +34,11 @@ void AppendJsonString(std::string& out, std::string_view text) {
 }  // namespace
 
 void BrowseJson(TBodySink& sink, const TBrowseFolder& folder) {
-  std::string json = "{\"path\": ";
+  // Built in one buffer of about its size, which then becomes the sink's body without a copy.
+  const std::size_t block = sink.MemoryLimit();
+  std::string json;
+  json.reserve(std::min(block, 256 + folder.Rows.Rows.size() * kRowGuess));
+  json += "{\"path\": ";
   AppendJsonString(json, ShownPath(folder.Path));
   json += ", \"total\": ";
   AppendNumber(json, static_cast<std::int64_t>(folder.Rows.Total));
@@ -56,11 +65,11 @@ void BrowseJson(TBodySink& sink, const TBrowseFolder& folder) {
     json += ", \"modified\": \"";
     json += dates.Text(entry.Info->LastWrite);
     json += "\"}";
-    if (json.size() >= 64 * 1024) {
-      sink.Append(json);
+    if (json.size() >= block) {
+      sink.AppendMoved(std::move(json));
       json.clear();
     }
   }
   json += "]}\n";
-  sink.Append(json);
+  sink.AppendMoved(std::move(json));
 }

@@ -10,8 +10,10 @@
 
 namespace {
 
-// Collected before it goes to the sink: a page of many rows is never held whole twice.
-constexpr std::size_t kPageBlock = 64 * 1024;
+// The fixed parts of a page (style, script, icons, header) and a row of a usual name, for the
+// room a page is given from the start.
+constexpr std::size_t kFixedGuess = 16 * 1024;
+constexpr std::size_t kRowGuess = 480;
 
 // One symbol per kind, drawn once and used by every row.
 constexpr const char* kIcons =
@@ -251,14 +253,17 @@ const std::string& TIsoDates::Text(std::time_t moment) {
 }
 
 void BrowsePage(TBodySink& sink, const TBrowseFolder& folder, const TBrowseQuery& query, const TBrowseTexts& texts) {
+  // The page is built in one buffer of about its size, which then becomes the sink's body without
+  // a copy. A page longer than the sink keeps in memory goes to it a part at a time instead.
+  const std::size_t block = sink.MemoryLimit();
   std::string page;
-  page.reserve(kPageBlock + 4096);
+  page.reserve(std::min(block, kFixedGuess + folder.Rows.Rows.size() * kRowGuess));
   AppendHead(page, folder, query, texts);
   TRowScratch scratch;
   for (const TBrowseEntry& entry : folder.Rows.Rows) {
     AppendRow(page, entry, query.Grid, texts, scratch);
-    if (page.size() >= kPageBlock) {
-      sink.Append(page);
+    if (page.size() >= block) {
+      sink.AppendMoved(std::move(page));
       page.clear();
     }
   }
@@ -282,5 +287,5 @@ void BrowsePage(TBodySink& sink, const TBrowseFolder& folder, const TBrowseQuery
   page += "\">&#215;</button></div><script>";
   page += kBrowseScript;
   page += "</script></body></html>";
-  sink.Append(page);
+  sink.AppendMoved(std::move(page));
 }

@@ -17,8 +17,8 @@ constexpr std::size_t kNameColumns = 41;
 constexpr const char* kCrLf = "\r\n";
 // What a line holds besides its name twice: markup, blanks, date, time, size and line end.
 constexpr std::size_t kLineExtra = 80;
-// The part of a page collected before it goes to the sink.
-constexpr std::size_t kPageBlock = 64 * 1024;
+// A line of a usual name, for the room a page is given from the start.
+constexpr std::size_t kLineGuess = kLineExtra + 2 * 16;
 
 // The page's Japanese texts, held in UTF-8 here and given out in the system code page.
 std::string InCodePage(std::string_view utf8) { return platform::Utf8ToCodePage(utf8); }
@@ -101,9 +101,11 @@ void AppendLine(std::string& page, std::string_view entryName, const platform::T
 void ListingPage(TBodySink& sink, const std::string& folder, const TPublishSettings& settings,
                  const platform::TRegionalFormats& formats) {
   const platform::TFolderEntries entries = PublishedEntries(folder, WithheldRuleOf(settings));
-  // The page goes to the sink a block at a time: a long one is never held whole.
+  // The page is built in one buffer of about its size, which then becomes the sink's body without
+  // a copy. A page longer than the sink keeps in memory goes to it a part at a time instead.
+  const std::size_t block = sink.MemoryLimit();
   std::string page;
-  page.reserve(kPageBlock + 2 * kLineExtra);
+  page.reserve(std::min(block, (entries.Size() + 4) * kLineGuess));
   page += "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\"><HTML><HEAD><TITLE>";
   page += kCrLf;
   page += InCodePage("Velmoraファイル公開サーバ");
@@ -114,13 +116,13 @@ void ListingPage(TBodySink& sink, const std::string& folder, const TPublishSetti
   TDateColumn dates(formats);
   for (std::size_t i = 0; i < entries.Size(); ++i) {
     AppendLine(page, entries.Name(i), entries.Info(i), dates, folderWord);
-    if (page.size() >= kPageBlock) {
-      sink.Append(page);
+    if (page.size() >= block) {
+      sink.AppendMoved(std::move(page));
       page.clear();
     }
   }
   page += "</PRE><HR></BODY></HTML>";
-  sink.Append(page);
+  sink.AppendMoved(std::move(page));
 }
 
 std::string ListingLine(const platform::TSearchRec& entry, const platform::TRegionalFormats& formats) {
