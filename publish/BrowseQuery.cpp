@@ -98,21 +98,23 @@ TBrowseRows BrowseRowsOf(std::vector<TBrowseEntry> entries, const TBrowseQuery& 
     if (entry.Name == "." || entry.Name == "..") return true;
     return !filter.empty() && LowerAscii(platform::CodePageToUtf8(entry.Name)).find(filter) == std::string::npos;
   });
-  // The folder's own order is the name order; a stable sort keeps it among equal keys.
-  const auto key = [&query](const TBrowseEntry& entry) -> std::int64_t {
-    switch (query.Sort) {
-      case TBrowseSort::Date: return entry.Info->LastWrite;
-      case TBrowseSort::Size: return IsPublishedFolder(*entry.Info) ? 0 : entry.Info->Size;
-      case TBrowseSort::Name: break;
-    }
-    return 0;
-  };
+  // The folder's own order is the name order: folders are moved first keeping it, and a stable
+  // sort by another key keeps it among equal keys.
   if (query.Descending && query.Sort == TBrowseSort::Name) std::reverse(entries.begin(), entries.end());
-  std::stable_sort(entries.begin(), entries.end(), [&](const TBrowseEntry& a, const TBrowseEntry& b) {
-    const bool aFolder = IsPublishedFolder(*a.Info), bFolder = IsPublishedFolder(*b.Info);
-    if (aFolder != bFolder) return aFolder;
-    return query.Descending ? key(b) < key(a) : key(a) < key(b);
-  });
+  const auto files = std::stable_partition(entries.begin(), entries.end(),
+                                           [](const TBrowseEntry& entry) { return IsPublishedFolder(*entry.Info); });
+  if (query.Sort != TBrowseSort::Name) {
+    const auto key = [&query](const TBrowseEntry& entry) -> std::int64_t {
+      // Folders have no size of their own: among themselves they keep the name order.
+      if (query.Sort == TBrowseSort::Size) return IsPublishedFolder(*entry.Info) ? 0 : entry.Info->Size;
+      return entry.Info->LastWrite;
+    };
+    const auto byKey = [&](const TBrowseEntry& a, const TBrowseEntry& b) {
+      return query.Descending ? key(b) < key(a) : key(a) < key(b);
+    };
+    std::stable_sort(entries.begin(), files, byKey);
+    std::stable_sort(files, entries.end(), byKey);
+  }
   TBrowseRows rows;
   rows.Total = entries.size();
   const std::size_t first = std::min(query.Offset, entries.size());
