@@ -40,14 +40,16 @@ std::vector<std::string> Names(const TBrowseRows& rows) {
 }
 
 std::string Page(const std::vector<platform::TSearchRec>& entries, const TBrowseQuery& query = {},
-                 const std::string& path = "/", const TBrowseTexts& texts = BrowseTextsFor("")) {
-  TBodySink sink(built_text::Space());
+                 const std::string& path = "/", const TBrowseTexts& texts = BrowseTextsFor(""),
+                 std::size_t memoryLimit = kBodyMemoryLimit) {
+  TBodySink sink(built_text::Space(), memoryLimit);
   BrowsePage(sink, {path, RowsOf(entries, query)}, query, texts);
   return sink.Contents();
 }
 
-std::string Json(const std::vector<platform::TSearchRec>& entries, const std::string& path = "/") {
-  TBodySink sink(built_text::Space());
+std::string Json(const std::vector<platform::TSearchRec>& entries, const std::string& path = "/",
+                 std::size_t memoryLimit = kBodyMemoryLimit) {
+  TBodySink sink(built_text::Space(), memoryLimit);
   BrowseJson(sink, {path, RowsOf(entries, {})});
   return sink.Contents();
 }
@@ -94,6 +96,30 @@ TEST_F(BrowsePageTest, PagesHoldAThousandRowsAndLinkTheNext) {
   EXPECT_NE(page.find("<a id=\"more\" href=\"?browse&amp;sort=size&amp;order=desc&amp;offset=2000\">"),
             std::string::npos);
   EXPECT_EQ(Page(many, BrowseQueryOf({"browse", "page=3"})).find("id=\"more\""), std::string::npos);
+}
+
+// Equal keys keep the name order in both directions of a date or size order; only the name
+// order itself turns round.
+TEST_F(BrowsePageTest, EqualKeysKeepTheNameOrder) {
+  const std::vector<platform::TSearchRec> folder = {Entry("a", 5, 7), Entry("b", 5, 7), Entry("C", 0, 7, true),
+                                                    Entry("c", 9, 1), Entry("D", 0, 7, true), Entry("e", 5, 7)};
+  const auto sorted = [&folder](const std::vector<std::string>& params) {
+    return Names(RowsOf(folder, BrowseQueryOf(params)));
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(sorted({"browse", "sort=size"}), (V{"C", "D", "a", "b", "e", "c"}));
+  EXPECT_EQ(sorted({"browse", "sort=size", "order=desc"}), (V{"C", "D", "c", "a", "b", "e"}));
+  EXPECT_EQ(sorted({"browse", "sort=date", "order=desc"}), (V{"C", "D", "a", "b", "e", "c"}));
+  EXPECT_EQ(sorted({"browse", "order=desc"}), (V{"D", "C", "e", "c", "b", "a"}));
+}
+
+// A page or JSON text longer than the sink keeps in memory comes out the same from its file.
+TEST_F(BrowsePageTest, LongAnswersAreTheSameFromATemporaryFile) {
+  std::vector<platform::TSearchRec> many;
+  for (int i = 0; i < 300; ++i) many.push_back(Entry("photo-" + std::to_string(1000 + i) + ".jpg", i * 999, i, i % 7 == 0));
+  const TBrowseQuery grid = BrowseQueryOf({"browse", "view=grid"});
+  EXPECT_EQ(Page(many, grid, "/", BrowseTextsFor(""), 4096), Page(many, grid));
+  EXPECT_EQ(Json(many, "/", 4096), Json(many));
 }
 
 TEST_F(BrowsePageTest, SizesInHumanUnitsAtTheirBoundaries) {
