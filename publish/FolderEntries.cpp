@@ -6,9 +6,12 @@
 platform::TFolderEntries PublishedEntries(const std::string& folder, const TWithheldRule& rule) {
   platform::TFolderEntries entries(folder, "*.*", platform::faAnyFile & ~rule.Mask);
   // The filter picks files only: the folders stay, or nothing below the root could be reached.
-  entries.EraseIf([&rule](const platform::TSearchRec& entry) {
-    return !IsPublishedFolder(entry) && !rule.PassesExtension(entry.Name);
-  });
+  // Without one every entry stays, and none needs looking at again.
+  if (rule.ExtensionFilter) {
+    entries.EraseIf([&rule](const platform::TSearchRec& entry) {
+      return !IsPublishedFolder(entry) && !rule.PassesExtension(entry.Name);
+    });
+  }
   return entries;
 }
 
