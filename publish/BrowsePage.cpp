@@ -112,40 +112,73 @@ void AppendHead(std::string& page, const TBrowseFolder& folder, const TBrowseQue
   page += ">";
 }
 
-// What each row needs anew, kept for the whole page so that a row costs no allocation.
-struct TRowScratch {
-  TIsoDates Dates;
+// The parts of a row that depend only on its date: rows of one folder often share their second
+// (a copied or unpacked tree), so those of the last date are kept.
+class TRowDates {
+public:
+  // From the date attribute to the icon's name: '" data-t="SECONDS"><svg ...#i-'.
+  const std::string& Stamp() const { return FStamp; }
+  // From the size to the first action's link: '</span><time datetime="ISO">ISO</time>...href="'.
+  const std::string& Middle() const { return FMiddle; }
+
+  void Set(std::time_t moment) {
+    if (!FStamp.empty() && moment == FMoment) return;
+    FMoment = moment;
+    FStamp = "\" data-t=\"";
+    AppendNumber(FStamp, moment);
+    FStamp += "\"><svg class=\"icon\" aria-hidden=\"true\"><use href=\"#i-";
+    const std::string iso = IsoUtc(moment);
+    FMiddle = "</span><time datetime=\"";
+    FMiddle += iso;
+    FMiddle += "\">";
+    FMiddle += iso;
+    FMiddle += "</time></div><div class=\"acts\"><a href=\"";
+  }
+
+private:
+  std::time_t FMoment = 0;
+  std::string FStamp;  // empty until the first row
+  std::string FMiddle;
+};
+
+// What the rows of one page share or need anew, made once so that a row costs no allocation
+// and few appends.
+struct TRowParts {
+  explicit TRowParts(const TBrowseTexts& texts)
+      : SizeEnd(std::string(" ") + texts.Bytes + "\">"),
+        FileEnd(std::string("\" download>") + texts.Download + "</a><button type=\"button\" class=\"copy\" hidden>" +
+                texts.CopyLink + "</button></div></li>") {}
+
+  const std::string SizeEnd;  // after the exact size in a file's title
+  const std::string FileEnd;  // a file row from its download link's target on
+  TRowDates Dates;
   std::string Target;  // the row's link: "./", the name percent-encoded, "/" for a folder
   std::string Shown;   // the name as UTF-8, when it is not that already
 };
 
-void AppendRow(std::string& page, const TBrowseEntry& entry, bool grid, const TBrowseTexts& texts,
-               TRowScratch& scratch) {
+void AppendRow(std::string& page, const TBrowseEntry& entry, bool grid, TRowParts& parts) {
   const platform::TFileInfo& info = *entry.Info;
   const bool isFolder = IsPublishedFolder(info);
   const bool image = !isFolder && IsImageName(entry.Name);
   const bool picture = image || (!isFolder && IsVideoName(entry.Name));
   bool repaired = false;
-  const std::string_view name = ShownName(entry.Name, scratch.Shown, repaired);
-  std::string& target = scratch.Target;
+  const std::string_view name = ShownName(entry.Name, parts.Shown, repaired);
+  std::string& target = parts.Target;
   target.assign("./");
   AppendLinkTarget(target, entry.Name);
   if (isFolder) target += '/';
+  parts.Dates.Set(info.LastWrite);
 
-  page += isFolder ? "<li class=\"row dir\"" : picture && grid ? "<li class=\"row pic\"" : "<li class=\"row\"";
-  page += " data-s=\"";
+  page += isFolder                ? "<li class=\"row dir\" data-s=\""
+          : picture && grid ? "<li class=\"row pic\" data-s=\""
+                            : "<li class=\"row\" data-s=\"";
   AppendNumber(page, isFolder ? 0 : info.Size);
-  page += "\" data-t=\"";
-  AppendNumber(page, info.LastWrite);
-  page += "\"><svg class=\"icon\" aria-hidden=\"true\"><use href=\"#i-";
-  page += isFolder ? "dir" : picture ? "pic" : "file";
-  page += "\"/></svg><a class=\"name";
+  page += parts.Dates.Stamp();
+  page += isFolder ? "dir\"/></svg><a class=\"name" : picture ? "pic\"/></svg><a class=\"name" : "file\"/></svg><a class=\"name";
   // Only an image opens in the viewer; a video opens on its own.
-  if (image && grid) page += " view";
-  page += "\" href=\"";
+  page += image && grid ? " view\" href=\"" : "\" href=\"";
   page += target;
-  if (isFolder) page += "?browse";
-  page += "\">";
+  page += isFolder ? "?browse\">" : "\">";
   if (picture && grid) {
     page += "<img class=\"thumb\" loading=\"lazy\" width=\"160\" height=\"160\" alt=\"\" src=\"";
     page += target;
@@ -156,41 +189,24 @@ void AppendRow(std::string& page, const TBrowseEntry& entry, bool grid, const TB
     page += "?thumb=640 2x\">";
   }
   AppendHtmlEscaped(page, name);
-  if (isFolder) page += '/';
-  page += "</a><div class=\"meta\"><span";
-  if (!isFolder) {
-    page += " title=\"";
-    AppendNumber(page, info.Size);
-    page += ' ';
-    page += texts.Bytes;
-    page += "\">";
-    page += HumanSize(info.Size);
-  } else {
-    page += '>';
-  }
-  page += "</span><time datetime=\"";
-  const std::string& when = scratch.Dates.Text(info.LastWrite);
-  page += when;
-  page += "\">";
-  page += when;
-  page += "</time></div><div class=\"acts\">";
   if (isFolder) {
-    page += "<a href=\"";
-    page += target;
+    page += "/</a><div class=\"meta\"><span>";
+  } else {
+    page += "</a><div class=\"meta\"><span title=\"";
+    AppendNumber(page, info.Size);
+    page += parts.SizeEnd;
+    page += HumanSize(info.Size);
+  }
+  page += parts.Dates.Middle();
+  page += target;
+  if (isFolder) {
     page += "?zip\" download>ZIP</a><a href=\"";
     page += target;
-    page += "?tar\" download>TAR</a>";
+    page += "?tar\" download>TAR</a></div></li>";
   } else {
     // The copy button takes the address of the row's own link.
-    page += "<a href=\"";
-    page += target;
-    page += "\" download>";
-    page += texts.Download;
-    page += "</a><button type=\"button\" class=\"copy\" hidden>";
-    page += texts.CopyLink;
-    page += "</button>";
+    page += parts.FileEnd;
   }
-  page += "</div></li>";
 }
 
 }  // namespace
@@ -259,9 +275,9 @@ void BrowsePage(TBodySink& sink, const TBrowseFolder& folder, const TBrowseQuery
   std::string page;
   page.reserve(std::min(block, kFixedGuess + folder.Rows.Rows.size() * kRowGuess));
   AppendHead(page, folder, query, texts);
-  TRowScratch scratch;
+  TRowParts parts(texts);
   for (const TBrowseEntry& entry : folder.Rows.Rows) {
-    AppendRow(page, entry, query.Grid, texts, scratch);
+    AppendRow(page, entry, query.Grid, parts);
     if (page.size() >= block) {
       sink.AppendMoved(std::move(page));
       page.clear();
