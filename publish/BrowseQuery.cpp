@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
+#include <utility>
 #include <string_view>
 
 #include "platform/Text.h"
@@ -33,6 +35,21 @@ bool EndsInOneOf(std::string_view name, const std::string_view (&extensions)[N])
            std::equal(extension.begin(), extension.end(), name.end() - static_cast<std::ptrdiff_t>(extension.size()),
                       [](char wanted, char c) { return wanted == LowerAscii(c); });
   });
+}
+
+// Sorts [first, last) by key, equal keys keeping their order. The keys are read once, and the
+// sort moves pairs of key and position, which compare as two integers.
+template <class TIterator, class TKey>
+void SortByKey(TIterator first, TIterator last, const TKey& key, bool descending) {
+  std::vector<std::pair<std::int64_t, std::uint32_t>> keyed;
+  keyed.reserve(static_cast<std::size_t>(last - first));
+  for (TIterator it = first; it != last; ++it) keyed.emplace_back(key(*it), static_cast<std::uint32_t>(it - first));
+  std::sort(keyed.begin(), keyed.end(), [descending](const auto& a, const auto& b) {
+    if (a.first != b.first) return descending ? b.first < a.first : a.first < b.first;
+    return a.second < b.second;
+  });
+  const std::vector<typename std::iterator_traits<TIterator>::value_type> unsorted(first, last);
+  for (const auto& item : keyed) *first++ = unsorted[item.second];
 }
 
 }  // namespace
@@ -109,11 +126,8 @@ TBrowseRows BrowseRowsOf(std::vector<TBrowseEntry> entries, const TBrowseQuery& 
       if (query.Sort == TBrowseSort::Size) return IsPublishedFolder(*entry.Info) ? 0 : entry.Info->Size;
       return entry.Info->LastWrite;
     };
-    const auto byKey = [&](const TBrowseEntry& a, const TBrowseEntry& b) {
-      return query.Descending ? key(b) < key(a) : key(a) < key(b);
-    };
-    std::stable_sort(entries.begin(), files, byKey);
-    std::stable_sort(files, entries.end(), byKey);
+    SortByKey(entries.begin(), files, key, query.Descending);
+    SortByKey(files, entries.end(), key, query.Descending);
   }
   TBrowseRows rows;
   rows.Total = entries.size();
