@@ -45,10 +45,14 @@ int main(int argc, char** argv) {
   // One thread per connection: the C library would give each new thread a memory arena of its
   // own (up to eight per core), each keeping freed memory for itself. Two are plenty here.
   mallopt(M_ARENA_MAX, 2);
-  // Pages and indexes are built whole in memory. A fixed threshold sends every large buffer to
-  // its own mapping, returned when it is freed; the C library's sliding threshold would instead
-  // keep the memory of the largest index ever built in the heap for the rest of the run.
-  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  // Pages are built whole in memory, up to 1 MiB before they go to a temporary file. Below 4 MiB
+  // a buffer comes from the heap, and the heap keeps up to 8 MiB free at its top while requests
+  // come: a page of a few hundred KB then reuses the memory of the last one instead of a fresh
+  // mapping whose every page the kernel must fault in and clear again. The pool hands all of it
+  // back once the last connection has ended; larger buffers (images being decoded) still get a
+  // mapping of their own, returned when freed.
+  mallopt(M_MMAP_THRESHOLD, 4 << 20);
+  mallopt(M_TRIM_THRESHOLD, 8 << 20);
   // Every connection holds a descriptor; the usual soft limit of 1024 is far below what the
   // system allows.
   platform::RaiseOpenFileLimit();

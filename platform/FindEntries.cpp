@@ -53,7 +53,7 @@ constexpr std::size_t kNameBlock = 64 * 1024;
 // Folders with this many blocks of names or more are large.
 constexpr std::size_t kTrimBlocks = 16;
 
-int DotRank(std::string_view name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
+std::uint32_t DotRank(std::string_view name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
 
 // Compares two names as their sort keys would compare (single-byte ASCII letters folded to lower
 // case, double-byte characters kept whole), in place. Negative, zero or positive. Up to the first
@@ -79,6 +79,28 @@ int CompareFolded(std::string_view a, std::string_view b, bool leadBytes) {
     // The same letter in two cases: a single-byte character in both names.
   }
   return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+// The first 16 bytes of name as CompareFolded sees them (single-byte ASCII letters folded,
+// double-byte characters kept whole) into head, big-endian, zeros past the end. A name holds
+// no NUL, so a shorter name that is the start of a longer one comes first, as in CompareFolded.
+void FoldedHead(std::string_view name, bool leadBytes, std::uint64_t (&head)[2]) {
+  unsigned char folded[16] = {};
+  const std::size_t end = std::min<std::size_t>(name.size(), sizeof folded);
+  for (std::size_t i = 0; i < end;) {
+    if (leadBytes && CharLength(name, i) == 2) {
+      folded[i] = static_cast<unsigned char>(name[i]);
+      if (++i < end) folded[i] = static_cast<unsigned char>(name[i]);
+      ++i;
+    } else {
+      folded[i] = static_cast<unsigned char>(AsciiLower(name[i]));
+      ++i;
+    }
+  }
+  for (std::size_t i = 0; i < 8; ++i) {
+    head[0] = head[0] << 8 | folded[i];
+    head[1] = head[1] << 8 | folded[i + 8];
+  }
 }
 
 }  // namespace
@@ -144,21 +166,31 @@ void TFolderEntries::Fill(std::uint32_t index, TSearchRec& entry) const {
 }
 
 // "." and ".." first, then by the names with ASCII letters folded, ties in byte order.
-// The names are looked up once, into a list that lives only while sorting.
+// Each item carries the start of its folded name as two numbers, so that most comparisons are
+// two integer ones and only names that share their first 16 bytes are looked up and compared in
+// full. The items are kept small, as sorting moves them about; they live only while sorting.
 void TFolderEntries::Sort() {
   struct TSortItem {
-    std::string_view Name;
+    std::uint64_t Head[2];  // the first 16 folded bytes, big-endian, zeros past the name's end
     std::uint32_t Index;
-    int Rank;
+    std::uint32_t Rank;
   };
+  const bool leadBytes = HasLeadBytes();
   std::vector<TSortItem> items;
   items.reserve(FRecords.size());
-  for (std::uint32_t i = 0; i < FRecords.size(); ++i) items.push_back({NameOf(i), i, DotRank(NameOf(i))});
-  const bool leadBytes = HasLeadBytes();
-  std::sort(items.begin(), items.end(), [leadBytes](const TSortItem& a, const TSortItem& b) {
+  for (std::uint32_t i = 0; i < FRecords.size(); ++i) {
+    const std::string_view name = NameOf(i);
+    TSortItem item{{0, 0}, i, DotRank(name)};
+    FoldedHead(name, leadBytes, item.Head);
+    items.push_back(item);
+  }
+  std::sort(items.begin(), items.end(), [this, leadBytes](const TSortItem& a, const TSortItem& b) {
     if (a.Rank != b.Rank) return a.Rank < b.Rank;
-    if (const int folded = CompareFolded(a.Name, b.Name, leadBytes); folded != 0) return folded < 0;
-    return a.Name < b.Name;
+    if (a.Head[0] != b.Head[0]) return a.Head[0] < b.Head[0];
+    if (a.Head[1] != b.Head[1]) return a.Head[1] < b.Head[1];
+    const std::string_view aName = NameOf(a.Index), bName = NameOf(b.Index);
+    if (const int folded = CompareFolded(aName, bName, leadBytes); folded != 0) return folded < 0;
+    return aName < bName;
   });
   FOrder.reserve(items.size());
   for (const TSortItem& item : items) FOrder.push_back(item.Index);

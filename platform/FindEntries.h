@@ -47,6 +47,11 @@ public:
   std::size_t Size() const { return FOrder.size(); }
   bool Empty() const { return FOrder.empty(); }
 
+  /// The name and the status of the entry at position (0 to Size() - 1, in order), read in
+  /// place: valid while the entries live and nothing is erased.
+  std::string_view Name(std::size_t position) const { return NameOf(FOrder[position]); }
+  const TFileInfo& Info(std::size_t position) const { return FRecords[FOrder[position]].Info; }
+
   /// Leaves out every entry that leaveOut holds true for, the order of the rest kept.
   template <class TPredicate>
   void EraseIf(TPredicate leaveOut) {

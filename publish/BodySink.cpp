@@ -49,6 +49,15 @@ void TBodySink::Append(std::string_view bytes) {
   if (FFile && FText.size() >= kWriteBlock) Flush();
 }
 
+void TBodySink::AppendMoved(std::string&& bytes) {
+  if (!FFile && FText.empty() && bytes.size() <= FMemoryLimit) {
+    FText.swap(bytes);
+    bytes.clear();
+    return;
+  }
+  Append(std::string_view(bytes));
+}
+
 void TBodySink::Append(TBodySink& other) {
   if (!other.FFile) {
     Append(std::string_view(other.FText));

@@ -29,6 +29,9 @@ public:
   /// Throws EIdServerBusy when the temporary space is used up, std::system_error when the
   /// temporary file cannot be made or written.
   void Append(std::string_view bytes);
+  /// The same; bytes that fit the memory limit become the body without a copy while the body is
+  /// still empty, as a page built whole in one buffer does. Leaves bytes empty or as it was.
+  void AppendMoved(std::string&& bytes);
   /// Appends the whole body of other, which is left as it was. Throws as Append does.
   void Append(TBodySink& other);
   std::int64_t Size() const;

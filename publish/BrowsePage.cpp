@@ -1,5 +1,6 @@
 #include "publish/BrowsePage.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -9,8 +10,10 @@
 
 namespace {
 
-// Collected before it goes to the sink: a page of many rows is never held whole twice.
-constexpr std::size_t kPageBlock = 64 * 1024;
+// The fixed parts of a page (style, script, icons, header) and a row of a usual name, for the
+// room a page is given from the start.
+constexpr std::size_t kFixedGuess = 16 * 1024;
+constexpr std::size_t kRowGuess = 480;
 
 // One symbol per kind, drawn once and used by every row.
 constexpr const char* kIcons =
@@ -21,11 +24,6 @@ constexpr const char* kIcons =
     "1 2-2zm7 1v6h6z\" fill-rule=\"evenodd\"/></symbol>"
     "<symbol id=\"i-pic\" viewBox=\"0 0 24 24\"><path d=\"M4 4h16a2 2 0 0 1 2 2v12a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V6a2 "
     "2 0 0 1 2-2zm1 13h14l-4.5-6-3.5 4.5-2.5-3z\" fill-rule=\"evenodd\"/></symbol></svg>";
-
-void AppendNumber(std::string& out, std::int64_t value) {
-  char digits[24];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
 
 // A query link to this folder: "?browse" and the options, HTML-escaped for an attribute.
 void AppendBrowseLink(std::string& out, const TBrowseQuery& query) {
@@ -114,48 +112,73 @@ void AppendHead(std::string& page, const TBrowseFolder& folder, const TBrowseQue
   page += ">";
 }
 
-// The ISO text of a row's date. The entries of a folder often share their second (a copied or
-// unpacked tree), so the last one is kept.
-class TIsoDates {
+// The parts of a row that depend only on its date: rows of one folder often share their second
+// (a copied or unpacked tree), so those of the last date are kept.
+class TRowDates {
 public:
-  const std::string& Text(std::time_t moment) {
-    if (FText.empty() || moment != FMoment) {
-      FText = IsoUtc(moment);
-      FMoment = moment;
-    }
-    return FText;
+  // From the date attribute to the icon's name: '" data-t="SECONDS"><svg ...#i-'.
+  const std::string& Stamp() const { return FStamp; }
+  // From the size to the first action's link: '</span><time datetime="ISO">ISO</time>...href="'.
+  const std::string& Middle() const { return FMiddle; }
+
+  void Set(std::time_t moment) {
+    if (!FStamp.empty() && moment == FMoment) return;
+    FMoment = moment;
+    FStamp = "\" data-t=\"";
+    AppendNumber(FStamp, moment);
+    FStamp += "\"><svg class=\"icon\" aria-hidden=\"true\"><use href=\"#i-";
+    const std::string iso = IsoUtc(moment);
+    FMiddle = "</span><time datetime=\"";
+    FMiddle += iso;
+    FMiddle += "\">";
+    FMiddle += iso;
+    FMiddle += "</time></div><div class=\"acts\"><a href=\"";
   }
 
 private:
   std::time_t FMoment = 0;
-  std::string FText;  // empty until the first row
+  std::string FStamp;  // empty until the first row
+  std::string FMiddle;
 };
 
-void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, const TBrowseTexts& texts,
-               TIsoDates& dates) {
-  const bool isFolder = IsPublishedFolder(entry);
+// What the rows of one page share or need anew, made once so that a row costs no allocation
+// and few appends.
+struct TRowParts {
+  explicit TRowParts(const TBrowseTexts& texts)
+      : SizeEnd(std::string(" ") + texts.Bytes + "\">"),
+        FileEnd(std::string("\" download>") + texts.Download + "</a><button type=\"button\" class=\"copy\" hidden>" +
+                texts.CopyLink + "</button></div></li>") {}
+
+  const std::string SizeEnd;  // after the exact size in a file's title
+  const std::string FileEnd;  // a file row from its download link's target on
+  TRowDates Dates;
+  std::string Target;  // the row's link: "./", the name percent-encoded, "/" for a folder
+  std::string Shown;   // the name as UTF-8, when it is not that already
+};
+
+void AppendRow(std::string& page, const TBrowseEntry& entry, bool grid, TRowParts& parts) {
+  const platform::TFileInfo& info = *entry.Info;
+  const bool isFolder = IsPublishedFolder(info);
   const bool image = !isFolder && IsImageName(entry.Name);
   const bool picture = image || (!isFolder && IsVideoName(entry.Name));
   bool repaired = false;
-  const std::string name = ShownName(entry.Name, repaired);
-  std::string target = "./";
+  const std::string_view name = ShownName(entry.Name, parts.Shown, repaired);
+  std::string& target = parts.Target;
+  target.assign("./");
   AppendLinkTarget(target, entry.Name);
   if (isFolder) target += '/';
+  parts.Dates.Set(info.LastWrite);
 
-  page += isFolder ? "<li class=\"row dir\"" : picture && grid ? "<li class=\"row pic\"" : "<li class=\"row\"";
-  page += " data-s=\"";
-  AppendNumber(page, isFolder ? 0 : entry.Size);
-  page += "\" data-t=\"";
-  AppendNumber(page, entry.LastWrite);
-  page += "\"><svg class=\"icon\" aria-hidden=\"true\"><use href=\"#i-";
-  page += isFolder ? "dir" : picture ? "pic" : "file";
-  page += "\"/></svg><a class=\"name";
+  page += isFolder                ? "<li class=\"row dir\" data-s=\""
+          : picture && grid ? "<li class=\"row pic\" data-s=\""
+                            : "<li class=\"row\" data-s=\"";
+  AppendNumber(page, isFolder ? 0 : info.Size);
+  page += parts.Dates.Stamp();
+  page += isFolder ? "dir\"/></svg><a class=\"name" : picture ? "pic\"/></svg><a class=\"name" : "file\"/></svg><a class=\"name";
   // Only an image opens in the viewer; a video opens on its own.
-  if (image && grid) page += " view";
-  page += "\" href=\"";
+  page += image && grid ? " view\" href=\"" : "\" href=\"";
   page += target;
-  if (isFolder) page += "?browse";
-  page += "\">";
+  page += isFolder ? "?browse\">" : "\">";
   if (picture && grid) {
     page += "<img class=\"thumb\" loading=\"lazy\" width=\"160\" height=\"160\" alt=\"\" src=\"";
     page += target;
@@ -166,59 +189,48 @@ void AppendRow(std::string& page, const platform::TSearchRec& entry, bool grid, 
     page += "?thumb=640 2x\">";
   }
   AppendHtmlEscaped(page, name);
-  if (isFolder) page += '/';
-  page += "</a><div class=\"meta\"><span";
-  if (!isFolder) {
-    page += " title=\"";
-    AppendNumber(page, entry.Size);
-    page += ' ';
-    page += texts.Bytes;
-    page += "\">";
-    page += HumanSize(entry.Size);
-  } else {
-    page += '>';
-  }
-  page += "</span><time datetime=\"";
-  const std::string& when = dates.Text(entry.LastWrite);
-  page += when;
-  page += "\">";
-  page += when;
-  page += "</time></div><div class=\"acts\">";
   if (isFolder) {
-    page += "<a href=\"";
-    page += target;
+    page += "/</a><div class=\"meta\"><span>";
+  } else {
+    page += "</a><div class=\"meta\"><span title=\"";
+    AppendNumber(page, info.Size);
+    page += parts.SizeEnd;
+    page += HumanSize(info.Size);
+  }
+  page += parts.Dates.Middle();
+  page += target;
+  if (isFolder) {
     page += "?zip\" download>ZIP</a><a href=\"";
     page += target;
-    page += "?tar\" download>TAR</a>";
+    page += "?tar\" download>TAR</a></div></li>";
   } else {
     // The copy button takes the address of the row's own link.
-    page += "<a href=\"";
-    page += target;
-    page += "\" download>";
-    page += texts.Download;
-    page += "</a><button type=\"button\" class=\"copy\" hidden>";
-    page += texts.CopyLink;
-    page += "</button>";
+    page += parts.FileEnd;
   }
-  page += "</div></li>";
 }
 
 }  // namespace
 
-std::string ShownPath(const std::string& path) {
-  if (platform::IsValidUtf8(path)) return path;
-  bool repaired = false;
-  return ShownName(path, repaired);
+void AppendNumber(std::string& out, std::int64_t value) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
-std::string ShownName(const std::string& name, bool& repaired) {
-  if (platform::SystemCodePage() == platform::TCodePage::Utf8 && platform::IsValidUtf8(name)) {
-    repaired = false;
-    return name;
-  }
-  std::string utf8 = platform::CodePageToUtf8(name);
-  repaired = platform::Utf8ToCodePage(utf8) != name;
-  return utf8;
+std::string ShownPath(const std::string& path) {
+  if (platform::IsValidUtf8(path)) return path;
+  std::string shown;
+  bool repaired = false;
+  return std::string(ShownName(path, shown, repaired));
+}
+
+std::string_view ShownName(std::string_view name, std::string& spare, bool& repaired) {
+  repaired = false;
+  // ASCII is the same text in every code page.
+  if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return name;
+  if (platform::SystemCodePage() == platform::TCodePage::Utf8 && platform::IsValidUtf8(name)) return name;
+  spare = platform::CodePageToUtf8(name);
+  repaired = platform::Utf8ToCodePage(spare) != name;
+  return spare;
 }
 
 std::string HumanSize(std::int64_t bytes) {
@@ -248,15 +260,26 @@ std::string IsoUtc(std::time_t moment) {
   return text;
 }
 
+const std::string& TIsoDates::Text(std::time_t moment) {
+  if (FText.empty() || moment != FMoment) {
+    FText = IsoUtc(moment);
+    FMoment = moment;
+  }
+  return FText;
+}
+
 void BrowsePage(TBodySink& sink, const TBrowseFolder& folder, const TBrowseQuery& query, const TBrowseTexts& texts) {
+  // The page is built in one buffer of about its size, which then becomes the sink's body without
+  // a copy. A page longer than the sink keeps in memory goes to it a part at a time instead.
+  const std::size_t block = sink.MemoryLimit();
   std::string page;
-  page.reserve(kPageBlock + 4096);
+  page.reserve(std::min(block, kFixedGuess + folder.Rows.Rows.size() * kRowGuess));
   AppendHead(page, folder, query, texts);
-  TIsoDates dates;
-  for (const platform::TSearchRec& entry : folder.Rows.Rows) {
-    AppendRow(page, entry, query.Grid, texts, dates);
-    if (page.size() >= kPageBlock) {
-      sink.Append(page);
+  TRowParts parts(texts);
+  for (const TBrowseEntry& entry : folder.Rows.Rows) {
+    AppendRow(page, entry, query.Grid, parts);
+    if (page.size() >= block) {
+      sink.AppendMoved(std::move(page));
       page.clear();
     }
   }
@@ -280,5 +303,5 @@ void BrowsePage(TBodySink& sink, const TBrowseFolder& folder, const TBrowseQuery
   page += "\">&#215;</button></div><script>";
   page += kBrowseScript;
   page += "</script></body></html>";
-  sink.Append(page);
+  sink.AppendMoved(std::move(page));
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
+#include <utility>
 #include <string_view>
 
 #include "platform/Text.h"
@@ -27,10 +29,27 @@ std::string LowerAscii(std::string_view text) {
 }
 
 template <std::size_t N>
-bool EndsInOneOf(const std::string& name, const std::string_view (&extensions)[N]) {
-  const std::string lower = LowerAscii(name);
-  return std::any_of(std::begin(extensions), std::end(extensions),
-                     [&lower](std::string_view extension) { return lower.ends_with(extension); });
+bool EndsInOneOf(std::string_view name, const std::string_view (&extensions)[N]) {
+  return std::any_of(std::begin(extensions), std::end(extensions), [name](std::string_view extension) {
+    return name.size() >= extension.size() &&
+           std::equal(extension.begin(), extension.end(), name.end() - static_cast<std::ptrdiff_t>(extension.size()),
+                      [](char wanted, char c) { return wanted == LowerAscii(c); });
+  });
+}
+
+// Sorts [first, last) by key, equal keys keeping their order. The keys are read once, and the
+// sort moves pairs of key and position, which compare as two integers.
+template <class TIterator, class TKey>
+void SortByKey(TIterator first, TIterator last, const TKey& key, bool descending) {
+  std::vector<std::pair<std::int64_t, std::uint32_t>> keyed;
+  keyed.reserve(static_cast<std::size_t>(last - first));
+  for (TIterator it = first; it != last; ++it) keyed.emplace_back(key(*it), static_cast<std::uint32_t>(it - first));
+  std::sort(keyed.begin(), keyed.end(), [descending](const auto& a, const auto& b) {
+    if (a.first != b.first) return descending ? b.first < a.first : a.first < b.first;
+    return a.second < b.second;
+  });
+  const std::vector<typename std::iterator_traits<TIterator>::value_type> unsorted(first, last);
+  for (const auto& item : keyed) *first++ = unsorted[item.second];
 }
 
 }  // namespace
@@ -83,42 +102,49 @@ std::string BrowseQueryText(const TBrowseQuery& query) {
   return text;
 }
 
-TBrowseRows BrowseRowsOf(std::vector<platform::TSearchRec> entries, const TBrowseQuery& query) {
+std::vector<TBrowseEntry> BrowseEntriesOf(const platform::TFolderEntries& entries) {
+  std::vector<TBrowseEntry> rows;
+  rows.reserve(entries.Size());
+  for (std::size_t i = 0; i < entries.Size(); ++i) rows.push_back({entries.Name(i), &entries.Info(i)});
+  return rows;
+}
+
+TBrowseRows BrowseRowsOf(std::vector<TBrowseEntry> entries, const TBrowseQuery& query) {
   const std::string filter = LowerAscii(query.Filter);
-  std::erase_if(entries, [&filter](const platform::TSearchRec& entry) {
+  std::erase_if(entries, [&filter](const TBrowseEntry& entry) {
     if (entry.Name == "." || entry.Name == "..") return true;
     return !filter.empty() && LowerAscii(platform::CodePageToUtf8(entry.Name)).find(filter) == std::string::npos;
   });
-  // The folder's own order is the name order; a stable sort keeps it among equal keys.
-  const auto key = [&query](const platform::TSearchRec& entry) -> std::int64_t {
-    switch (query.Sort) {
-      case TBrowseSort::Date: return entry.LastWrite;
-      case TBrowseSort::Size: return IsPublishedFolder(entry) ? 0 : entry.Size;
-      case TBrowseSort::Name: break;
-    }
-    return 0;
-  };
+  // The folder's own order is the name order: folders are moved first keeping it, and a stable
+  // sort by another key keeps it among equal keys.
   if (query.Descending && query.Sort == TBrowseSort::Name) std::reverse(entries.begin(), entries.end());
-  std::stable_sort(entries.begin(), entries.end(), [&](const platform::TSearchRec& a, const platform::TSearchRec& b) {
-    const bool aFolder = IsPublishedFolder(a), bFolder = IsPublishedFolder(b);
-    if (aFolder != bFolder) return aFolder;
-    return query.Descending ? key(b) < key(a) : key(a) < key(b);
-  });
+  const auto files = std::stable_partition(entries.begin(), entries.end(),
+                                           [](const TBrowseEntry& entry) { return IsPublishedFolder(*entry.Info); });
+  if (query.Sort != TBrowseSort::Name) {
+    const auto key = [&query](const TBrowseEntry& entry) -> std::int64_t {
+      // Folders have no size of their own: among themselves they keep the name order.
+      if (query.Sort == TBrowseSort::Size) return IsPublishedFolder(*entry.Info) ? 0 : entry.Info->Size;
+      return entry.Info->LastWrite;
+    };
+    SortByKey(entries.begin(), files, key, query.Descending);
+    SortByKey(files, entries.end(), key, query.Descending);
+  }
   TBrowseRows rows;
   rows.Total = entries.size();
   const std::size_t first = std::min(query.Offset, entries.size());
   const std::size_t last = first + std::min(kBrowsePageRows, entries.size() - first);
-  rows.Rows.assign(std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(first)),
-                   std::make_move_iterator(entries.begin() + static_cast<std::ptrdiff_t>(last)));
+  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(last), entries.end());
+  entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(first));
+  rows.Rows = std::move(entries);
   return rows;
 }
 
-bool IsImageName(const std::string& name) {
+bool IsImageName(std::string_view name) {
   static constexpr std::string_view kExtensions[] = {".jpg", ".jpeg", ".png", ".gif", ".webp", ".bmp", ".avif"};
   return EndsInOneOf(name, kExtensions);
 }
 
-bool IsVideoName(const std::string& name) {
+bool IsVideoName(std::string_view name) {
   static constexpr std::string_view kExtensions[] = {".mp4", ".mov", ".webm", ".m4v", ".mkv"};
   return EndsInOneOf(name, kExtensions);
 }

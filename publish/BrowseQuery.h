@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/FindEntries.h"
@@ -36,17 +37,27 @@ bool IsBrowseRequest(const std::vector<std::string>& params);
 /// out the offset and every default; the filter percent-encoded.
 std::string BrowseQueryText(const TBrowseQuery& query);
 
+/// One row: an entry's name and status, held by whoever read the folder (never copied, as a
+/// folder may hold hundreds of thousands of entries).
+struct TBrowseEntry {
+  std::string_view Name;
+  const platform::TFileInfo* Info;
+};
+
+/// The rows of entries, in their order. Valid while entries live.
+std::vector<TBrowseEntry> BrowseEntriesOf(const platform::TFolderEntries& entries);
+
 /// The rows of one answer and how many there are in all.
 struct TBrowseRows {
-  std::vector<platform::TSearchRec> Rows;
+  std::vector<TBrowseEntry> Rows;
   std::size_t Total = 0;  // rows passing the filter, on every page
 };
 
-/// The rows of entries (a folder's published entries) for query: "." and ".." left out, the
-/// filter applied (a part of the name, ASCII letter case aside), folders before files in either
-/// order, equal keys in name order, then the page at the query's offset.
-TBrowseRows BrowseRowsOf(std::vector<platform::TSearchRec> entries, const TBrowseQuery& query);
+/// The rows of entries (a folder's published entries, in name order) for query: "." and ".."
+/// left out, the filter applied (a part of the name, ASCII letter case aside), folders before
+/// files in either order, equal keys in name order, then the page at the query's offset.
+TBrowseRows BrowseRowsOf(std::vector<TBrowseEntry> entries, const TBrowseQuery& query);
 
 /// Whether a name ends in the extension of an image, or of a video: the grid shows both.
-bool IsImageName(const std::string& name);
-bool IsVideoName(const std::string& name);
+bool IsImageName(std::string_view name);
+bool IsVideoName(std::string_view name);

@@ -6,25 +6,20 @@
 platform::TFolderEntries PublishedEntries(const std::string& folder, const TWithheldRule& rule) {
   platform::TFolderEntries entries(folder, "*.*", platform::faAnyFile & ~rule.Mask);
   // The filter picks files only: the folders stay, or nothing below the root could be reached.
-  entries.EraseIf([&rule](const platform::TSearchRec& entry) {
-    return !IsPublishedFolder(entry) && !rule.PassesExtension(entry.Name);
-  });
+  // Without one every entry stays, and none needs looking at again.
+  if (rule.ExtensionFilter) {
+    entries.EraseIf([&rule](const platform::TSearchRec& entry) {
+      return !IsPublishedFolder(entry) && !rule.PassesExtension(entry.Name);
+    });
+  }
   return entries;
 }
 
-std::vector<platform::TSearchRec> PublishedEntryList(const std::string& folder, const TWithheldRule& rule) {
-  const platform::TFolderEntries entries = PublishedEntries(folder, rule);
-  std::vector<platform::TSearchRec> list;
-  list.reserve(entries.Size());
-  for (const platform::TSearchRec& entry : entries) list.push_back(entry);
-  return list;
-}
-
-bool IsPublishedFolder(const platform::TSearchRec& entry) {
+bool IsPublishedFolder(const platform::TFileInfo& entry) {
   return entry.Readable() && (entry.Attr & platform::faDirectory) != 0;
 }
 
-void AppendLinkTarget(std::string& out, const std::string& name) {
+void AppendLinkTarget(std::string& out, std::string_view name) {
   if (platform::SystemCodePage() == platform::TCodePage::Utf8) {
     AppendPercentEncoded(out, name);
     return;

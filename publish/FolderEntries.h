@@ -3,7 +3,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/FindEntries.h"
 #include "publish/WithheldRule.h"
@@ -14,13 +13,10 @@
 /// be read gives none. Any thread.
 platform::TFolderEntries PublishedEntries(const std::string& folder, const TWithheldRule& rule);
 
-/// The same entries as records of their own, for pages that sort them their own way.
-std::vector<platform::TSearchRec> PublishedEntryList(const std::string& folder, const TWithheldRule& rule);
-
 /// Whether entry is a folder that could be looked at.
-bool IsPublishedFolder(const platform::TSearchRec& entry);
+bool IsPublishedFolder(const platform::TFileInfo& entry);
 
 /// The link target of a name, appended to out: the name's UTF-8 form percent-encoded (the
 /// request handler converts it back to the code page), or its own bytes when the code page
 /// cannot read it, as its UTF-8 form would name another entry.
-void AppendLinkTarget(std::string& out, const std::string& name);
+void AppendLinkTarget(std::string& out, std::string_view name);

@@ -1,5 +1,6 @@
 #include "publish/ListingPage.h"
 
+#include <algorithm>
 #include <charconv>
 #include <ctime>
 #include <string_view>
@@ -16,8 +17,8 @@ constexpr std::size_t kNameColumns = 41;
 constexpr const char* kCrLf = "\r\n";
 // What a line holds besides its name twice: markup, blanks, date, time, size and line end.
 constexpr std::size_t kLineExtra = 80;
-// The part of a page collected before it goes to the sink.
-constexpr std::size_t kPageBlock = 64 * 1024;
+// A line of a usual name, for the room a page is given from the start.
+constexpr std::size_t kLineGuess = kLineExtra + 2 * 16;
 
 // The page's Japanese texts, held in UTF-8 here and given out in the system code page.
 std::string InCodePage(std::string_view utf8) { return platform::Utf8ToCodePage(utf8); }
@@ -25,7 +26,7 @@ std::string InCodePage(std::string_view utf8) { return platform::Utf8ToCodePage(
 // The name as the page shows it: a byte that is no character of the code page shows as U+FFFD
 // (as "?" in Shift-JIS, which has no such character), so that the page stays well-formed text.
 // Written into repaired when it differs from name; the usual name is not copied.
-std::string_view VisibleName(const std::string& name, std::string& repaired) {
+std::string_view VisibleName(std::string_view name, std::string& repaired) {
   if (platform::SystemCodePage() == platform::TCodePage::Utf8) {
     if (platform::IsValidUtf8(name)) return name;
     repaired = platform::CodePageToUtf8(name);
@@ -33,6 +34,10 @@ std::string_view VisibleName(const std::string& name, std::string& repaired) {
     repaired = platform::Utf8ToCodePage(platform::CodePageToUtf8(name));
   }
   return repaired;
+}
+
+bool IsAscii(std::string_view name) {
+  return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // The date column of one page: the local date, and the time unless it is exactly midnight, of a
@@ -63,19 +68,21 @@ private:
 
 // Writes the line of ListingLine straight onto the end of page; folderWord is the folder word
 // already in the system code page, converted once per page rather than once per folder.
-void AppendLine(std::string& page, const platform::TSearchRec& entry, TDateColumn& dates,
+void AppendLine(std::string& page, std::string_view entryName, const platform::TFileInfo& entry, TDateColumn& dates,
                 std::string_view folderWord) {
   const bool isFolder = (entry.Attr & platform::faDirectory) != 0;
   page += "<A HREF=\"./";
-  AppendLinkTarget(page, entry.Name);
+  AppendLinkTarget(page, entryName);
   if (isFolder) page += '/';
   page += "\">";
+  // An ASCII name (most of them) is the same text in every code page, one column a byte.
   std::string repaired;
-  const std::string_view name = VisibleName(entry.Name, repaired);
+  const bool ascii = IsAscii(entryName);
+  const std::string_view name = ascii ? entryName : VisibleName(entryName, repaired);
   AppendHtmlEscaped(page, name);
   page += "</A>";
   // A long name keeps one blank before the date, so that the two never run together.
-  const std::size_t width = platform::DisplayWidth(name);
+  const std::size_t width = ascii ? name.size() : platform::DisplayWidth(name);
   page.append(width + 1 < kNameColumns ? kNameColumns - width : 1, ' ');
 
   page += dates.Text(entry.LastWrite);
@@ -94,9 +101,11 @@ void AppendLine(std::string& page, const platform::TSearchRec& entry, TDateColum
 void ListingPage(TBodySink& sink, const std::string& folder, const TPublishSettings& settings,
                  const platform::TRegionalFormats& formats) {
   const platform::TFolderEntries entries = PublishedEntries(folder, WithheldRuleOf(settings));
-  // The page goes to the sink a block at a time: a long one is never held whole.
+  // The page is built in one buffer of about its size, which then becomes the sink's body without
+  // a copy. A page longer than the sink keeps in memory goes to it a part at a time instead.
+  const std::size_t block = sink.MemoryLimit();
   std::string page;
-  page.reserve(kPageBlock + 2 * kLineExtra);
+  page.reserve(std::min(block, (entries.Size() + 4) * kLineGuess));
   page += "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\"><HTML><HEAD><TITLE>";
   page += kCrLf;
   page += InCodePage("Velmoraファイル公開サーバ");
@@ -105,20 +114,20 @@ void ListingPage(TBodySink& sink, const std::string& folder, const TPublishSetti
   page += kCrLf;
   const std::string folderWord = InCodePage("フォルダ");
   TDateColumn dates(formats);
-  for (const platform::TSearchRec& entry : entries) {
-    AppendLine(page, entry, dates, folderWord);
-    if (page.size() >= kPageBlock) {
-      sink.Append(page);
+  for (std::size_t i = 0; i < entries.Size(); ++i) {
+    AppendLine(page, entries.Name(i), entries.Info(i), dates, folderWord);
+    if (page.size() >= block) {
+      sink.AppendMoved(std::move(page));
       page.clear();
     }
   }
   page += "</PRE><HR></BODY></HTML>";
-  sink.Append(page);
+  sink.AppendMoved(std::move(page));
 }
 
 std::string ListingLine(const platform::TSearchRec& entry, const platform::TRegionalFormats& formats) {
   std::string line;
   TDateColumn dates(formats);
-  AppendLine(line, entry, dates, InCodePage("フォルダ"));
+  AppendLine(line, entry.Name, entry, dates, InCodePage("フォルダ"));
   return line;
 }

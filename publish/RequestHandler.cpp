@@ -224,8 +224,9 @@ void TRequestHandler::AnswerBrowse(const TIdHTTPRequestInfo& ARequestInfo, TIdHT
   const TBrowseQuery query = BrowseQueryOf(ARequestInfo.Params);
   const bool built = BuildAnswer(ARequestInfo, AResponseInfo, [&](TBodySink& sink) {
     // The folder is read within the build slot, as the listing's is.
+    const platform::TFolderEntries entries = PublishedEntries(path, rule);
     const TBrowseFolder folder{ARequestInfo.Document.empty() ? "/" : ARequestInfo.Document,
-                               BrowseRowsOf(PublishedEntryList(path, rule), query)};
+                               BrowseRowsOf(BrowseEntriesOf(entries), query)};
     if (json)
       BrowseJson(sink, folder);
     else

@@ -107,6 +107,24 @@ TEST_F(FileSystemTest, SortsLongNamesPastTheirFirstEightBytes) {
   EXPECT_EQ(Names(FindEntries(Tree.Path(), "*", faAnyFile)), expected);
 }
 
+// The same past the first sixteen bytes, where the cheap comparison of names ends: case and
+// length decide only there, and a double-byte character may straddle the sixteenth byte.
+TEST_F(FileSystemTest, SortsNamesThatShareTheirFirstSixteenBytes) {
+  for (const char* name : {"IMG_20231204_1234b.jpg", "img_20231204_1234A.jpg", "IMG_20231204_123", "img_20231204_1234",
+                           "IMG_20231204_12", "IMG_20231204_1234a.jpg"}) {
+    Tree.File(name);
+  }
+  const std::vector<std::string> expected = {".", "..", "IMG_20231204_12", "IMG_20231204_123", "img_20231204_1234",
+                                             "IMG_20231204_1234a.jpg", "img_20231204_1234A.jpg", "IMG_20231204_1234b.jpg"};
+  EXPECT_EQ(Names(FindEntries(Tree.Path(), "*", faAnyFile)), expected);
+
+  const testing_tree::TScopedCodePage shiftJis(TCodePage::ShiftJis);
+  const std::string start(15, 'a');
+  for (const std::string& name : {start + "\x83\x61", start + "\x83" "B", start + "B", start + "\x83"}) Tree.File(name);
+  const std::vector<std::string> straddling = {start + "B", start + "\x83", start + "\x83" "B", start + "\x83\x61"};
+  EXPECT_EQ(Names(FindEntries(Tree.Path(), "aaa*", faAnyFile)), straddling);
+}
+
 // On Shift-JIS a trail byte that looks like an ASCII capital is not folded: 83 42 sorts before
 // 83 61, where it would sort after if its "B" were taken as "b". A lone lead byte at the end is
 // a character of its own.

@@ -39,6 +39,28 @@ TEST(BodySink, SpillsOnlyPastTheMemoryLimit) {
   EXPECT_EQ(space.InUse(), 0);
 }
 
+// A page built whole moves in as the body; once there is a body, or past the limit, moved bytes
+// are appended like any others and spill where they would have.
+TEST(BodySink, TakesAMovedPageWholeOnlyAsItsFirstPart) {
+  TTempSpace space(1000);
+  TBodySink sink(space, 10);
+  std::string page = "0123456";
+  sink.AppendMoved(std::move(page));
+  EXPECT_TRUE(page.empty());
+  std::string more = "789";
+  sink.AppendMoved(std::move(more));
+  EXPECT_FALSE(sink.Spilled());
+  std::string last = "A";
+  sink.AppendMoved(std::move(last));
+  EXPECT_TRUE(sink.Spilled());
+  EXPECT_EQ(sink.Contents(), "0123456789A");
+
+  TBodySink large(space, 10);
+  large.AppendMoved(Bytes(11));
+  EXPECT_TRUE(large.Spilled());
+  EXPECT_EQ(large.Contents(), Bytes(11));
+}
+
 TEST(BodySink, HandsTheResponseTextOrAFileStream) {
   TTempSpace space(1000);
   TIdHTTPResponseInfo small(nullptr);

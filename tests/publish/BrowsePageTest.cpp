@@ -22,22 +22,35 @@ platform::TSearchRec Entry(const std::string& name, std::int64_t size, std::time
   return entry;
 }
 
+// The rows of records held by the test, as the handler makes them of a folder's entries.
+std::vector<TBrowseEntry> Rows(const std::vector<platform::TSearchRec>& entries) {
+  std::vector<TBrowseEntry> rows;
+  for (const auto& entry : entries) rows.push_back({entry.Name, &entry});
+  return rows;
+}
+
+TBrowseRows RowsOf(const std::vector<platform::TSearchRec>& entries, const TBrowseQuery& query) {
+  return BrowseRowsOf(Rows(entries), query);
+}
+
 std::vector<std::string> Names(const TBrowseRows& rows) {
   std::vector<std::string> names;
-  for (const auto& entry : rows.Rows) names.push_back(entry.Name);
+  for (const auto& entry : rows.Rows) names.emplace_back(entry.Name);
   return names;
 }
 
 std::string Page(const std::vector<platform::TSearchRec>& entries, const TBrowseQuery& query = {},
-                 const std::string& path = "/", const TBrowseTexts& texts = BrowseTextsFor("")) {
-  TBodySink sink(built_text::Space());
-  BrowsePage(sink, {path, BrowseRowsOf(entries, query)}, query, texts);
+                 const std::string& path = "/", const TBrowseTexts& texts = BrowseTextsFor(""),
+                 std::size_t memoryLimit = kBodyMemoryLimit) {
+  TBodySink sink(built_text::Space(), memoryLimit);
+  BrowsePage(sink, {path, RowsOf(entries, query)}, query, texts);
   return sink.Contents();
 }
 
-std::string Json(const std::vector<platform::TSearchRec>& entries, const std::string& path = "/") {
-  TBodySink sink(built_text::Space());
-  BrowseJson(sink, {path, BrowseRowsOf(entries, {})});
+std::string Json(const std::vector<platform::TSearchRec>& entries, const std::string& path = "/",
+                 std::size_t memoryLimit = kBodyMemoryLimit) {
+  TBodySink sink(built_text::Space(), memoryLimit);
+  BrowseJson(sink, {path, RowsOf(entries, {})});
   return sink.Contents();
 }
 
@@ -52,7 +65,7 @@ protected:
 
 TEST_F(BrowsePageTest, FoldersComeFirstInEveryOrder) {
   const auto sorted = [this](const std::vector<std::string>& params) {
-    return Names(BrowseRowsOf(Folder, BrowseQueryOf(params)));
+    return Names(RowsOf(Folder, BrowseQueryOf(params)));
   };
   using V = std::vector<std::string>;
   EXPECT_EQ(sorted({"browse"}), (V{"c", "E", "a.txt", "B.jpg", "d.bin"}));
@@ -69,20 +82,44 @@ TEST_F(BrowsePageTest, FoldersComeFirstInEveryOrder) {
 TEST_F(BrowsePageTest, PagesHoldAThousandRowsAndLinkTheNext) {
   std::vector<platform::TSearchRec> many;
   for (int i = 0; i < 2500; ++i) many.push_back(Entry("f" + std::to_string(10000 + i), i, i));
-  EXPECT_EQ(BrowseRowsOf(many, BrowseQueryOf({"browse"})).Rows.size(), 1000u);
-  const TBrowseRows third = BrowseRowsOf(many, BrowseQueryOf({"browse", "page=3"}));
+  EXPECT_EQ(RowsOf(many, BrowseQueryOf({"browse"})).Rows.size(), 1000u);
+  const TBrowseRows third = RowsOf(many, BrowseQueryOf({"browse", "page=3"}));
   EXPECT_EQ(third.Total, 2500u);
   ASSERT_EQ(third.Rows.size(), 500u);
   EXPECT_EQ(third.Rows.front().Name, "f12000");
-  EXPECT_EQ(BrowseRowsOf(many, BrowseQueryOf({"browse", "offset=2499"})).Rows.size(), 1u);
-  EXPECT_TRUE(BrowseRowsOf(many, BrowseQueryOf({"browse", "page=99999999999999999999"})).Rows.empty());
-  EXPECT_TRUE(BrowseRowsOf(many, BrowseQueryOf({"browse", "page=18446744073709551615"})).Rows.empty());
+  EXPECT_EQ(RowsOf(many, BrowseQueryOf({"browse", "offset=2499"})).Rows.size(), 1u);
+  EXPECT_TRUE(RowsOf(many, BrowseQueryOf({"browse", "page=99999999999999999999"})).Rows.empty());
+  EXPECT_TRUE(RowsOf(many, BrowseQueryOf({"browse", "page=18446744073709551615"})).Rows.empty());
 
   const TBrowseQuery query = BrowseQueryOf({"browse", "sort=size", "order=desc", "page=2"});
   const std::string page = Page(many, query);
   EXPECT_NE(page.find("<a id=\"more\" href=\"?browse&amp;sort=size&amp;order=desc&amp;offset=2000\">"),
             std::string::npos);
   EXPECT_EQ(Page(many, BrowseQueryOf({"browse", "page=3"})).find("id=\"more\""), std::string::npos);
+}
+
+// Equal keys keep the name order in both directions of a date or size order; only the name
+// order itself turns round.
+TEST_F(BrowsePageTest, EqualKeysKeepTheNameOrder) {
+  const std::vector<platform::TSearchRec> folder = {Entry("a", 5, 7), Entry("b", 5, 7), Entry("C", 0, 7, true),
+                                                    Entry("c", 9, 1), Entry("D", 0, 7, true), Entry("e", 5, 7)};
+  const auto sorted = [&folder](const std::vector<std::string>& params) {
+    return Names(RowsOf(folder, BrowseQueryOf(params)));
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(sorted({"browse", "sort=size"}), (V{"C", "D", "a", "b", "e", "c"}));
+  EXPECT_EQ(sorted({"browse", "sort=size", "order=desc"}), (V{"C", "D", "c", "a", "b", "e"}));
+  EXPECT_EQ(sorted({"browse", "sort=date", "order=desc"}), (V{"C", "D", "a", "b", "e", "c"}));
+  EXPECT_EQ(sorted({"browse", "order=desc"}), (V{"D", "C", "e", "c", "b", "a"}));
+}
+
+// A page or JSON text longer than the sink keeps in memory comes out the same from its file.
+TEST_F(BrowsePageTest, LongAnswersAreTheSameFromATemporaryFile) {
+  std::vector<platform::TSearchRec> many;
+  for (int i = 0; i < 300; ++i) many.push_back(Entry("photo-" + std::to_string(1000 + i) + ".jpg", i * 999, i, i % 7 == 0));
+  const TBrowseQuery grid = BrowseQueryOf({"browse", "view=grid"});
+  EXPECT_EQ(Page(many, grid, "/", BrowseTextsFor(""), 4096), Page(many, grid));
+  EXPECT_EQ(Json(many, "/", 4096), Json(many));
 }
 
 TEST_F(BrowsePageTest, SizesInHumanUnitsAtTheirBoundaries) {
