@@ -1,6 +1,7 @@
 #include "http/server/IdTCPServer.h"
 
 #include "http/net/IdException.h"
+#include "http/net/IdIPAddress.h"
 #include "http/io/IdIOHandlerSocket.h"
 #include "http/server/IdListenerThread.h"
 #include "http/server/IdPeerThread.h"
@@ -61,6 +62,7 @@ void TIdTCPServer::Activate() {
   }
   if (FBindings.Count() == 0) {
     FDefaultBinding = &FBindings.Add();
+    FDefaultBinding->IPVersion = GStack()->AnyAddressVersion();
   }
   if (FThreadMgr == nullptr) {
     FImplicitThreadMgr = std::make_unique<TIdThreadMgrDefault>();
@@ -174,7 +176,7 @@ void TIdTCPServer::StartPeerThread(std::unique_ptr<TIdTCPServerConnection> conne
 bool TIdTCPServer::TakeConnectionSlot(const std::string& address) {
   platform::TLockGuard lock(FSlotsLock);
   if (MaxConnections > 0 && FSlotCount >= MaxConnections) return false;
-  int& fromAddress = FSlotsByAddress[address];
+  int& fromAddress = FSlotsByAddress[ClientAddressKey(address)];
   if (MaxConnectionsPerAddress > 0 && fromAddress >= MaxConnectionsPerAddress) return false;
   ++fromAddress;
   ++FSlotCount;
@@ -184,7 +186,7 @@ bool TIdTCPServer::TakeConnectionSlot(const std::string& address) {
 void TIdTCPServer::ReleaseConnectionSlot(const std::string& address) {
   platform::TLockGuard lock(FSlotsLock);
   --FSlotCount;
-  const auto found = FSlotsByAddress.find(address);
+  const auto found = FSlotsByAddress.find(ClientAddressKey(address));
   if (found != FSlotsByAddress.end() && --found->second == 0) FSlotsByAddress.erase(found);
 }
 

@@ -41,7 +41,7 @@ public:
 
   bool Active() const { return FActive; }
   /// true: binds and listens on every binding (one on every local address at DefaultPort when
-  /// none is configured) and starts a listener per binding. Throws EIdCouldNotBindSocket when an
+  /// none is configured: IPv6 and IPv4 on one socket, IPv4 alone where the machine has no IPv6) and starts a listener per binding. Throws EIdCouldNotBindSocket when an
   /// address is in use, EIdInvalidSocket, EIdSocketError; Active then stays false.
   /// false: stops the listeners, closes every connection and waits up to TerminateWaitTime
   /// for the connection threads, in 250 ms checks; throws EIdTerminateThreadTimeout when some
@@ -86,7 +86,7 @@ public:
   // each then waiting a second for its retry; the system caps it at net.core.somaxconn.
   int ListenQueue = 511;
   int MaxConnections = 0;            // 0 = no limit
-  int MaxConnectionsPerAddress = 0;  // connections from one client address; 0 = no limit
+  int MaxConnectionsPerAddress = 0;  // connections from one client address (an IPv6 /64); 0 = no limit
   TIdReply MaxConnectionReply;       // written to a client turned away by either limit
   TIdReply Greeting;
   int TerminateWaitTime = 5000;  // ms
