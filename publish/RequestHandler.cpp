@@ -2,6 +2,7 @@
 
 #include "http/io/IdFileStream.h"
 #include "http/net/IdException.h"
+#include "http/net/IdIPAddress.h"
 #include "http/protocol/IdGlobal.h"
 #include "http/server/IdPeerThread.h"
 #include "platform/CodePage.h"
@@ -176,8 +177,9 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
 bool TRequestHandler::PassesLogin(const TPublishSettings& settings, const TIdHTTPRequestInfo& ARequestInfo,
                                   TIdHTTPResponseInfo& AResponseInfo) {
   if (settings.UserName.empty() || settings.Password.empty()) return true;
-  const std::string& address = ARequestInfo.RemoteIP;
-  if (const long long seconds = FLogins.LockedFor(address); seconds > 0) {
+  // One IPv6 host may hold a whole /64: guesses from any of its addresses count together.
+  const std::string key = ClientAddressKey(ARequestInfo.RemoteIP);
+  if (const long long seconds = FLogins.LockedFor(key); seconds > 0) {
     AResponseInfo.SetStatusCode(429);
     AResponseInfo.RetryAfter = std::to_string(seconds);
     AResponseInfo.BodyText = AResponseInfo.StatusPage();
@@ -189,8 +191,8 @@ bool TRequestHandler::PassesLogin(const TPublishSettings& settings, const TIdHTT
   const bool passwordMatches = SameSecret(ARequestInfo.AuthPassword, settings.Password);
   if (userMatches & passwordMatches) return true;
   // A request without credentials is a browser asking how to log in, not a guess.
-  if (ARequestInfo.AuthPresent && FLogins.Fail(address))
-    FLog.AppendLine(LockOutLogLine(FFormats, platform::Now(), address));
+  if (ARequestInfo.AuthPresent && FLogins.Fail(key))
+    FLog.AppendLine(LockOutLogLine(FFormats, platform::Now(), ARequestInfo.RemoteIP));
   AResponseInfo.BodyText = kAuthFailedPage;
   AResponseInfo.BasicRealm = kRealm;
   return false;
@@ -199,7 +201,7 @@ bool TRequestHandler::PassesLogin(const TPublishSettings& settings, const TIdHTT
 bool TRequestHandler::BuildAnswer(const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
                                   const std::function<void(TBodySink&)>& build) {
   try {
-    const TBuildSlots::TSlot slot = FBuilds.Acquire(ARequestInfo.RemoteIP);
+    const TBuildSlots::TSlot slot = FBuilds.Acquire(ClientAddressKey(ARequestInfo.RemoteIP));
     TBodySink sink(FTempSpace, FBodyMemory);
     build(sink);
     sink.MoveInto(AResponseInfo);
@@ -278,7 +280,7 @@ void TRequestHandler::SendArchive(TIdPeerThread& AThread, const TIdHTTPRequestIn
   const std::string topName = ArchiveTopName(folder);
   std::vector<TArchiveEntry> entries;
   try {
-    const TBuildSlots::TSlot slot = FBuilds.Acquire(ARequestInfo.RemoteIP);
+    const TBuildSlots::TSlot slot = FBuilds.Acquire(ClientAddressKey(ARequestInfo.RemoteIP));
     entries = CollectArchiveEntries(TTreeWalk(rule), folder, topName);
   } catch (const EIdServerBusy&) {
     AnswerBusy(AResponseInfo);
