@@ -4,6 +4,7 @@
 #include "http/net/IdException.h"
 #include "http/net/IdIPAddress.h"
 #include "http/protocol/IdGlobal.h"
+#include "http/protocol/IdURI.h"
 #include "http/server/IdPeerThread.h"
 #include "platform/CodePage.h"
 #include "platform/DateTime.h"
@@ -90,6 +91,10 @@ std::string FolderLocation(const std::string& document, const std::string& query
   return location;
 }
 
+std::string AbsoluteLocation(const std::string& host, const std::string& path) {
+  return TIdURI::IsHostAndPort(host) ? "http://" + host + path : path;
+}
+
 bool SameSecret(std::string_view a, std::string_view b) {
   // Every byte of the longer text is looked at, whatever differs first.
   std::size_t difference = a.size() ^ b.size();
@@ -149,7 +154,8 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   } else if (isFolder && !ARequestInfo.Document.empty() && !ARequestInfo.Document.ends_with('/')) {
     // The listing's links are relative to the folder: a browser must stand in it to follow them.
     AResponseInfo.SetStatusCode(301);
-    AResponseInfo.Location = FolderLocation(ARequestInfo.Document, ARequestInfo.QueryText);
+    AResponseInfo.Location =
+        AbsoluteLocation(ARequestInfo.Host, FolderLocation(ARequestInfo.Document, ARequestInfo.QueryText));
     AResponseInfo.BodyText = AResponseInfo.StatusPage();
     AResponseInfo.ContentType = "text/html";
   } else if (const auto format = ArchiveFormatOf(ARequestInfo.QueryText);
