@@ -99,14 +99,19 @@ public:
 
   /// Switches IPv6 off in the namespace, as on a machine without it.
   static bool DisableIPv6() {
-    for (const char* name : {"all", "default", "lo"}) {
-      std::ofstream setting(std::string("/proc/sys/net/ipv6/conf/") + name + "/disable_ipv6");
-      if (!(setting << "1\n" << std::flush)) return false;
-    }
+    for (const char* name : {"all", "default", "lo"})
+      if (!SetSystemValue(std::string("/proc/sys/net/ipv6/conf/") + name + "/disable_ipv6")) return false;
     return true;
   }
+  /// Makes IPv6 sockets take IPv6 clients only unless they say otherwise.
+  static bool SetBindV6Only() { return SetSystemValue("/proc/sys/net/ipv6/bindv6only"); }
 
 private:
+  static bool SetSystemValue(const std::string& path) {
+    std::ofstream setting(path);
+    return static_cast<bool>(setting << "1\n" << std::flush);
+  }
+
   const int FOriginal;
   bool FEntered = false;
   std::string FFailure;
@@ -185,6 +190,8 @@ TEST(DualStack, OneSocketServesBothFamiliesAndNamesClientsPlainly) {
   if (!space.Failure().empty()) GTEST_SKIP() << space.Failure();
   for (const std::string& address : kSameSlash64) ASSERT_TRUE(space.AddAddress(address)) << address;
   ASSERT_TRUE(space.AddAddress(kOtherSlash64));
+  // The socket must take IPv4 clients even where the system's default says otherwise.
+  ASSERT_TRUE(TScopedNetNamespace::SetBindV6Only());
   TNamespaceServer run(kPasswordOptions);
   ASSERT_TRUE(run.Server && run.Server->Start(1024)) << run.Server->Error();
   const std::string port = std::to_string(run.Server->Port());
