@@ -61,7 +61,8 @@ enum TIdIPVersion { Id_IPv4, Id_IPv6 };
 /// The socket stack. One object is shared by every thread without a lock: its operations keep
 /// no state between calls except the calling thread's last error. Addresses are text: IPv4
 /// dotted, IPv6 in its shortest form (2001:db8::7); an IPv4 client of an IPv6 socket is named
-/// dotted, never ::ffff:192.0.2.7. Ports are in host order. It exists while at least one TIdComponent lives (GStack()).
+/// dotted, never ::ffff:192.0.2.7. Ports are in host order. It exists while at least one
+/// TIdComponent lives (GStack()).
 class TIdStack {
 public:
   virtual ~TIdStack() = default;

@@ -174,9 +174,10 @@ void TIdTCPServer::StartPeerThread(std::unique_ptr<TIdTCPServerConnection> conne
 }
 
 bool TIdTCPServer::TakeConnectionSlot(const std::string& address) {
+  const std::string key = ClientAddressKey(address);
   platform::TLockGuard lock(FSlotsLock);
   if (MaxConnections > 0 && FSlotCount >= MaxConnections) return false;
-  int& fromAddress = FSlotsByAddress[ClientAddressKey(address)];
+  int& fromAddress = FSlotsByAddress[key];
   if (MaxConnectionsPerAddress > 0 && fromAddress >= MaxConnectionsPerAddress) return false;
   ++fromAddress;
   ++FSlotCount;
@@ -184,9 +185,10 @@ bool TIdTCPServer::TakeConnectionSlot(const std::string& address) {
 }
 
 void TIdTCPServer::ReleaseConnectionSlot(const std::string& address) {
+  const std::string key = ClientAddressKey(address);
   platform::TLockGuard lock(FSlotsLock);
   --FSlotCount;
-  const auto found = FSlotsByAddress.find(ClientAddressKey(address));
+  const auto found = FSlotsByAddress.find(key);
   if (found != FSlotsByAddress.end() && --found->second == 0) FSlotsByAddress.erase(found);
 }
 

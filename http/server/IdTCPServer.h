@@ -41,8 +41,9 @@ public:
 
   bool Active() const { return FActive; }
   /// true: binds and listens on every binding (one on every local address at DefaultPort when
-  /// none is configured: IPv6 and IPv4 on one socket, IPv4 alone where the machine has no IPv6) and starts a listener per binding. Throws EIdCouldNotBindSocket when an
-  /// address is in use, EIdInvalidSocket, EIdSocketError; Active then stays false.
+  /// none is configured: IPv6 and IPv4 on one socket, IPv4 alone where the machine has no IPv6)
+  /// and starts a listener per binding. Throws EIdCouldNotBindSocket when an address is in use,
+  /// EIdInvalidSocket, EIdSocketError; Active then stays false.
   /// false: stops the listeners, closes every connection and waits up to TerminateWaitTime
   /// for the connection threads, in 250 ms checks; throws EIdTerminateThreadTimeout when some
   /// remain (Active then stays true, and a later call waits again).
