@@ -8,7 +8,8 @@
 namespace {
 
 bool ParseIPv6(std::string_view text, in6_addr& address) {
-  if (text.size() >= INET6_ADDRSTRLEN) return false;
+  // inet_pton would stop at a NUL and take what comes before it for the whole text.
+  if (text.size() >= INET6_ADDRSTRLEN || text.find('\0') != std::string_view::npos) return false;
   char buffer[INET6_ADDRSTRLEN] = {};
   std::memcpy(buffer, text.data(), text.size());
   return ::inet_pton(AF_INET6, buffer, &address) == 1;

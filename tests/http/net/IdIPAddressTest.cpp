@@ -10,6 +10,7 @@ TEST(IsIPv6Literal, TakesAddressesOnlyWithoutBracketsOrZone) {
   for (const char* text : {"", "[::1]", "fe80::1%eth0", "192.0.2.7", "2001:db8::7::1", "host.example", "::1 ",
                            "2001:db8:0:0:0:0:0:0:7", "12345::"})
     EXPECT_FALSE(IsIPv6Literal(text)) << text;
+  EXPECT_FALSE(IsIPv6Literal(std::string_view("::\0evil", 7)));
 }
 
 TEST(ClientAddressKey, OneKeyForEveryAddressOfAnIPv6Slash64) {
