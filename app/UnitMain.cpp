@@ -310,6 +310,8 @@ void TFormMain::ButtonExecClick() {
     return;
   }
   applyRunningState(true);
+  // Addresses come and go (a new network, a VPN): the list is read again at every start.
+  FillAddressList(true);
   // Where a client should go: the first entry of the address list, with the port listened on.
   const std::string first = HostAddress(0);
   const QString address = first.empty() ? QString() : QString::fromStdString(AddressEntry(first, true, port));

@@ -5,9 +5,13 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <linux/if_addr.h>
 #include <unistd.h>
 
+#include <charconv>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 namespace platform {
 namespace {
@@ -19,7 +23,82 @@ std::string DottedAddress(const sockaddr* address) {
   return text;
 }
 
+// The whole of a small system table; empty when it cannot be read.
+std::string ReadTable(const char* path) {
+  std::ifstream file(path);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+bool HexByte(const std::string& text, std::size_t at, unsigned char& value) {
+  const char* first = text.data() + at;
+  return std::from_chars(first, first + 2, value, 16).ptr == first + 2;
+}
+
+// 32 hex digits into the address's shortest text; empty when they are not that.
+std::string IPv6Text(const std::string& hex) {
+  if (hex.size() != 32) return {};
+  in6_addr address;
+  for (std::size_t i = 0; i < 16; ++i)
+    if (!HexByte(hex, 2 * i, address.s6_addr[i])) return {};
+  char text[INET6_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET6, &address, text, sizeof text) == nullptr) return {};
+  return text;
+}
+
+constexpr unsigned kScopeGlobal = 0x00;
+
 }  // namespace
+
+std::vector<TInterface6Address> ParseInterface6Table(const std::string& table) {
+  std::vector<TInterface6Address> result;
+  std::istringstream lines(table);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string hex, name;
+    unsigned index = 0, prefix = 0, scope = 0, flags = 0;
+    if (!(fields >> hex >> std::hex >> index >> prefix >> scope >> flags >> name)) continue;
+    TInterface6Address entry;
+    entry.Address = IPv6Text(hex);
+    if (entry.Address.empty()) continue;
+    entry.Name = name;
+    entry.Global = scope == kScopeGlobal;
+    entry.Temporary = (flags & IFA_F_TEMPORARY) != 0;
+    entry.Deprecated = (flags & IFA_F_DEPRECATED) != 0;
+    entry.Tentative = (flags & (IFA_F_TENTATIVE | IFA_F_DADFAILED)) != 0;
+    result.push_back(std::move(entry));
+  }
+  return result;
+}
+
+std::vector<TInterface6Address> Interface6Addresses() { return ParseInterface6Table(ReadTable("/proc/net/if_inet6")); }
+
+std::string ParseDefaultRoute(const std::string& table) {
+  constexpr unsigned kRouteUp = 0x1;
+  std::istringstream lines(table);
+  std::string line;
+  std::getline(lines, line);  // the head line
+  std::string best;
+  unsigned long bestMetric = 0;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string name, destination, gateway, mask;
+    unsigned long flags = 0, references = 0, use = 0, metric = 0;
+    if (!(fields >> name >> destination >> gateway >> std::hex >> flags >> std::dec >> references >> use >> metric >>
+          mask))
+      continue;
+    if (destination != "00000000" || mask != "00000000" || (flags & kRouteUp) == 0) continue;
+    if (best.empty() || metric < bestMetric) {
+      best = name;
+      bestMetric = metric;
+    }
+  }
+  return best;
+}
+
+std::string DefaultRouteInterface() { return ParseDefaultRoute(ReadTable("/proc/net/route")); }
 
 std::vector<TInterfaceAddress> InterfaceAddresses() {
   ifaddrs* list = nullptr;

@@ -2,7 +2,9 @@
 
 #include "http/io/IdFileStream.h"
 #include "http/net/IdException.h"
+#include "http/net/IdIPAddress.h"
 #include "http/protocol/IdGlobal.h"
+#include "http/protocol/IdURI.h"
 #include "http/server/IdPeerThread.h"
 #include "platform/CodePage.h"
 #include "platform/DateTime.h"
@@ -89,6 +91,10 @@ std::string FolderLocation(const std::string& document, const std::string& query
   return location;
 }
 
+std::string AbsoluteLocation(const std::string& host, const std::string& path) {
+  return TIdURI::IsHostAndPort(host) ? "http://" + host + path : path;
+}
+
 bool SameSecret(std::string_view a, std::string_view b) {
   // Every byte of the longer text is looked at, whatever differs first.
   std::size_t difference = a.size() ^ b.size();
@@ -148,7 +154,8 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   } else if (isFolder && !ARequestInfo.Document.empty() && !ARequestInfo.Document.ends_with('/')) {
     // The listing's links are relative to the folder: a browser must stand in it to follow them.
     AResponseInfo.SetStatusCode(301);
-    AResponseInfo.Location = FolderLocation(ARequestInfo.Document, ARequestInfo.QueryText);
+    AResponseInfo.Location =
+        AbsoluteLocation(ARequestInfo.Host, FolderLocation(ARequestInfo.Document, ARequestInfo.QueryText));
     AResponseInfo.BodyText = AResponseInfo.StatusPage();
     AResponseInfo.ContentType = "text/html";
   } else if (const auto format = ArchiveFormatOf(ARequestInfo.QueryText);
@@ -176,8 +183,9 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
 bool TRequestHandler::PassesLogin(const TPublishSettings& settings, const TIdHTTPRequestInfo& ARequestInfo,
                                   TIdHTTPResponseInfo& AResponseInfo) {
   if (settings.UserName.empty() || settings.Password.empty()) return true;
-  const std::string& address = ARequestInfo.RemoteIP;
-  if (const long long seconds = FLogins.LockedFor(address); seconds > 0) {
+  // One IPv6 host may hold a whole /64: guesses from any of its addresses count together.
+  const std::string key = ClientAddressKey(ARequestInfo.RemoteIP);
+  if (const long long seconds = FLogins.LockedFor(key); seconds > 0) {
     AResponseInfo.SetStatusCode(429);
     AResponseInfo.RetryAfter = std::to_string(seconds);
     AResponseInfo.BodyText = AResponseInfo.StatusPage();
@@ -189,8 +197,8 @@ bool TRequestHandler::PassesLogin(const TPublishSettings& settings, const TIdHTT
   const bool passwordMatches = SameSecret(ARequestInfo.AuthPassword, settings.Password);
   if (userMatches & passwordMatches) return true;
   // A request without credentials is a browser asking how to log in, not a guess.
-  if (ARequestInfo.AuthPresent && FLogins.Fail(address))
-    FLog.AppendLine(LockOutLogLine(FFormats, platform::Now(), address));
+  if (ARequestInfo.AuthPresent && FLogins.Fail(key))
+    FLog.AppendLine(LockOutLogLine(FFormats, platform::Now(), ARequestInfo.RemoteIP));
   AResponseInfo.BodyText = kAuthFailedPage;
   AResponseInfo.BasicRealm = kRealm;
   return false;
@@ -199,7 +207,7 @@ bool TRequestHandler::PassesLogin(const TPublishSettings& settings, const TIdHTT
 bool TRequestHandler::BuildAnswer(const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo,
                                   const std::function<void(TBodySink&)>& build) {
   try {
-    const TBuildSlots::TSlot slot = FBuilds.Acquire(ARequestInfo.RemoteIP);
+    const TBuildSlots::TSlot slot = FBuilds.Acquire(ClientAddressKey(ARequestInfo.RemoteIP));
     TBodySink sink(FTempSpace, FBodyMemory);
     build(sink);
     sink.MoveInto(AResponseInfo);
@@ -279,7 +287,7 @@ void TRequestHandler::SendArchive(TIdPeerThread& AThread, const TIdHTTPRequestIn
   const std::string topName = ArchiveTopName(folder);
   std::vector<TArchiveEntry> entries;
   try {
-    const TBuildSlots::TSlot slot = FBuilds.Acquire(ARequestInfo.RemoteIP);
+    const TBuildSlots::TSlot slot = FBuilds.Acquire(ClientAddressKey(ARequestInfo.RemoteIP));
     entries = CollectArchiveEntries(TTreeWalk(rule), folder, topName);
   } catch (const EIdServerBusy&) {
     AnswerBusy(AResponseInfo);

@@ -107,6 +107,11 @@ private:
 /// and holds no scheme. Any thread.
 std::string FolderLocation(const std::string& document, const std::string& queryText);
 
+/// The URL of path (a FolderLocation) as the client named this server: "http://" + host + path
+/// when host, the request's Host, is a host name, IPv4 address or bracketed IPv6 literal with an
+/// optional port; path alone otherwise, which the client takes on the server it asked. Any thread.
+std::string AbsoluteLocation(const std::string& host, const std::string& path);
+
 /// Whether a and b hold the same bytes, compared in a time that does not depend on where they
 /// first differ. Any thread.
 bool SameSecret(std::string_view a, std::string_view b);

@@ -15,12 +15,21 @@ std::string RangeText(const char* format, int low, int high) {
 
 TIdSocketHandle::~TIdSocketHandle() { Reset(); }
 
+int TIdSocketHandle::Family() const { return IPVersion == Id_IPv6 ? Id_PF_INET6 : Id_PF_INET; }
+
 void TIdSocketHandle::AllocateHandle(int socketType, int protocol) {
   Reset(false);
-  const TIdStackSocketHandle s = GStack()->NewSocketHandle(socketType, protocol);
-  platform::TLockGuard lock(FLock);
-  FHandle = s;
-  FAllocated.store(true, std::memory_order_release);
+  const TIdStackSocketHandle s = GStack()->NewSocketHandle(socketType, protocol, Family());
+  {
+    platform::TLockGuard lock(FLock);
+    FHandle = s;
+    FAllocated.store(true, std::memory_order_release);
+  }
+  if (IPVersion == Id_IPv6) {
+    // Set either way: the system's default (net.ipv6.bindv6only) may be on.
+    const std::int32_t off = 0;
+    SetSockOpt(Id_IPPROTO_IPV6, Id_IPV6_V6ONLY, &off, sizeof off);
+  }
 }
 
 void TIdSocketHandle::CloseSocketHandle() {
@@ -53,7 +62,7 @@ void TIdSocketHandle::Reset(bool resetLocal) {
 }
 
 bool TIdSocketHandle::TryBind() {
-  if (GStack()->CheckSocketResult(GStack()->SockBind(Handle(), Id_PF_INET, IP, Port), {Id_WSAEADDRINUSE})) {
+  if (GStack()->CheckSocketResult(GStack()->SockBind(Handle(), Family(), IP, Port), {Id_WSAEADDRINUSE})) {
     return false;
   }
   RefreshLocal();

@@ -25,7 +25,8 @@ public:
   TIdSocketHandle(const TIdSocketHandle&) = delete;
   TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
 
-  /// Closes any open descriptor and creates a new IPv4 socket. Throws EIdInvalidSocket.
+  /// Closes any open descriptor and creates a new socket of IPVersion; an IPv6 socket takes IPv4
+  /// clients as well, whatever the system's default. Throws EIdInvalidSocket, EIdSocketError.
   void AllocateHandle(int socketType = Id_SOCK_STREAM, int protocol = 0) EXCLUDES(FLock);
   /// Marks the socket closed and shuts it down both ways; nothing the second time. Any thread.
   void CloseSocketHandle() EXCLUDES(FLock);
@@ -65,13 +66,15 @@ public:
   const std::string& RemoteAddress() const { return FRemoteAddress; }
   int RemotePort() const { return FRemotePort; }
 
-  std::string IP;  // local dotted address; empty = every local address when binding
+  std::string IP;  // local address; empty = every local address when binding
+  TIdIPVersion IPVersion = Id_IPv4;
   int Port = 0;    // local port; 0 = any
   int ClientPortMin = 0;
   int ClientPortMax = 0;
 
 private:
   bool TryBind();
+  int Family() const;
 
   platform::TLock FLock;  // also held by the shutdown from another thread
   TIdStackSocketHandle FHandle GUARDED_BY(FLock) = Id_INVALID_SOCKET;  // changed by the owning thread

@@ -161,10 +161,22 @@ void TIdStack::RaiseSocketErrorFor(int errorNumber) {
   throw EIdSocketError(errorNumber, ErrorMessageFor(errorNumber));
 }
 
-TIdStackSocketHandle TIdStack::NewSocketHandle(int type, int protocol) {
-  const TIdStackSocketHandle s = SockCreate(Id_PF_INET, type, protocol);
+TIdStackSocketHandle TIdStack::NewSocketHandle(int type, int protocol, int family) {
+  const TIdStackSocketHandle s = SockCreate(family, type, protocol);
   if (s == Id_INVALID_SOCKET) throw EIdInvalidSocket();
   return s;
+}
+
+TIdIPVersion TIdStack::AnyAddressVersion() {
+  // A trial socket on a port of the system's choosing: a machine without IPv6 refuses the
+  // socket itself, one with IPv6 switched off refuses the bind to the unspecified address.
+  const TIdStackSocketHandle s = SockCreate(Id_PF_INET6, Id_SOCK_STREAM, 0);
+  if (s == Id_INVALID_SOCKET) return Id_IPv4;
+  const std::int32_t off = 0;
+  const bool bound = SockSetOption(s, Id_IPPROTO_IPV6, Id_IPV6_V6ONLY, &off, sizeof off) != Id_SOCKET_ERROR &&
+                     SockBind(s, Id_PF_INET6, "", 0) != Id_SOCKET_ERROR;
+  SockClose(s);
+  return bound ? Id_IPv6 : Id_IPv4;
 }
 
 std::string TIdStack::ResolveHostName(const std::string& host) {

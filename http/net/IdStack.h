@@ -15,6 +15,7 @@ constexpr int Id_SOCKET_ERROR = -1;
 
 // The engine speaks the Windows sockets constants; the concrete stack maps them.
 constexpr int Id_PF_INET = 2;
+constexpr int Id_PF_INET6 = 23;
 constexpr int Id_SOCK_STREAM = 1;
 constexpr int Id_SOL_SOCKET = 0xFFFF;
 constexpr int Id_SO_REUSEADDR = 4;
@@ -22,6 +23,8 @@ constexpr int Id_SO_SNDTIMEO = 0x1005;  // a 32-bit count of milliseconds, 0 = n
 constexpr int Id_SO_LINGER = 0x0080;    // a TIdLinger
 constexpr int Id_IPPROTO_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
+constexpr int Id_IPPROTO_IPV6 = 41;
+constexpr int Id_IPV6_V6ONLY = 27;  // a 32-bit flag: 0 lets an IPv6 socket take IPv4 clients too
 constexpr int Id_SD_Send = 1;
 constexpr int Id_SD_Both = 2;
 constexpr int Id_TIMEOUT_INFINITE = -2;
@@ -35,6 +38,7 @@ constexpr int Id_WSAEACCES = 10013;
 constexpr int Id_WSAEMFILE = 10024;
 constexpr int Id_WSAEWOULDBLOCK = 10035;
 constexpr int Id_WSAENOTSOCK = 10038;
+constexpr int Id_WSAEAFNOSUPPORT = 10047;
 constexpr int Id_WSAEADDRINUSE = 10048;
 constexpr int Id_WSAEADDRNOTAVAIL = 10049;
 constexpr int Id_WSAECONNABORTED = 10053;
@@ -52,15 +56,19 @@ struct TIdLinger {
 
 using TIdSocketList = std::vector<TIdStackSocketHandle>;
 
+enum TIdIPVersion { Id_IPv4, Id_IPv6 };
+
 /// The socket stack. One object is shared by every thread without a lock: its operations keep
-/// no state between calls except the calling thread's last error. Addresses are IPv4 dotted
-/// text, ports are in host order. It exists while at least one TIdComponent lives (GStack()).
+/// no state between calls except the calling thread's last error. Addresses are text: IPv4
+/// dotted, IPv6 in its shortest form (2001:db8::7); an IPv4 client of an IPv6 socket is named
+/// dotted, never ::ffff:192.0.2.7. Ports are in host order. It exists while at least one
+/// TIdComponent lives (GStack()).
 class TIdStack {
 public:
   virtual ~TIdStack() = default;
 
   virtual TIdStackSocketHandle SockCreate(int family, int type, int protocol) = 0;
-  /// An empty address binds to every local address.
+  /// An empty address binds to every local address of the family.
   virtual int SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) = 0;
   virtual int SockListen(TIdStackSocketHandle s, int backlog) = 0;
   /// Returns the new socket or Id_INVALID_SOCKET; ip and port receive the peer's address.
@@ -134,8 +142,12 @@ public:
   bool CheckSocketResult(std::int64_t result, std::initializer_list<int> accepted = {});
   /// Throws EIdSocketError with errorNumber and ErrorMessageFor(errorNumber).
   [[noreturn]] void RaiseSocketErrorFor(int errorNumber);
-  /// An IPv4 socket; throws EIdInvalidSocket when none can be created.
-  TIdStackSocketHandle NewSocketHandle(int type, int protocol);
+  /// A socket of the family; throws EIdInvalidSocket when none can be created.
+  TIdStackSocketHandle NewSocketHandle(int type, int protocol, int family = Id_PF_INET);
+  /// The version of a socket that is to listen on every local address: IPv6, whose socket takes
+  /// IPv4 clients as well, where this machine can bind one; IPv4 where it has no IPv6 (the
+  /// family is missing or switched off). Asks the system afresh at every call.
+  TIdIPVersion AnyAddressVersion();
   /// "localhost" in any case is 127.0.0.1, a dotted quad stays, anything else is looked up.
   std::string ResolveHostName(const std::string& host);
   /// Four "."-separated decimal numbers, each 0 to 255.

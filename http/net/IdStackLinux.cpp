@@ -63,8 +63,15 @@ bool NativeOption(int level, int option, int& nativeLevel, int& nativeOption) {
     nativeOption = TCP_NODELAY;
     return true;
   }
+  if (level == Id_IPPROTO_IPV6 && option == Id_IPV6_V6ONLY) {
+    nativeLevel = IPPROTO_IPV6;
+    nativeOption = IPV6_V6ONLY;
+    return true;
+  }
   return false;
 }
+
+int NativeFamily(int family) { return family == Id_PF_INET6 ? AF_INET6 : family; }
 
 std::string DottedText(const in_addr& address) {
   std::uint8_t bytes[4];
@@ -72,9 +79,25 @@ std::string DottedText(const in_addr& address) {
   return TIdStack::AddressToText(bytes);
 }
 
-void SplitAddress(const sockaddr_in& address, std::string& ip, int& port) {
-  ip = DottedText(address.sin_addr);
-  port = ntohs(address.sin_port);
+// An IPv4 client of an IPv6 socket arrives as ::ffff:a.b.c.d; it is named by its IPv4 address.
+void SplitAddress(const sockaddr_storage& address, std::string& ip, int& port) {
+  if (address.ss_family == AF_INET6) {
+    const auto& ipv6 = reinterpret_cast<const sockaddr_in6&>(address);
+    port = ntohs(ipv6.sin6_port);
+    if (IN6_IS_ADDR_V4MAPPED(&ipv6.sin6_addr)) {
+      in_addr ipv4;
+      std::memcpy(&ipv4, &ipv6.sin6_addr.s6_addr[12], sizeof ipv4);
+      ip = DottedText(ipv4);
+      return;
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, &ipv6.sin6_addr, text, sizeof text);
+    ip = text;
+    return;
+  }
+  const auto& ipv4 = reinterpret_cast<const sockaddr_in&>(address);
+  ip = DottedText(ipv4.sin_addr);
+  port = ntohs(ipv4.sin_port);
 }
 
 // Holds SIGPIPE back on the calling thread while it lives, for calls that have no MSG_NOSIGNAL:
@@ -118,10 +141,21 @@ int TIdStackLinux::TranslateErrno(int nativeError) {
 }
 
 TIdStackSocketHandle TIdStackLinux::SockCreate(int family, int type, int protocol) {
-  return Checked(::socket(family, type | SOCK_CLOEXEC, protocol));
+  return Checked(::socket(NativeFamily(family), type | SOCK_CLOEXEC, protocol));
 }
 
 int TIdStackLinux::SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) {
+  if (family == Id_PF_INET6) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<std::uint16_t>(port));
+    address.sin6_addr = in6addr_any;
+    if (!ip.empty() && ::inet_pton(AF_INET6, ip.c_str(), &address.sin6_addr) != 1) {
+      tPlatformError = Id_WSAEADDRNOTAVAIL;
+      return Id_SOCKET_ERROR;
+    }
+    return Checked(::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+  }
   sockaddr_in address{};
   address.sin_family = static_cast<sa_family_t>(family);
   address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -138,7 +172,7 @@ int TIdStackLinux::SockBind(TIdStackSocketHandle s, int family, const std::strin
 int TIdStackLinux::SockListen(TIdStackSocketHandle s, int backlog) { return Checked(::listen(s, backlog)); }
 
 TIdStackSocketHandle TIdStackLinux::SockAccept(TIdStackSocketHandle s, std::string& ip, int& port) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   const int result = Checked(::accept4(s, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC));
   if (result != -1) SplitAddress(address, ip, port);
@@ -261,14 +295,14 @@ int TIdStackLinux::SockGetOption(TIdStackSocketHandle s, int level, int option, 
 }
 
 void TIdStackLinux::SocketName(TIdStackSocketHandle s, std::string& ip, int& port) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   CheckSocketResult(Checked(::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length)));
   SplitAddress(address, ip, port);
 }
 
 void TIdStackLinux::PeerName(TIdStackSocketHandle s, std::string& ip, int& port) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   CheckSocketResult(Checked(::getpeername(s, reinterpret_cast<sockaddr*>(&address), &length)));
   SplitAddress(address, ip, port);

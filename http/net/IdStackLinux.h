@@ -1,5 +1,5 @@
 #pragma once
-// The socket stack on POSIX sockets, IPv4 only.
+// The socket stack on POSIX sockets, IPv4 and IPv6.
 
 #include "http/net/IdStack.h"
 

@@ -144,7 +144,7 @@ void ReadDocument(TIdHTTPRequestInfo& request, const std::string& target) {
   const TIdURI uri(target);
   request.Document = TIdURI::PercentDecode(uri.Path()) + TIdURI::PercentDecode(uri.Document()) + uri.Params();
   if (HasControlByte(request.Document)) throw EIdHTTPInvalidRequestTarget();
-  if (!uri.Host().empty() && request.Host.empty()) request.Host = uri.Host();
+  if (!uri.Host().empty() && request.Host.empty()) request.Host = TIdURI::Authority(uri.Host(), uri.Port());
 }
 
 // The fixed 500 page in place of whatever the handler had begun. Once a head has gone out, its

@@ -1,6 +1,7 @@
 #include "http/protocol/IdURI.h"
 
 #include "http/protocol/IdGlobal.h"
+#include "http/net/IdIPAddress.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -28,7 +29,73 @@ int HexDigit(char c) {
   return -1;
 }
 
+bool IsAsciiAlphaNumeric(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool IsHostNameLabel(std::string_view label) {
+  if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+  for (const char c : label) {
+    if (!IsAsciiAlphaNumeric(c) && c != '-') return false;
+  }
+  return true;
+}
+
+// A host name or a dotted IPv4 address: "."-separated labels of letters, digits and inner
+// hyphens, with an optional final ".".
+bool IsHostName(std::string_view host) {
+  if (host.ends_with('.')) host.remove_suffix(1);
+  if (host.empty() || host.size() > 253) return false;
+  for (std::size_t start = 0;;) {
+    const std::size_t dot = host.find('.', start);
+    if (!IsHostNameLabel(host.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start)))
+      return false;
+    if (dot == std::string_view::npos) return true;
+    start = dot + 1;
+  }
+}
+
+bool IsPort(std::string_view port) {
+  if (port.empty() || port.size() > 5) return false;
+  unsigned value = 0;
+  for (const char c : port) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  return value <= 65535;
+}
+
 }  // namespace
+
+bool TIdURI::IsHostAndPort(std::string_view text) {
+  std::string_view host = text;
+  std::string_view port;
+  bool hasPort = false;
+  if (text.starts_with('[')) {
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos || !IsIPv6Literal(text.substr(1, close - 1))) return false;
+    host = text.substr(0, close + 1);
+    if (close + 1 < text.size()) {
+      if (text[close + 1] != ':') return false;
+      port = text.substr(close + 2);
+      hasPort = true;
+    }
+  } else if (const std::size_t colon = text.find(':'); colon != std::string_view::npos) {
+    host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    hasPort = true;
+    if (!IsHostName(host)) return false;
+  } else if (!IsHostName(host)) {
+    return false;
+  }
+  return !hasPort || IsPort(port);
+}
+
+std::string TIdURI::Authority(const std::string& host, const std::string& port) {
+  std::string authority = host.find(':') == std::string::npos ? host : "[" + host + "]";
+  if (!port.empty()) authority += ":" + port;
+  return authority;
+}
 
 TIdURI::TIdURI(const std::string& uri) {
   if (uri.empty()) return;
@@ -44,7 +111,15 @@ TIdURI::TIdURI(const std::string& uri) {
       FUsername = TakeToken(userInfo, ":");
       FPassword = FUsername.empty() ? "" : userInfo;
     }
-    FHost = TakeToken(authority, ":");
+    if (authority.starts_with('[') && authority.find(']') != std::string::npos) {
+      // An IPv6 literal: its colons are not the port's.
+      const std::size_t close = authority.find(']');
+      FHost = authority.substr(1, close - 1);
+      authority.erase(0, close + 1);
+      if (authority.starts_with(':')) authority.erase(0, 1);
+    } else {
+      FHost = TakeToken(authority, ":");
+    }
     FPort = authority;
     SplitPathPart(rest, "/");
     FBookmark = FDocument;

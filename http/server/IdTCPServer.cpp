@@ -1,6 +1,7 @@
 #include "http/server/IdTCPServer.h"
 
 #include "http/net/IdException.h"
+#include "http/net/IdIPAddress.h"
 #include "http/io/IdIOHandlerSocket.h"
 #include "http/server/IdListenerThread.h"
 #include "http/server/IdPeerThread.h"
@@ -62,6 +63,7 @@ void TIdTCPServer::Activate() {
   }
   if (FBindings.Count() == 0) {
     FDefaultBinding = &FBindings.Add();
+    FDefaultBinding->IPVersion = GStack()->AnyAddressVersion();
   }
   if (FThreadMgr == nullptr) {
     FImplicitThreadMgr = std::make_unique<TIdThreadMgrDefault>();
@@ -157,8 +159,9 @@ void TIdTCPServer::AdmitClient(std::unique_ptr<TIdIOHandlerSocket> handler) {
     return;
   }
   platform::TOnScopeFailure releaseSlot([&] {
+    const std::string key = ClientAddressKey(address);
     platform::TLockGuard lock(FSlotsLock);
-    ReleaseSlotOf(address);
+    ReleaseSlotOf(key);
   });
   StartPeerThread(std::move(connection));
 }
@@ -176,38 +179,40 @@ void TIdTCPServer::StartPeerThread(std::unique_ptr<TIdTCPServerConnection> conne
 }
 
 bool TIdTCPServer::TakeConnectionSlot(const std::string& address) {
+  const std::string key = ClientAddressKey(address);
   platform::TLockGuard lock(FSlotsLock);
-  const auto found = FSlotsByAddress.find(address);
+  const auto found = FSlotsByAddress.find(key);
   const int fromAddress = found != FSlotsByAddress.end() ? found->second : 0;
-  if (MaxConnectionsPerAddress > 0 && fromAddress >= MaxConnectionsPerAddress && !ReclaimIdleConnection(&address))
+  if (MaxConnectionsPerAddress > 0 && fromAddress >= MaxConnectionsPerAddress && !ReclaimIdleConnection(&key))
     return false;
   if (MaxConnections > 0 && FSlotCount >= MaxConnections && !ReclaimIdleConnection(nullptr)) return false;
-  ++FSlotsByAddress[address];
+  ++FSlotsByAddress[key];
   ++FSlotCount;
   return true;
 }
 
 void TIdTCPServer::ReleaseConnectionSlot(TIdPeerThread& thread) {
+  const std::string key = ClientAddressKey(thread.Connection()->ClientAddress());
   platform::TLockGuard lock(FSlotsLock);
   std::erase(FIdle, &thread);
-  if (FReclaimed.erase(&thread) == 0) ReleaseSlotOf(thread.Connection()->ClientAddress());
+  if (FReclaimed.erase(&thread) == 0) ReleaseSlotOf(key);
 }
 
-void TIdTCPServer::ReleaseSlotOf(const std::string& address) {
+void TIdTCPServer::ReleaseSlotOf(const std::string& key) {
   --FSlotCount;
-  const auto found = FSlotsByAddress.find(address);
+  const auto found = FSlotsByAddress.find(key);
   if (found != FSlotsByAddress.end() && --found->second == 0) FSlotsByAddress.erase(found);
 }
 
-bool TIdTCPServer::ReclaimIdleConnection(const std::string* address) {
-  const auto idle = std::find_if(FIdle.begin(), FIdle.end(), [address](TIdPeerThread* thread) {
-    return address == nullptr || thread->Connection()->ClientAddress() == *address;
+bool TIdTCPServer::ReclaimIdleConnection(const std::string* key) {
+  const auto idle = std::find_if(FIdle.begin(), FIdle.end(), [key](TIdPeerThread* thread) {
+    return key == nullptr || ClientAddressKey(thread->Connection()->ClientAddress()) == *key;
   });
   if (idle == FIdle.end()) return false;
   TIdPeerThread* thread = *idle;
   FIdle.erase(idle);
   FReclaimed.insert(thread);
-  ReleaseSlotOf(thread->Connection()->ClientAddress());
+  ReleaseSlotOf(ClientAddressKey(thread->Connection()->ClientAddress()));
   // Still under the slots lock: the thread cannot leave its wait, and so cannot end, before
   // the close. The connection's own lock is taken inside it and never the other way round.
   thread->Connection()->CloseSocketOnly();

@@ -42,8 +42,9 @@ public:
 
   bool Active() const { return FActive; }
   /// true: binds and listens on every binding (one on every local address at DefaultPort when
-  /// none is configured) and starts a listener per binding. Throws EIdCouldNotBindSocket when an
-  /// address is in use, EIdInvalidSocket, EIdSocketError; Active then stays false.
+  /// none is configured: IPv6 and IPv4 on one socket, IPv4 alone where the machine has no IPv6)
+  /// and starts a listener per binding. Throws EIdCouldNotBindSocket when an address is in use,
+  /// EIdInvalidSocket, EIdSocketError; Active then stays false.
   /// false: stops the listeners, closes every connection and waits up to TerminateWaitTime
   /// for the connection threads, in 250 ms checks; throws EIdTerminateThreadTimeout when some
   /// remain (Active then stays true, and a later call waits again).
@@ -89,7 +90,7 @@ public:
   // each then waiting a second for its retry; the system caps it at net.core.somaxconn.
   int ListenQueue = 511;
   int MaxConnections = 0;            // 0 = no limit
-  int MaxConnectionsPerAddress = 0;  // connections from one client address; 0 = no limit
+  int MaxConnectionsPerAddress = 0;  // connections from one client address (an IPv6 /64); 0 = no limit
   TIdReply MaxConnectionReply;       // written to a client turned away by either limit
   TIdReply Greeting;
   int TerminateWaitTime = 5000;  // ms
@@ -123,10 +124,11 @@ private:
   bool TakeConnectionSlot(const std::string& address) EXCLUDES(FSlotsLock);
   // Gives back the slot of a thread that ends, unless it went with a reclaimed connection.
   void ReleaseConnectionSlot(TIdPeerThread& thread) EXCLUDES(FSlotsLock);
-  void ReleaseSlotOf(const std::string& address) REQUIRES(FSlotsLock);
-  // Closes the connection that has waited longest for a next request (from address, unless it
-  // is none) and gives back its slot; false when none waits.
-  bool ReclaimIdleConnection(const std::string* address) REQUIRES(FSlotsLock);
+  // Slots are counted by client key: an IPv4 address, or an IPv6 client's /64.
+  void ReleaseSlotOf(const std::string& key) REQUIRES(FSlotsLock);
+  // Closes the connection that has waited longest for a next request (from the client key,
+  // unless it is none) and gives back its slot; false when none waits.
+  bool ReclaimIdleConnection(const std::string* key) REQUIRES(FSlotsLock);
   // Starts a thread for an admitted connection; the slot is released when that fails.
   void StartPeerThread(std::unique_ptr<TIdTCPServerConnection> connection);
 

@@ -414,6 +414,23 @@ TEST_F(TFormMainTest, EveryPortTextRebuildsTheAddressList) {
   EXPECT_EQ(QStringList({"http://192.168.0.5:8081/", "http://10.0.0.7:8081/"}), Addresses());
 }
 
+// The machine's addresses change while the window is open (another network, a VPN): the list
+// is read again at the start, and the status bar names the new first address.
+TEST_F(TFormMainTest, StartReadsTheAddressesAgain) {
+  const int port = testsock::FreePort();
+  auto addresses = std::make_shared<std::vector<std::string>>(kTwoAddresses);
+  FForm = std::make_unique<TFormMain>(std::vector<std::string>{FRoot.path().toStdString()},
+                                      [addresses] { return *addresses; }, port);
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  *addresses = {"192.168.1.34", "2001:db8::7"};
+  Click("ButtonExec");
+  const QString first = QString("http://192.168.1.34:%1/").arg(port);
+  EXPECT_EQ(QStringList({first, QString("http://[2001:db8::7]:%1/").arg(port)}), Addresses());
+  EXPECT_EQ(first, Control<TElidedLabel>("StatusPanel1")->ShownText());
+  Click("ButtonStop");
+}
+
 TEST_F(TFormMainTest, AtMostFiveAddressesAndNoneWithoutAny) {
   Open(true, {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5", "10.0.0.6"});
   EXPECT_EQ(5, Addresses().size());

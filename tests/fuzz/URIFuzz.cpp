@@ -20,6 +20,9 @@ void CheckRelativeParts(const TIdURI& uri) {
 }
 
 void CheckSplit(const std::string& text, platform::TCodePage codePage) {
+  // A Host taken for building a URL can bring no path, query, user part, blank or line break.
+  static const std::string kNeverInHost("/?#@\\ \t\r\n\0", 10);
+  if (TIdURI::IsHostAndPort(text)) FUZZ_CHECK(text.find_first_of(kNeverInHost) == std::string::npos);
   const TIdURI uri(text);
   FUZZ_CHECK(uri.URI().size() == text.size());
   if (codePage == platform::TCodePage::Utf8) FUZZ_CHECK(uri.URI().find('\\') == std::string::npos);
@@ -29,7 +32,11 @@ void CheckSplit(const std::string& text, platform::TCodePage codePage) {
     CheckRelativeParts(uri);
   } else {
     FUZZ_CHECK(!uri.Path().empty() && uri.Path().front() == '/');
-    if (codePage == platform::TCodePage::Utf8) FUZZ_CHECK(uri.Host().find_first_of(":/") == std::string::npos);
+    if (codePage == platform::TCodePage::Utf8) {
+      FUZZ_CHECK(uri.Host().find('/') == std::string::npos);
+      // A colon only inside the brackets of an IPv6 literal.
+      FUZZ_CHECK(uri.Host().find(':') == std::string::npos || text.find("[" + uri.Host() + "]") != std::string::npos);
+    }
     FUZZ_CHECK(!uri.Username().empty() || uri.Password().empty());
   }
 }

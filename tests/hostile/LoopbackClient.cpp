@@ -24,27 +24,45 @@ constexpr std::chrono::milliseconds kAcknowledgementPoll{1};
 // handshake alone never fill it.
 constexpr std::size_t kMostPending = 8;
 
-sockaddr_in LoopbackAddress(const std::string& address, int port) {
-  sockaddr_in result{};
-  result.sin_family = AF_INET;
-  result.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, address.c_str(), &result.sin_addr);
+// An IPv4 address or, when it holds a ":", an IPv6 one.
+struct TSocketAddress {
+  sockaddr_storage Storage{};
+  socklen_t Length = 0;
+  const sockaddr* Address() const { return reinterpret_cast<const sockaddr*>(&Storage); }
+};
+
+TSocketAddress LoopbackAddress(const std::string& address, int port) {
+  TSocketAddress result;
+  if (address.find(':') != std::string::npos) {
+    auto& ipv6 = reinterpret_cast<sockaddr_in6&>(result.Storage);
+    ipv6.sin6_family = AF_INET6;
+    ipv6.sin6_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET6, address.c_str(), &ipv6.sin6_addr);
+    result.Length = sizeof ipv6;
+  } else {
+    auto& ipv4 = reinterpret_cast<sockaddr_in&>(result.Storage);
+    ipv4.sin_family = AF_INET;
+    ipv4.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address.c_str(), &ipv4.sin_addr);
+    result.Length = sizeof ipv4;
+  }
   return result;
 }
 
-/// A non-blocking socket bound to source whose connect to 127.0.0.1:port has started; -1 when
-/// it could not even start.
+/// A non-blocking socket bound to source whose connect to 127.0.0.1:port (::1 from an IPv6
+/// source) has started; -1 when it could not even start.
 int StartConnect(const std::string& source, int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const TSocketAddress from = LoopbackAddress(source, 0);
+  const bool ipv6 = from.Storage.ss_family == AF_INET6;
+  const int fd = ::socket(from.Storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   // The port is chosen at connect, per destination, so thousands of binds to one source
   // address never run out of ports.
   const int on = 1;
   ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &on, sizeof on);
-  const sockaddr_in from = LoopbackAddress(source, 0);
-  const sockaddr_in to = LoopbackAddress("127.0.0.1", port);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
-      (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 && errno != EINPROGRESS)) {
+  const TSocketAddress to = LoopbackAddress(ipv6 ? "::1" : "127.0.0.1", port);
+  if (::bind(fd, from.Address(), from.Length) != 0 ||
+      (::connect(fd, to.Address(), to.Length) != 0 && errno != EINPROGRESS)) {
     ::close(fd);
     return -1;
   }

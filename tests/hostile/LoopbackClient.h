@@ -1,6 +1,7 @@
 #pragma once
 // Raw TCP clients of the hostile-client tests: connections from any address of 127.0.0.0/8 to
-// 127.0.0.1, driven without blocking by one poll loop, every wait bounded by a deadline.
+// 127.0.0.1, or from an IPv6 address of the loopback interface to ::1, driven without blocking
+// by one poll loop, every wait bounded by a deadline.
 
 #include <chrono>
 #include <cstddef>
@@ -13,9 +14,9 @@ namespace hostile {
 
 using TClock = std::chrono::steady_clock;
 
-/// Many connections to 127.0.0.1:port from one thread: each sends the same request as soon as
-/// its connect completes, then hands what it receives to the receiver, until the server closes
-/// it (end of stream or reset). Not thread-safe; the receiver runs on the caller's thread.
+/// Many connections to 127.0.0.1:port (::1 from IPv6 sources) from one thread: each sends the
+/// same request as soon as its connect completes, then hands what it receives to the receiver,
+/// until the server closes it (end of stream or reset). Not thread-safe; the receiver runs on the caller's thread.
 ///
 /// Connections are opened a few at a time: the next one starts only when the server's kernel
 /// has taken the ones before (their connect complete, their request acknowledged). A burst of
@@ -90,8 +91,8 @@ struct TExchange {
   double Seconds = 0;           // from the connect to the close, or to the limit
 };
 
-/// Sends request from source to 127.0.0.1:port while reading, until the server closes or the
-/// limit passes.
+/// Sends request from source to 127.0.0.1:port (::1 from an IPv6 source) while reading, until
+/// the server closes or the limit passes.
 TExchange Exchange(int port, const std::string& request, std::chrono::milliseconds limit,
                    const std::string& source = "127.0.0.1");
 

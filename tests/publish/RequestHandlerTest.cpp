@@ -178,8 +178,9 @@ TEST_F(RequestHandlerTest, AFolderWithoutItsSlashIsRedirectedToIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
     const auto answer = Get(c.target);
+    // On the server the client named in its Host line.
     EXPECT_EQ(answer.Head, Head("HTTP/1.1 301 Moved Permanently", "text/html", static_cast<long long>(page.size()),
-                                "Location: " + c.location + "\r\n"));
+                                "Location: http://127.0.0.1" + c.location + "\r\n"));
     EXPECT_EQ(answer.Body, page);
     // The place it points to is the folder's listing.
     EXPECT_EQ(Get(c.location).Head.rfind("HTTP/1.1 200 OK(&O)\r\n", 0), 0u) << c.location;
@@ -187,7 +188,7 @@ TEST_F(RequestHandlerTest, AFolderWithoutItsSlashIsRedirectedToIt) {
   // However the path is written, the redirect names the folder on this server.
   for (const char* target : {"/%2Fevil.example%2F..", "//evil.example/..", "/\\evil.example/..", "/%5Cevil.example%2F.."}) {
     SCOPED_TRACE(target);
-    EXPECT_NE(Get(target).Head.find("\r\nLocation: /\r\n"), std::string::npos);
+    EXPECT_NE(Get(target).Head.find("\r\nLocation: http://127.0.0.1/\r\n"), std::string::npos);
   }
   // The root, the index and files are not redirected; withheld folders stay not found.
   Tree.File("pub/sub/f", "F");
@@ -197,6 +198,42 @@ TEST_F(RequestHandlerTest, AFolderWithoutItsSlashIsRedirectedToIt) {
   EXPECT_EQ(Get("/sub/f").Body, "F");
   EXPECT_TRUE(NotFound(Get("/.git")));
   EXPECT_EQ(Log.Lines().size(), 2 * std::size(cases) + 8);  // every request logged once
+}
+
+// The redirect keeps the Host the client used, an IPv6 literal's brackets and the port with it;
+// a Host that names no server (or tries to bring a path, a user or a second line) is left out.
+TEST_F(RequestHandlerTest, RedirectsKeepTheHostTheClientUsed) {
+  Tree.Folder("pub/sub");
+  struct Case {
+    const char* host;
+    const char* location;
+  };
+  const Case cases[] = {
+      {"[::1]:8080", "http://[::1]:8080/sub/"},
+      {"[2001:db8::7]", "http://[2001:db8::7]/sub/"},
+      {"192.0.2.7:8080", "http://192.0.2.7:8080/sub/"},
+      {"nas.local", "http://nas.local/sub/"},
+      {"::1", "/sub/"},
+      {"[::1", "/sub/"},
+      {"[fe80::1%eth0]", "/sub/"},
+      {"[::1]x", "/sub/"},
+      {"evil.example/x", "/sub/"},
+      {"user@evil.example", "/sub/"},
+      {"a b", "/sub/"},
+      {"host:80:80", "/sub/"},
+      {"host:123456", "/sub/"},
+      {"host:", "/sub/"},
+      {"-host", "/sub/"},
+      {"", "/sub/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    const auto answer = Exchange(Port, "GET /sub HTTP/1.1\r\nHost: " + std::string(c.host) + "\r\n\r\n");
+    EXPECT_EQ(HeaderValue(answer.Head, "Location"), c.location);
+  }
+  // An absolute target without a Host line: its authority is the host, port and brackets kept.
+  EXPECT_EQ(HeaderValue(Exchange(Port, "GET http://[::1]:8080/sub HTTP/1.0\r\n\r\n").Head, "Location"),
+            "http://[::1]:8080/sub/");
 }
 
 TEST(RequestHandler, FolderLocationEncodesAsTheListingLinks) {
@@ -550,7 +587,7 @@ TEST_F(RequestHandlerTest, ArchiveRoutesAnswerAsTheListingWould) {
     SCOPED_TRACE(target);
     EXPECT_TRUE(NotFound(Get(target)));
   }
-  EXPECT_EQ(HeaderValue(Get("/sub?zip").Head, "Location"), "/sub/?zip");
+  EXPECT_EQ(HeaderValue(Get("/sub?zip").Head, "Location"), "http://127.0.0.1/sub/?zip");
   EXPECT_EQ(Get("/a.txt?zip").Body, "a");  // a file is no folder to pack
   for (const char* target : {"/sub/?zipx", "/sub/?zip=1", "/sub/?ZIP"}) {
     SCOPED_TRACE(target);
@@ -767,7 +804,8 @@ TEST_F(RequestHandlerTest, BrowseAndJsonShowTheListingsEntriesUnderItsRules) {
   EXPECT_NE(Get("/?json").Body.find("\"sub\""), std::string::npos);  // folders stay reachable
   EXPECT_TRUE(NotFound(Get("/.git/?browse")));
   EXPECT_TRUE(NotFound(Get("/none/?json")));
-  EXPECT_NE(Get("/sub?browse&view=grid").Head.find("\r\nLocation: /sub/?browse&view=grid\r\n"), std::string::npos);
+  EXPECT_NE(Get("/sub?browse&view=grid").Head.find("\r\nLocation: http://127.0.0.1/sub/?browse&view=grid\r\n"),
+            std::string::npos);
 
   Change([](TPublishSettings& s) {
     s.UserName = "user";

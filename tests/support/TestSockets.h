@@ -1,5 +1,5 @@
 #pragma once
-// Plain client sockets for the network tests: 127.0.0.1 only, every wait bounded.
+// Plain client sockets for the network tests: 127.0.0.1 and ::1 only, every wait bounded.
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -16,15 +16,29 @@ namespace testsock {
 
 constexpr int kTimeoutSeconds = 10;
 
-/// A client socket connected to 127.0.0.1:port, closed by its destructor.
+/// A client socket connected to 127.0.0.1:port, or to [::1]:port when from is an IPv6 address,
+/// closed by its destructor.
 class TClient {
 public:
   /// from: the loopback address the connection comes from (127.0.0.1 unless given).
   explicit TClient(int port, const char* from = nullptr) {
-    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ipv6 = from != nullptr && std::string(from).find(':') != std::string::npos;
+    FFd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     timeval timeout{kTimeoutSeconds, 0};
     ::setsockopt(FFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::setsockopt(FFd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (ipv6) {
+      sockaddr_in6 local{};
+      local.sin6_family = AF_INET6;
+      ::inet_pton(AF_INET6, from, &local.sin6_addr);
+      sockaddr_in6 address{};
+      address.sin6_family = AF_INET6;
+      address.sin6_port = htons(static_cast<uint16_t>(port));
+      address.sin6_addr = in6addr_loopback;
+      FConnected = ::bind(FFd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                   ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+      return;
+    }
     if (from != nullptr) {
       sockaddr_in local{};
       local.sin_family = AF_INET;

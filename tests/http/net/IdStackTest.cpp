@@ -1,5 +1,6 @@
 #include "http/net/IdComponent.h"
 #include "http/net/IdException.h"
+#include "http/net/IdSocketHandle.h"
 #include "http/net/IdStackLinux.h"
 #include "support/TestSockets.h"
 
@@ -186,6 +187,53 @@ TEST(TIdStack, ExistsWhileAComponentLives) {
     EXPECT_EQ(GStack(), stack);
   }
   EXPECT_EQ(GStack(), nullptr);
+}
+
+// A machine without IPv6: the family is missing (the socket is refused) or switched off (the
+// bind to the unspecified address is refused). Either way the listening socket is IPv4.
+class TNoIPv6Stack : public TIdStackLinux {
+public:
+  explicit TNoIPv6Stack(int refusedAt) : FRefusedAt(refusedAt) {}
+  TIdStackSocketHandle SockCreate(int family, int type, int protocol) override {
+    if (family == Id_PF_INET6 && FRefusedAt == Id_WSAEAFNOSUPPORT) return Id_INVALID_SOCKET;
+    return TIdStackLinux::SockCreate(family, type, protocol);
+  }
+  int SockBind(TIdStackSocketHandle s, int family, const std::string& ip, int port) override {
+    if (family == Id_PF_INET6 && FRefusedAt == Id_WSAEADDRNOTAVAIL) return Id_SOCKET_ERROR;
+    return TIdStackLinux::SockBind(s, family, ip, port);
+  }
+
+private:
+  const int FRefusedAt;
+};
+
+TEST(TIdStack, AnyAddressVersionIsIPv4WithoutIPv6) {
+  TIdComponent use;
+  for (const int refusedAt : {Id_WSAEAFNOSUPPORT, Id_WSAEADDRNOTAVAIL}) {
+    SCOPED_TRACE(refusedAt);
+    TNoIPv6Stack stack(refusedAt);
+    EXPECT_EQ(stack.AnyAddressVersion(), Id_IPv4);
+  }
+}
+
+// An IPv6 socket takes IPv4 clients and names them dotted.
+TEST(TIdSocketHandle, IPv6HandleTakesIPv4ClientsNamedDotted) {
+  TIdComponent use;
+  if (GStack()->AnyAddressVersion() != Id_IPv6) GTEST_SKIP() << "this machine has no IPv6";
+  TIdSocketHandle listener;
+  listener.IPVersion = Id_IPv6;
+  listener.AllocateHandle();
+  listener.BindHandle();
+  listener.ListenOn(4);
+  EXPECT_EQ(listener.IP, "::");
+  for (const char* from : {"127.0.0.3", "::1"}) {
+    SCOPED_TRACE(from);
+    testsock::TClient client(listener.Port, from);
+    ASSERT_TRUE(client.Connected());
+    TIdSocketHandle accepted;
+    ASSERT_TRUE(accepted.AcceptFrom(listener.Handle()));
+    EXPECT_EQ(accepted.RemoteAddress(), from);
+  }
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ TEST_F(HttpCycleTest, SplitsTheRequestLine) {
     EXPECT_EQ(seen.Version, c.version);
     EXPECT_EQ(seen.RemoteIP, "127.0.0.1");
   }
-  EXPECT_EQ(Seen()[4].Host, "example.test");
+  EXPECT_EQ(Seen()[4].Host, "example.test:8");  // an absolute target's authority, port and all
   EXPECT_EQ(Seen()[5].QueryText, "y=1&z=2");
 }
 

@@ -180,6 +180,28 @@ TEST_F(TIdTCPServerTest, ReactivationListensOnTheNewDefaultPortOnly) {
   server.SetActive(false);
 }
 
+// Without a configured binding one socket takes both families, and names an IPv4 client by its
+// own dotted address, not the IPv4-mapped IPv6 one.
+TEST_F(TIdTCPServerTest, DefaultBindingServesIPv4AndIPv6OnOneSocket) {
+  TIdComponent use;
+  if (GStack()->AnyAddressVersion() != Id_IPv6) GTEST_SKIP() << "this machine has no IPv6";
+  TIdTCPServer server;
+  server.OnExecute = [](TIdPeerThread& thread) {
+    TIdTCPServerConnection& connection = *thread.Connection();
+    connection.WriteLine(connection.ClientAddress());
+    connection.CloseConnection();
+  };
+  const int port = testsock::FreePort();
+  server.SetDefaultPort(port);
+  server.SetActive(true);
+  ASSERT_EQ(server.Bindings().Count(), 1u);
+  EXPECT_EQ(server.Bindings()[0].IPVersion, Id_IPv6);
+  EXPECT_EQ(TClient(port).ReceiveAll(), "127.0.0.1\r\n");
+  EXPECT_EQ(TClient(port, "127.0.0.2").ReceiveAll(), "127.0.0.2\r\n");
+  EXPECT_EQ(TClient(port, "::1").ReceiveAll(), "::1\r\n");
+  server.SetActive(false);
+}
+
 TEST_F(TIdTCPServerTest, TakenPortRaisesCouldNotBindAndStaysInactive) {
   TIdComponent use;
   TIdSocketHandle taken;
