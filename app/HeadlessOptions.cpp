@@ -8,7 +8,7 @@
 const char* const kHeadlessUsage =
     "usage: velmora --headless [--port N] [--user NAME] [--password PASS | --password-file FILE]\n"
     "                          [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT]\n"
-    "                          [--access-log FILE] ROOT\n"
+    "                          [--access-log FILE] [--tls [--tls-cert FILE --tls-key FILE]] ROOT\n"
     "       velmora [ROOT]     (with a window)\n"
     "       velmora --help | --version\n";
 
@@ -32,6 +32,11 @@ const char* const kOptionHelp =
     "                         withheld on every route (default: every file)\n"
     "  --access-log FILE      append a combined-format access log to FILE (\"-\": standard output);\n"
     "                         SIGHUP reopens it\n"
+    "  --tls                  HTTPS on the same port: plain HTTP requests are redirected to it;\n"
+    "                         the certificate comes from a certificate authority of this user,\n"
+    "                         made the first time (http://ADDRESS:PORT/?ca gives it to devices)\n"
+    "  --tls-cert FILE        with --tls-key: use this certificate chain (PEM) instead\n"
+    "  --tls-key FILE         the private key (PEM) of --tls-cert\n"
     "  -h, --help             print this help\n"
     "  --version              print the version\n"
     "\n"
@@ -138,6 +143,23 @@ const TOptionRule kOptionRules[] = {
        o.IncludeSystem = true;
        return true;
      }},
+    {"--tls", false,
+     [](TOptions& o, const std::string&, std::string&) {
+       o.Tls = true;
+       return true;
+     }},
+    {"--tls-cert", true,
+     [](TOptions& o, const std::string& value, std::string&) {
+       o.TlsCert = value;
+       o.Tls = true;
+       return true;
+     }},
+    {"--tls-key", true,
+     [](TOptions& o, const std::string& value, std::string&) {
+       o.TlsKey = value;
+       o.Tls = true;
+       return true;
+     }},
     {"--ext", true,
      [](TOptions& o, const std::string& value, std::string&) {
        // A leading dot is forgiven.
@@ -214,6 +236,11 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, THeadlessOptions
   if (!options.Password.empty() && !options.PasswordFile.empty()) {
     error = Bilingual("--password と --password-file は同時に使えません",
                       "--password and --password-file exclude each other");
+    return false;
+  }
+  if (options.TlsCert.empty() != options.TlsKey.empty()) {
+    error = Bilingual("--tls-cert と --tls-key は一緒に指定してください",
+                      "--tls-cert and --tls-key go together");
     return false;
   }
   return true;

@@ -2,6 +2,7 @@
 
 #include "http/net/IdException.h"
 #include "http/net/IdStack.h"
+#include "http/server/IdServerIOHandlerSSL.h"
 #include "publish/LogLine.h"
 
 bool EndsConnectionQuietly(const std::exception& error) {
@@ -57,6 +58,18 @@ TPublishServer::~TPublishServer() {
 void TPublishServer::Start(int port) {
   httpd.SetDefaultPort(port);
   httpd.SetActive(true);
+}
+
+void TPublishServer::SetTls(const TTlsIdentity& identity) {
+  httpd.SetIOHandler(nullptr);
+  FTlsAcceptor.reset();
+  if (identity.Context) {
+    FTlsAcceptor = std::make_unique<TIdServerIOHandlerSSL>(identity.Context);
+    httpd.SetIOHandler(FTlsAcceptor.get());
+  }
+  // A TLS session costs a handshake: it is kept for the client's next requests.
+  httpd.KeepAlive = identity.Context != nullptr;
+  FHandler.SetAuthorityCertificate(identity.AuthorityDer);
 }
 
 void TPublishServer::Stop() { httpd.SetActive(false); }

@@ -1,6 +1,7 @@
 #include "publish/RequestHandler.h"
 
 #include "http/io/IdFileStream.h"
+#include "http/io/IdIOHandlerSocket.h"
 #include "http/net/IdException.h"
 #include "http/protocol/IdGlobal.h"
 #include "http/server/IdPeerThread.h"
@@ -17,6 +18,7 @@
 #include "publish/ListingPage.h"
 #include "publish/LogEscape.h"
 #include "publish/LogLine.h"
+#include "publish/SecureRoutes.h"
 #include "publish/UnitXML.h"
 #include "publish/WithheldRule.h"
 
@@ -122,6 +124,19 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   FLog.AppendLine(StampedLogLine(FFormats, platform::Now(), document + " " + ARequestInfo.RemoteIP));
   const std::string path = platform::ExpandFileName(settings.Root + document);
   const TWithheldRule rule = WithheldRuleOf(settings);
+
+  // The authority's certificate is public, and a phone must be able to fetch it before it can
+  // trust anything else here: it needs no login, and comes over plain HTTP too.
+  if (!FAuthorityDer.empty() && IsAuthorityRequest(ARequestInfo)) {
+    AnswerAuthority(AResponseInfo, FAuthorityDer);
+    return;
+  }
+  const auto* transport = dynamic_cast<const TIdIOHandlerSocket*>(AThread.Connection()->IOHandler());
+  if (transport != nullptr && transport->Transport() == TIdTransport::PlainOnSecurePort) {
+    const TIdSocketHandle* socket = transport->Endpoint();
+    AnswerSecureRedirect(ARequestInfo, AResponseInfo, socket->IP + ":" + std::to_string(socket->Port));
+    return;
+  }
 
   if (!PassesLogin(settings, ARequestInfo, AResponseInfo)) return;
 
