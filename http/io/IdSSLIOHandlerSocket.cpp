@@ -245,11 +245,25 @@ std::int64_t TIdSSLIOHandlerSocket::TransmitFile(int fileHandle, std::int64_t of
     if (sent >= 0) return sent;
     result = -1;
   } else {
-    // A write that must wait is retried with the same bytes, read again from the same offset.
+    // A block is read once and written as the socket takes it: a write that must wait is
+    // retried with the same bytes, and a partial one goes on from the rest of the block.
     if (!FFileBlock) FFileBlock = std::make_unique_for_overwrite<char[]>(kFileBlock);
-    const std::size_t got = platform::ReadFileAt(fileHandle, FFileBlock.get(), std::min(count, kFileBlock), offset);
-    if (got == 0) return 0;
-    result = SSL_write(FSession.get(), FFileBlock.get(), static_cast<int>(got));
+    if (fileHandle != FBlockFile || offset < FBlockOffset || offset >= FBlockOffset + FBlockSize) {
+      FBlockFile = fileHandle;
+      FBlockOffset = offset;
+      FBlockSize = static_cast<std::int64_t>(
+          platform::ReadFileAt(fileHandle, FFileBlock.get(), std::min(count, kFileBlock), offset));
+      if (FBlockSize == 0) {
+        FBlockFile = -1;
+        return 0;
+      }
+    }
+    const auto skip = static_cast<std::size_t>(offset - FBlockOffset);
+    const auto length = std::min<std::size_t>(count, static_cast<std::size_t>(FBlockSize) - skip);
+    result = SSL_write(FSession.get(), FFileBlock.get() + skip, static_cast<int>(length));
+    // A block used up is forgotten: the next answer may come from another file under the same
+    // descriptor number.
+    if (result > 0 && static_cast<std::size_t>(result) == length) FBlockFile = -1;
     if (result > 0) return result;
   }
   const int code = SSL_get_error(FSession.get(), result);

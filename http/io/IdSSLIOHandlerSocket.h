@@ -68,4 +68,7 @@ private:
   TClock::time_point FHandshakeEnd = TClock::time_point::max();
   bool FKernelSends = false;
   std::unique_ptr<char[]> FFileBlock;  // file blocks read for encryption, made on first use
+  int FBlockFile = -1;                 // the file, offset and size of the block it holds
+  std::int64_t FBlockOffset = 0;
+  std::int64_t FBlockSize = 0;
 };

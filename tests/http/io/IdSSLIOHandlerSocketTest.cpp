@@ -179,6 +179,35 @@ TEST_F(SSLIOHandlerTest, TlsSessionCarriesLinesAndFilesWholeAndEndsWithCloseNoti
   std::filesystem::remove(file);
 }
 
+// Two answers on one session from two files that get the same descriptor number in turn: the
+// second sends its own bytes, never what the block of the first still held.
+TEST_F(SSLIOHandlerTest, NextFileUnderTheSameDescriptorSendsItsOwnBytes) {
+  const auto folder = std::filesystem::temp_directory_path() / ("velmora-tls-fd-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "a") << std::string(100000, 'a');
+  std::ofstream(folder / "b") << std::string(100000, 'b');
+  testsock::TClient socket(FListener.Port);
+  auto client = std::async(std::launch::async, [&] {
+    TTlsClient tls(socket.Fd());
+    std::string all;
+    const bool ok = tls.Connect() && tls.Write("go\n") && tls.ReadAll(all);
+    socket.ShutdownSend();
+    return ok ? all : "failed";
+  });
+  TIdTCPConnection connection;
+  Accept(connection);
+  EXPECT_EQ(connection.ReadLine(), "go");
+  {
+    TIdReadOnlyFileStream first((folder / "a").string());
+    connection.WriteFileRange(first, 0, 50000, true);
+  }
+  TIdReadOnlyFileStream second((folder / "b").string());
+  connection.WriteFileRange(second, 10000, 20000, true);
+  connection.CloseGracefully(2000, 1024);
+  EXPECT_EQ(client.get(), std::string(50000, 'a') + std::string(20000, 'b'));
+  std::filesystem::remove_all(folder);
+}
+
 TEST_F(SSLIOHandlerTest, PlainFirstByteLeavesTheRequestWholeForPlainReads) {
   testsock::TClient client(FListener.Port);
   ASSERT_TRUE(client.Send("GET /a HTTP/1.1\r\nHost: x\r\n\r\n"));
