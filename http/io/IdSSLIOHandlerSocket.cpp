@@ -75,8 +75,6 @@ std::string TIdSSLIOHandlerSocket::Protocol() const {
   return std::string(reinterpret_cast<const char*>(name), name != nullptr ? length : 0);
 }
 
-bool TIdSSLIOHandlerSocket::Resumed() const { return FSession && SSL_session_reused(FSession.get()) == 1; }
-
 bool TIdSSLIOHandlerSocket::Settle(int ms) {
   const TClock::time_point end = EndAfter(ms);
   for (;;) {

@@ -39,12 +39,8 @@ public:
   void WaitWritable(int ms) override;
   TIdTransport Transport() const override;
 
-  /// Whether the session's records are encrypted by the kernel (SSL_sendfile then sends files).
-  bool KernelSends() const { return FKernelSends; }
   /// The ALPN protocol agreed on, empty when none.
   std::string Protocol() const;
-  /// Whether the session was resumed from an earlier one.
-  bool Resumed() const;
 
 private:
   enum class TState { Unseen, Plain, Handshake, Secure, Failed };
@@ -66,7 +62,7 @@ private:
   std::unique_ptr<ssl_st, void (*)(ssl_st*)> FSession;
   TState FState = TState::Unseen;
   TClock::time_point FHandshakeEnd = TClock::time_point::max();
-  bool FKernelSends = false;
+  bool FKernelSends = false;  // the kernel encrypts what is sent: files go by SSL_sendfile
   std::unique_ptr<char[]> FFileBlock;  // file blocks read for encryption, made on first use
   int FBlockFile = -1;                 // the file, offset and size of the block it holds
   std::int64_t FBlockOffset = 0;
