@@ -84,6 +84,8 @@ check "curl follows the redirect to the file" test "$(secure -L "$http/hello.txt
 openssl x509 -in "$tls_dir/ca.crt" -outform DER -out "$work/ca.der"
 check "/?ca answers the authority over plain HTTP" cmp -s <(fetch "$http/?ca") "$work/ca.der"
 check "/?ca answers the authority over TLS" cmp -s <(secure "$https/?ca") "$work/ca.der"
+check "the fingerprint is the SHA-256 of what /?ca answers" \
+  test "$(fetch "$http/?ca" | sha256sum | cut -d' ' -f1)" = "$(tr -d : <<<"$fingerprint" | tr A-F a-f)"
 check "/?ca is application/x-x509-ca-cert" grep -qi "^content-type: application/x-x509-ca-cert" <<<"$(fetch -sI "$http/?ca")"
 
 # Answers over TLS
