@@ -109,9 +109,13 @@ stop_server
 
 # A second start: the same authority and the same server certificate
 cp "$tls_dir/server.crt" "$work/server-before.crt"
-start_tls_server --tls
+start_tls_server --tls --user ann --password secret
 check "a second start keeps the server certificate" cmp -s "$tls_dir/server.crt" "$work/server-before.crt"
 check "a second start prints the same fingerprint" grep -qx "CA SHA-256: $fingerprint" "$work/server.log"
+# Phones fetch the authority before they can log in: it needs no password, files still do.
+check "with a password /?ca still answers without one" cmp -s <(fetch "http://127.0.0.1:$port/?ca") "$work/ca.der"
+check "with a password a file still asks for it" \
+  test "$(secure -o /dev/null -w '%{http_code}' "https://127.0.0.1:$port/hello.txt")" = 401
 stop_server
 
 # The same answers over plain HTTP, from a server without TLS
