@@ -16,6 +16,7 @@
 #include "app/ListenFailure.h"
 #include "app/OperatorText.h"
 #include "app/RootArgument.h"
+#include "app/TlsStart.h"
 #include "platform/AppendFile.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
@@ -100,11 +101,17 @@ TPublishSettings SettingsFrom(const THeadlessOptions& options, std::string root,
   return settings;
 }
 
-// Where the server can be reached, one URL a line, as the window's address list shows them.
-void LogAddresses(ILogSink& log, int port) {
+// Where the server can be reached, one URL a line, as the window's address list shows them;
+// with TLS, the secure addresses, then the authority's fingerprint and where devices fetch it.
+void LogAddresses(ILogSink& log, int port, const TTlsIdentity& tls) {
   const std::vector<std::string> addresses = HostAddresses();
-  for (std::size_t index = 0; index < addresses.size() && index < kMaxAddressEntries; ++index)
-    log.AppendLine(BrowseAddress(AddressEntry(addresses[index], true, port)));
+  for (std::size_t index = 0; index < addresses.size() && index < kMaxAddressEntries; ++index) {
+    const std::string entry = BrowseAddress(AddressEntry(addresses[index], true, port));
+    log.AppendLine(tls.Context ? SecureAddress(entry) : entry);
+  }
+  if (tls.AuthorityDer.empty()) return;
+  log.AppendLine("CA SHA-256: " + tls.AuthorityFingerprint);
+  log.AppendLine(AuthorityAddress(addresses.empty() ? std::string("127.0.0.1") : addresses.front(), port));
 }
 
 // Serves on port until SIGINT or SIGTERM arrives; SIGHUP opens the access log file anew. The
@@ -124,6 +131,17 @@ int Serve(int port, const THeadlessOptions& options, const TPublishSettings& pub
       accessLog->AppendLine(AccessLogLine(request, outcome));
     };
   }
+  TTlsIdentity tls;
+  if (options.Tls) {
+    try {
+      tls = StartTlsIdentity(options.TlsCert, options.TlsKey);
+    } catch (const std::exception& error) {
+      log.AppendLine(ExceptionLogLine(error));
+      PrintError("velmora: " + TlsFailureText(error));
+      return 1;
+    }
+    server.SetTls(tls);
+  }
   try {
     server.Start(port);
   } catch (const std::exception& error) {
@@ -132,7 +150,7 @@ int Serve(int port, const THeadlessOptions& options, const TPublishSettings& pub
     return 1;
   }
   log.AppendLine(StartLogLine(formats, platform::Now()));
-  LogAddresses(log, port);
+  LogAddresses(log, port, tls);
 
   int received = 0;
   while (sigwait(&signals, &received) == 0 && received == SIGHUP) {

@@ -8,7 +8,8 @@
 const char* const kHeadlessUsage =
     "usage: velmora --headless [--port N] [--user NAME] [--password PASS | --password-file FILE]\n"
     "                          [--exclude-readonly] [--include-hidden] [--include-system] [--ext EXT]\n"
-    "                          [--access-log FILE] [--keep-alive] ROOT\n"
+    "                          [--access-log FILE] [--keep-alive]\n"
+    "                          [--tls [--tls-cert FILE --tls-key FILE]] ROOT\n"
     "       velmora [ROOT]     (with a window)\n"
     "       velmora --help | --version\n";
 
@@ -34,6 +35,11 @@ const char* const kOptionHelp =
     "                         SIGHUP reopens it\n"
     "  --keep-alive           keep connections open for further requests, closed after 5 s idle\n"
     "                         or 100 requests (default: one request per connection)\n"
+    "  --tls                  HTTPS on the same port: plain HTTP requests are redirected to it;\n"
+    "                         the certificate comes from a certificate authority of this user,\n"
+    "                         made the first time (http://ADDRESS:PORT/?ca gives it to devices)\n"
+    "  --tls-cert FILE        with --tls-key: use this certificate chain (PEM) instead\n"
+    "  --tls-key FILE         the private key (PEM) of --tls-cert\n"
     "  -h, --help             print this help\n"
     "  --version              print the version\n"
     "\n"
@@ -145,6 +151,23 @@ const TOptionRule kOptionRules[] = {
        o.KeepAlive = true;
        return true;
      }},
+    {"--tls", false,
+     [](TOptions& o, const std::string&, std::string&) {
+       o.Tls = true;
+       return true;
+     }},
+    {"--tls-cert", true,
+     [](TOptions& o, const std::string& value, std::string&) {
+       o.TlsCert = value;
+       o.Tls = true;
+       return true;
+     }},
+    {"--tls-key", true,
+     [](TOptions& o, const std::string& value, std::string&) {
+       o.TlsKey = value;
+       o.Tls = true;
+       return true;
+     }},
     {"--ext", true,
      [](TOptions& o, const std::string& value, std::string&) {
        // A leading dot is forgiven.
@@ -221,6 +244,11 @@ bool ParseHeadlessOptions(const std::vector<std::string>& args, THeadlessOptions
   if (!options.Password.empty() && !options.PasswordFile.empty()) {
     error = Bilingual("--password と --password-file は同時に使えません",
                       "--password and --password-file exclude each other");
+    return false;
+  }
+  if (options.TlsCert.empty() != options.TlsKey.empty()) {
+    error = Bilingual("--tls-cert と --tls-key は一緒に指定してください",
+                      "--tls-cert and --tls-key go together");
     return false;
   }
   return true;

@@ -18,6 +18,9 @@ struct THeadlessOptions {
   std::string Root;       // as given; empty when none was
   std::string AccessLog;  // the access log's file, "-" for standard output; empty: none
   bool KeepAlive = false;  // connections carry further requests
+  bool Tls = false;       // HTTPS and plain HTTP on the same port
+  std::string TlsCert;    // the operator's certificate chain (PEM); empty: the local authority's
+  std::string TlsKey;     // its private key (PEM)
   bool Help = false;
   bool Version = false;
 
@@ -45,5 +48,6 @@ TRunMode RunModeOf(const std::vector<std::string>& args);
 /// after "=" (--port=8080); after "--" every argument is the root. Returns false, with the
 /// reason in error (one line, UTF-8, Japanese with the English beside it), for an unknown
 /// option, an option without its value or with one it does not take, a port outside 1..65535,
-/// both password forms at once, or more than one root.
+/// both password forms at once, --tls-cert without --tls-key or the other way round, or more
+/// than one root. --tls-cert and --tls-key turn --tls on.
 bool ParseHeadlessOptions(const std::vector<std::string>& args, THeadlessOptions& options, std::string& error);

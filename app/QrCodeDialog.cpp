@@ -37,7 +37,7 @@ QImage QrCodeImage(const TQrCode& code, int moduleSize) {
   return image;
 }
 
-TQrCodeDialog::TQrCodeDialog(const QString& address, QWidget* parent) : QDialog(parent) {
+TQrCodeDialog::TQrCodeDialog(const QString& address, QWidget* parent, const QString& note) : QDialog(parent) {
   setObjectName("DialogQR");
   setWindowTitle("QRコード");
   const TQrCode code = EncodeQrCode(address.toStdString());
@@ -58,6 +58,14 @@ TQrCodeDialog::TQrCodeDialog(const QString& address, QWidget* parent) : QDialog(
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(picture);
   layout->addWidget(text);
+  if (!note.isEmpty()) {
+    auto* noteLabel = new QLabel(note, this);
+    noteLabel->setObjectName("LabelNote");
+    noteLabel->setAlignment(Qt::AlignCenter);
+    noteLabel->setWordWrap(true);
+    noteLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(noteLabel);
+  }
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }

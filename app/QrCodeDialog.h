@@ -12,9 +12,9 @@
 /// of four modules, which readers need to find the code. A null image for an empty code.
 QImage QrCodeImage(const TQrCode& code, int moduleSize);
 
-/// Shows the QR code of one address. Window's thread only.
+/// Shows the QR code of one address, and a note below it when given. Window's thread only.
 class TQrCodeDialog : public QDialog {
   Q_OBJECT
 public:
-  TQrCodeDialog(const QString& address, QWidget* parent = nullptr);
+  TQrCodeDialog(const QString& address, QWidget* parent = nullptr, const QString& note = {});
 };

@@ -26,6 +26,7 @@
 #include "app/ListenFailure.h"
 #include "app/PortSpinBox.h"
 #include "app/QrCodeDialog.h"
+#include "app/TlsStart.h"
 #include "app/RootArgument.h"
 #include "platform/DateTime.h"
 #include "platform/Text.h"
@@ -211,6 +212,8 @@ void TFormMain::CreateExtendTab(int defaultPort) {
   PlaceLabel(GroupUserAuth, "Label4", "パスワード", 16, 42);
   EditPassword = Place(new QLineEdit(GroupUserAuth), "EditPassword", 88, 40, 137, 20);
   EditPassword->setEchoMode(QLineEdit::Password);
+  CheckHttps = PlaceCheck(GroupAuth, "CheckHttps", "HTTPS", 16, 62, 81, 17, false);
+  CheckHttps->setToolTip("HTTPS（暗号化）で公開します。平文の要求は https:// へ転送されます");
 }
 
 void TFormMain::ConnectHandlers() {
@@ -300,6 +303,17 @@ void TFormMain::ButtonExecClick() {
     return;
   }
   const int port = SpinPort->Commit();
+  TTlsIdentity tls;
+  if (CheckHttps->isChecked()) {
+    try {
+      tls = StartTlsIdentity({}, {});
+    } catch (const std::exception& error) {
+      FLogSink.AppendLine(ExceptionLogLine(error));
+      ShowMessage(QString::fromStdString(TlsFailureText(error)));
+      return;
+    }
+  }
+  FServer.SetTls(tls);
   try {
     FServer.Start(port);
   } catch (const std::exception& error) {
@@ -314,11 +328,21 @@ void TFormMain::ButtonExecClick() {
   FillAddressList(true);
   // Where a client should go: the first entry of the address list, with the port listened on.
   const std::string first = HostAddress(0);
-  const QString address = first.empty() ? QString() : QString::fromStdString(AddressEntry(first, true, port));
+  QString address;
+  if (!first.empty()) {
+    const std::string entry = AddressEntry(first, true, port);
+    address = QString::fromStdString(tls.Context ? SecureAddress(entry) : entry);
+  }
   ShowMessage(address);
   if (ComboAddress->currentText().trimmed().isEmpty())
     ComboAddress->setEditText(address);
   FLogSink.AppendLine(StartLogLine(FFormats, platform::Now()));
+  if (!tls.AuthorityDer.empty()) {
+    FAuthorityAddress = QString::fromStdString(AuthorityAddress(first.empty() ? "127.0.0.1" : first, port));
+    FAuthorityFingerprint = QString::fromStdString(tls.AuthorityFingerprint);
+    FLogSink.AppendLine("CA SHA-256: " + tls.AuthorityFingerprint);
+    FLogSink.AppendLine(FAuthorityAddress.toStdString());
+  }
 }
 
 void TFormMain::ButtonStopClick() {
@@ -331,6 +355,8 @@ void TFormMain::ButtonStopClick() {
   }
   applyRunningState(false);
   ShowMessage({});
+  FAuthorityAddress.clear();
+  FAuthorityFingerprint.clear();
   FLogSink.AppendLine(StopLogLine(FFormats, platform::Now()));
 }
 
@@ -358,9 +384,13 @@ void TFormMain::ShowAddressMenu(QWidget* source, const QPoint& position) {
   const bool any = !PhoneAddress().isEmpty();
   showCode->setEnabled(any);
   copy->setEnabled(any);
+  QAction* showAuthority = new QAction("CA証明書のQRコードを表示", menu);
+  showAuthority->setObjectName("ActionAuthorityQR");
+  showAuthority->setEnabled(!FAuthorityAddress.isEmpty());
   connect(showCode, &QAction::triggered, this, &TFormMain::ShowQrCode);
   connect(copy, &QAction::triggered, this, &TFormMain::CopyAddress);
-  menu->insertActions(first, {showCode, copy});
+  connect(showAuthority, &QAction::triggered, this, &TFormMain::ShowAuthorityQrCode);
+  menu->insertActions(first, {showCode, copy, showAuthority});
   menu->insertSeparator(first);
   menu->popup(source->mapToGlobal(position));
 }
@@ -370,6 +400,15 @@ void TFormMain::ShowQrCode() {
   if (address.isEmpty())
     return;
   auto* dialog = new TQrCodeDialog(address, this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->open();
+}
+
+void TFormMain::ShowAuthorityQrCode() {
+  if (FAuthorityAddress.isEmpty())
+    return;
+  const QString note = "この端末で開いてCA証明書をインストールし、指紋を確かめてください\nSHA-256: " + FAuthorityFingerprint;
+  auto* dialog = new TQrCodeDialog(FAuthorityAddress, this, note);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->open();
 }

@@ -78,6 +78,9 @@ private:
   void EditAddressDblClick();
   void ShowAddressMenu(QWidget* source, const QPoint& position);
   void ShowQrCode();
+  /// The QR code of http://ADDRESS:PORT/?ca with the authority's fingerprint; while serving
+  /// HTTPS from the local authority.
+  void ShowAuthorityQrCode();
   void CopyAddress();
 
   void CreateControls(int defaultPort);
@@ -115,9 +118,12 @@ private:
   QGroupBox* GroupUserAuth = nullptr;
   QLineEdit* EditUserName = nullptr;
   QLineEdit* EditPassword = nullptr;
+  QCheckBox* CheckHttps = nullptr;  // HTTPS and plain HTTP on the same port, from the next start
 
   TAddressSource FAddressSource;
   std::string FRoot;  // the root as chosen or given, in the system code page; EditRoot shows it
+  QString FAuthorityAddress;      // while serving HTTPS from the local authority: where /?ca is
+  QString FAuthorityFingerprint;  // and the authority's SHA-256 fingerprint
   TSettingsSnapshot FSettings;
   const platform::TRegionalFormats FFormats = platform::TRegionalFormats::FromLocale();
   TWindowLogSink FLogSink;

@@ -29,6 +29,7 @@ import urllib.parse
 from archives import link_big_file, measure_archives
 from crowds import IdleCrowd, crowd_download_mb_per_s
 from thumbnails import measure_thumbnails
+from tls import make_certificate, measure_tls, nginx_tls_conf
 
 LOOPBACK = "127.0.0.1"
 KIB = 1024
@@ -53,6 +54,7 @@ class Settings:
         self.big_bytes = 64 * MIB if quick else 1024 * MIB
         self.tree_files = 10_000 if quick else 100_000
         self.crowd_seconds = 2 if quick else 5
+        self.certificate = None  # (chain, key) that both HTTPS servers present
 
 
 def log(text):
@@ -199,6 +201,9 @@ class Server:
         self.name = name
         self.port = port
         self.process = process
+        self.address = LOOPBACK
+        self.tls = None        # the same server software serving HTTPS, for the TLS rows
+        self.keepalive = None  # the same serving plain HTTP with persistent connections
 
     def url(self, path, query=""):
         return f"http://{LOOPBACK}:{self.port}/{urllib.parse.quote(path)}" + \
@@ -232,12 +237,12 @@ class Server:
         return ticks / os.sysconf("SC_CLK_TCK")
 
 
-def start_velmora(binary, data, temp, processes):
+def start_velmora(binary, data, temp, processes, options=(), name="velmora"):
     port = free_port()
-    log_path = os.path.join(temp, "velmora.log")
+    log_path = os.path.join(temp, f"{name}.log")
     with open(log_path, "wb") as output:
-        process = processes.start("velmora", [binary, "--headless", "--port", str(port),
-                                              "--include-hidden", data], output)
+        process = processes.start(name, [binary, "--headless", "--port", str(port),
+                                         "--include-hidden", *options, data], output)
     try:
         wait_for_port(port, process, "velmora", log_path)
     except Failure as failure:
@@ -274,9 +279,10 @@ http {{
 """
 
 
-def start_nginx(nginx, data, temp, processes):
+def start_nginx(nginx, data, temp, processes, tls=None):
+    """nginx as configured above, or with tls (chain, key) serving HTTPS alone."""
     port = free_port()
-    folder = os.path.join(temp, "nginx")
+    folder = os.path.join(temp, "nginx-tls" if tls else "nginx")
     os.mkdir(folder)
     # As root, the workers would otherwise drop to "nobody"; as anyone else nginx stays as is.
     user = ""
@@ -284,8 +290,9 @@ def start_nginx(nginx, data, temp, processes):
         user = f"user {pwd.getpwuid(os.geteuid()).pw_name} {grp.getgrgid(os.getegid()).gr_name};"
     mime = "include /etc/nginx/mime.types;" if os.path.exists("/etc/nginx/mime.types") else ""
     conf = os.path.join(folder, "nginx.conf")
-    write_file(conf, NGINX_CONF.format(folder=folder, user=user, mime=mime, address=LOOPBACK,
-                                       port=port, root=data).encode())
+    text = nginx_tls_conf(folder, port, LOOPBACK, data, *tls) if tls else \
+        NGINX_CONF.format(folder=folder, user=user, mime=mime, address=LOOPBACK, port=port, root=data)
+    write_file(conf, text.encode())
     log_path = os.path.join(folder, "error.log")
     with open(os.path.join(folder, "stderr.log"), "wb") as output:
         # -e: the error log before the configuration is read goes to our folder too.
@@ -297,11 +304,12 @@ def start_nginx(nginx, data, temp, processes):
 
 # --- single measurements --------------------------------------------------------------------
 
-def curl(url, out, fields, timeout=600):
+def curl(url, out, fields, timeout=600, options=()):
     """Runs curl once; returns the values of the --write-out fields."""
     result = subprocess.run(
-        ["curl", "-sS", "--noproxy", "*", "-o", out, "-w", " ".join(f"%{{{f}}}" for f in fields),
-         url], capture_output=True, text=True, timeout=timeout)
+        ["curl", "-sS", "--noproxy", "*", *options, "-o", out, "-w",
+         " ".join(f"%{{{f}}}" for f in fields), url], capture_output=True, text=True,
+        timeout=timeout)
     if result.returncode != 0:
         raise Failure(f"curl {url} failed: {result.stderr.strip()}")
     return result.stdout.split()
@@ -313,8 +321,10 @@ UNIT_MS = {"us": 0.001, "ms": 1.0, "s": 1000.0, "m": 60_000.0}
 class Wrk:
     """One wrk run: requests per second, 99th percentile latency and the errors it saw."""
 
-    def __init__(self, url, seconds):
-        argv = ["wrk", "-t1", "-c32", f"-d{seconds}s", "-H", "Connection: close", "--latency", url]
+    def __init__(self, url, seconds, close=True):
+        argv = ["wrk", "-t1", "-c32", f"-d{seconds}s", "--latency", url]
+        if close:
+            argv[4:4] = ["-H", "Connection: close"]
         result = subprocess.run(argv, capture_output=True, text=True, timeout=seconds + 60)
         out = result.stdout
         if result.returncode != 0 or "Requests/sec" not in out:
@@ -330,9 +340,9 @@ class Wrk:
             (int(non2xx.group(1)) if non2xx else 0)
 
 
-def download_mb_per_s(url, size):
+def download_mb_per_s(url, size, options=()):
     speed, received, status = curl(url, "/dev/null",
-                                   ["speed_download", "size_download", "http_code"])
+                                   ["speed_download", "size_download", "http_code"], options=options)
     if status != "200" or int(received) != size:
         raise Failure(f"{url}: status {status}, {received} of {size} bytes")
     return float(speed) / 1e6
@@ -452,6 +462,11 @@ ROWS = [
     ("tree_tar_s", "the tree as tar, s (vs tar cf | cat)", ("<=", 1.0, "tar_pipe_s")),
     ("tree_zip_s", "the tree as zip, checksums warm, s", None),
     ("tree_archive_rss", "peak RSS while sending the tree's archives, MB", None),
+    # HTTPS, both servers presenting the same certificate, and persistent plain HTTP
+    ("tls_small_rps", "HTTPS small file, keep-alive, requests/s", (">=", 1.0, "nginx")),
+    ("tls_conn_rps", "HTTPS new connections (full handshakes) per s", (">=", 0.9, "nginx")),
+    ("tls_big_mbs", "HTTPS big file, MB/s", (">=", 0.95, "nginx")),
+    ("ka_small_rps", "HTTP keep-alive small file, requests/s", (">=", 1.0, "nginx")),
 ]
 # Figures kept for the notes and targets only.
 NOTE_KEYS = ("idle2k_held", "tar_pipe_s")
@@ -505,6 +520,14 @@ def measure(server, data, settings, figures, notes):
     mine["crowd_mbs"].append(crowd_download_mb_per_s(
         (LOOPBACK, server.port), "/" + BIG_FILE, settings.big_bytes, DOWNLOADERS,
         settings.crowd_seconds))
+    tls_figures, kernel = measure_tls(server, SMALL_FILE, BIG_FILE, settings.big_bytes, settings,
+                                      Wrk, download_mb_per_s, settings.certificate[0])
+    for key, value in tls_figures.items():
+        mine[key].append(value)
+    if kernel and f"{server.name}, HTTPS big file: {kernel}" not in notes:
+        notes.append(f"{server.name}, HTTPS big file: {kernel}")
+    log(f"  {server.name:8} HTTPS: " + ", ".join(f"{key} {value:.0f}"
+                                                 for key, value in tls_figures.items()))
     for key, count in (("idle", IDLE_CONNECTIONS), ("idle2k", CROWD_CONNECTIONS)):
         rss, pss, held = idle_memory_kib(server, count)
         mine[f"{key}_rss"].append(rss * KIB / 1e6)
@@ -708,16 +731,30 @@ def main():
         tree_files = build_tree(data, settings)
         warm_page_cache(data, os.path.join(data, TREE_DIR))
         servers = []
+        settings.certificate = make_certificate(temp)
+        notes = []
         if arguments.only != "nginx":
-            servers.append(start_velmora(os.path.abspath(arguments.binary), data, temp,
-                                         processes))
+            binary = os.path.abspath(arguments.binary)
+            velmora = start_velmora(binary, data, temp, processes)
+            velmora.tls = start_velmora(binary, data, temp, processes, name="velmora-tls",
+                                        options=("--tls-cert", settings.certificate[0],
+                                                 "--tls-key", settings.certificate[1]))
+            try:
+                velmora.keepalive = start_velmora(binary, data, temp, processes,
+                                                  name="velmora-keepalive",
+                                                  options=("--keep-alive",))
+            except Failure:
+                notes.append("this velmora has no --keep-alive: its keep-alive row is empty")
+            servers.append(velmora)
         if arguments.only != "velmora":
-            servers.append(start_nginx(nginx, data, temp, processes))
+            reference = start_nginx(nginx, data, temp, processes)
+            reference.tls = start_nginx(nginx, data, temp, processes, tls=settings.certificate)
+            reference.keepalive = reference  # nginx keeps connections open by default
+            servers.append(reference)
         for server in servers:
             check_answers(server, data, temp, tree_files)
         figures = {name: {key: [] for key in [row[0] for row in ROWS] + list(NOTE_KEYS)}
                    for name in ("velmora", "nginx")}
-        notes = []
         for number in range(settings.rounds):
             log(f"round {number + 1} of {settings.rounds}")
             for server in (servers if number % 2 == 0 else servers[::-1]):

@@ -13,6 +13,14 @@
 
 namespace platform {
 
+std::string UserDataFolder() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/share/";
+  return {};
+}
+
 std::string UserCacheFolder() {
   const char* xdg = std::getenv("XDG_CACHE_HOME");
   if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/";

@@ -16,6 +16,10 @@ std::string UserCacheFolder();
 /// Any thread.
 std::string UserCacheFolder(const std::string& name);
 
+/// The user's data folder with a trailing "/": $XDG_DATA_HOME when it is an absolute path, else
+/// $HOME/.local/share/; empty when neither is set. Any thread.
+std::string UserDataFolder();
+
 /// Creates path and every missing folder above it, the new ones with mode 0700. Returns whether
 /// path is a folder afterwards. Any thread.
 bool ForceFolders(const std::string& path);

@@ -78,8 +78,12 @@ void TReadOnlyFile::Close() {
 }
 
 std::size_t TReadOnlyFile::ReadAt(void* buffer, std::size_t count, std::int64_t offset) const {
+  return ReadFileAt(FHandle, buffer, count, offset);
+}
+
+std::size_t ReadFileAt(int handle, void* buffer, std::size_t count, std::int64_t offset) {
   for (;;) {
-    const ssize_t n = ::pread(FHandle, buffer, count, static_cast<off_t>(offset));
+    const ssize_t n = ::pread(handle, buffer, count, static_cast<off_t>(offset));
     if (n == -1 && errno == EINTR) continue;
     return n <= 0 ? 0 : static_cast<std::size_t>(n);
   }

@@ -55,4 +55,8 @@ private:
   std::string FError;
 };
 
+/// Up to count bytes of the open file handle from offset; 0 at the end of the file and when the
+/// read fails. Any thread.
+std::size_t ReadFileAt(int handle, void* buffer, std::size_t count, std::int64_t offset);
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include "http/net/IdException.h"
 #include "http/net/IdStack.h"
+#include "http/server/IdServerIOHandlerSSL.h"
 #include "publish/LogLine.h"
 
 bool EndsConnectionQuietly(const std::exception& error) {
@@ -56,8 +57,19 @@ TPublishServer::~TPublishServer() {
 
 void TPublishServer::Start(int port) {
   httpd.SetDefaultPort(port);
-  httpd.KeepAlive = KeepAlive;
+  // A TLS session costs a handshake: it is always kept for the client's next requests.
+  httpd.KeepAlive = KeepAlive || FTlsAcceptor != nullptr;
   httpd.SetActive(true);
+}
+
+void TPublishServer::SetTls(const TTlsIdentity& identity) {
+  httpd.SetIOHandler(nullptr);
+  FTlsAcceptor.reset();
+  if (identity.Context) {
+    FTlsAcceptor = std::make_unique<TIdServerIOHandlerSSL>(identity.Context);
+    httpd.SetIOHandler(FTlsAcceptor.get());
+  }
+  FHandler.SetAuthorityCertificate(identity.AuthorityDer);
 }
 
 void TPublishServer::Stop() { httpd.SetActive(false); }

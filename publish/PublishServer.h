@@ -10,6 +10,9 @@
 #include "platform/RegionalFormats.h"
 #include "publish/PublishSettings.h"
 #include "publish/RequestHandler.h"
+#include "publish/TlsIdentity.h"
+
+class TIdServerIOHandlerSSL;
 
 /// Whether an error that ended a connection only means that the client went away or the server
 /// is stopping, which is not worth a log line: every EIdSilentException (a graceful close among
@@ -35,6 +38,10 @@ public:
   /// (EIdCouldNotBindSocket when the port is taken, EIdSocketError 10013 without the right to
   /// bind it); the server then stays stopped.
   void Start(int port);
+  /// Serves TLS and plain HTTP on the same port from the next Start (an identity without a
+  /// context: plain HTTP only). With TLS, connections stay open for further requests, and
+  /// "/?ca" answers the identity's authority certificate when it has one. Only while stopped.
+  void SetTls(const TTlsIdentity& identity);
   /// Stops listening, closes every connection and waits up to httpd.TerminateWaitTime for the
   /// connection threads. Throws EIdTerminateThreadTimeout when some still run; the server then
   /// counts as active, and a later Stop (or the destructor) waits again. Nothing when stopped.
@@ -43,12 +50,13 @@ public:
 
   TIdMimeTable MimeTypes;  // filled at construction, only read while serving
   // Connections carry further requests (httpd.KeepAlive) from the next Start on; off, each
-  // carries one.
+  // carries one, unless TLS is on.
   bool KeepAlive = false;
 
 private:
   TRequestHandler FHandler;
   TIdThreadMgrPool FThreads;  // connection threads kept for the next connections
+  std::unique_ptr<TIdServerIOHandlerSSL> FTlsAcceptor;  // given to httpd while TLS is on
 
 public:
   // Declared last, so destroyed first: every connection thread has ended (see the destructor)

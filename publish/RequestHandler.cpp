@@ -1,6 +1,7 @@
 #include "publish/RequestHandler.h"
 
 #include "http/io/IdFileStream.h"
+#include "http/io/IdIOHandlerSocket.h"
 #include "http/net/IdException.h"
 #include "http/net/IdIPAddress.h"
 #include "http/protocol/IdGlobal.h"
@@ -19,6 +20,7 @@
 #include "publish/ListingPage.h"
 #include "publish/LogEscape.h"
 #include "publish/LogLine.h"
+#include "publish/SecureRoutes.h"
 #include "publish/UnitXML.h"
 #include "publish/WithheldRule.h"
 
@@ -91,8 +93,9 @@ std::string FolderLocation(const std::string& document, const std::string& query
   return location;
 }
 
-std::string AbsoluteLocation(const std::string& host, const std::string& path) {
-  return TIdURI::IsHostAndPort(host) ? "http://" + host + path : path;
+std::string AbsoluteLocation(bool secure, const std::string& host, const std::string& path) {
+  if (!TIdURI::IsHostAndPort(host)) return path;
+  return (secure ? "https://" : "http://") + host + path;
 }
 
 bool SameSecret(std::string_view a, std::string_view b) {
@@ -129,6 +132,21 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
   const std::string path = platform::ExpandFileName(settings.Root + document);
   const TWithheldRule rule = WithheldRuleOf(settings);
 
+  // The authority's certificate is public, and a phone must be able to fetch it before it can
+  // trust anything else here: it needs no login, and comes over plain HTTP too.
+  if (!FAuthorityDer.empty() && IsAuthorityRequest(ARequestInfo)) {
+    AnswerAuthority(AResponseInfo, FAuthorityDer);
+    return;
+  }
+  const auto* transport = dynamic_cast<const TIdIOHandlerSocket*>(AThread.Connection()->IOHandler());
+  if (transport != nullptr && transport->Transport() == TIdTransport::PlainOnSecurePort) {
+    const TIdSocketHandle* socket = transport->Endpoint();
+    const std::string host = IsIPv6Literal(socket->IP) ? "[" + socket->IP + "]" : socket->IP;
+    AnswerSecureRedirect(ARequestInfo, AResponseInfo, host + ":" + std::to_string(socket->Port));
+    return;
+  }
+  const bool secure = transport != nullptr && transport->Transport() == TIdTransport::Secure;
+
   if (!PassesLogin(settings, ARequestInfo, AResponseInfo)) return;
 
   // Outside the root, or below a withheld folder, a path is told apart from a missing one by
@@ -155,7 +173,7 @@ void TRequestHandler::httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo
     // The listing's links are relative to the folder: a browser must stand in it to follow them.
     AResponseInfo.SetStatusCode(301);
     AResponseInfo.Location =
-        AbsoluteLocation(ARequestInfo.Host, FolderLocation(ARequestInfo.Document, ARequestInfo.QueryText));
+        AbsoluteLocation(secure, ARequestInfo.Host, FolderLocation(ARequestInfo.Document, ARequestInfo.QueryText));
     AResponseInfo.BodyText = AResponseInfo.StatusPage();
     AResponseInfo.ContentType = "text/html";
   } else if (const auto format = ArchiveFormatOf(ARequestInfo.QueryText);

@@ -54,6 +54,11 @@ public:
   /// them with status 500.
   void httpdCommandGet(TIdPeerThread& AThread, TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo);
 
+  /// The certificate (DER) that "/?ca" answers, on every transport and without a login; empty:
+  /// no such route. A plain request on a port that speaks TLS is redirected to https:// either
+  /// way. Only while the server is stopped.
+  void SetAuthorityCertificate(std::string certificateDer) { FAuthorityDer = std::move(certificateDer); }
+
 private:
   // Whether the request may go on past the password: true without one, or with the right
   // credentials; else the response holds the challenge, or the 429 of a locked-out address.
@@ -97,6 +102,7 @@ private:
   TTempSpace FTempSpace;
   TThumbnailService FThumbnails;
   TCrcCache FCrcCache;
+  std::string FAuthorityDer;  // set while stopped, only read while serving
 };
 
 /// The Location of the redirect for a folder requested without its trailing "/": document (the

@@ -6,7 +6,8 @@ VELMORA_TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELMORA_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libxml2-dev libisal-dev
   libarchive-dev libarchive-tools unzip p7zip-full tar curl wget goaccess
   qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic libqrencode-dev zbar-tools desktop-file-utils
-  chromium python3-websocket libjpeg62-turbo-dev libpng-dev libwebp-dev libgif-dev ffmpegthumbnailer)
+  chromium python3-websocket libjpeg62-turbo-dev libpng-dev libwebp-dev libgif-dev ffmpegthumbnailer
+  libssl-dev openssl libnss3-tools)
 # The fuzz targets need clang and its libFuzzer and sanitizer runtimes (scripts/fuzz, scripts/test).
 VELMORA_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 VELMORA_FUZZ_CXX=clang++-14

@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+/// What a connection's transport is: a plain socket, a TLS session, or plain bytes on a port
+/// that speaks TLS (a client that should be sent to the secure address).
+enum class TIdTransport { Plain, Secure, PlainOnSecurePort };
+
 /// Moves bytes between a connection and its transport. Used by the connection's thread; Close()
 /// may also come from another thread, under the connection's lock.
 class TIdIOHandler : public TIdComponent {
@@ -31,4 +35,18 @@ public:
   virtual void ShutdownSend() = 0;
   /// Bytes sent or -1. Throws EIdClosedSocket when not connected.
   virtual std::int64_t Send(const void* buffer, std::size_t length) = 0;
+
+  /// Whether TransmitFile() can send a file now.
+  virtual bool CanTransmitFile() const { return false; }
+  /// Hands up to count bytes of the open file fileHandle from offset to the transport without
+  /// waiting. Returns the bytes taken, 0 when the file ends at offset, -1 on error (10035 when
+  /// there is no room now; WaitWritable() then waits for it).
+  virtual std::int64_t TransmitFile(int fileHandle, std::int64_t offset, std::size_t count) {
+    (void)fileHandle, (void)offset, (void)count;
+    return -1;
+  }
+  /// Waits up to ms (-2 = no limit) until the transport can take more bytes, or has failed.
+  virtual void WaitWritable(int ms) { (void)ms; }
+  /// Known once the first bytes have been read; Plain until then.
+  virtual TIdTransport Transport() const { return TIdTransport::Plain; }
 };

@@ -18,6 +18,10 @@ public:
   std::int64_t TryRecv(void* buffer, std::size_t length) override;
   std::int64_t Send(const void* buffer, std::size_t length) override;
   void ShutdownSend() override;
+  bool CanTransmitFile() const override { return Connected(); }
+  /// sendfile(2) on a socket made non-blocking for the call.
+  std::int64_t TransmitFile(int fileHandle, std::int64_t offset, std::size_t count) override;
+  void WaitWritable(int ms) override;
 
   TIdSocketHandle* Endpoint() const { return FEndpoint.get(); }
 

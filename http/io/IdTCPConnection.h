@@ -120,7 +120,7 @@ public:
   virtual std::int64_t WriteFromFile(const std::string& fileName, bool usePlatformTransfer = false);
   /// Sends count bytes of a stream held in a file (an open file) from offset: with
   /// usePlatformTransfer, on a socket and with no writes being collected, through the platform's
-  /// file transmit call; otherwise block by block. Returns count. Throws EIdNoDataToRead when the
+  /// file transmit call (through the I/O handler, which may refuse it); otherwise block by block. Returns count. Throws EIdNoDataToRead when the
   /// file ends before, and the write errors of WriteBytes.
   std::int64_t WriteFileRange(TIdStream& file, std::int64_t offset, std::int64_t count, bool usePlatformTransfer);
   void WriteInt32(std::int32_t value);
@@ -165,7 +165,7 @@ private:
   /// Throws the socket error of the send that just failed (closing the socket first for
   /// 10053, 10054 and 10058).
   [[noreturn]] void RaiseSendError();
-  void TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t offset, std::int64_t count);
+  void TransmitFile(int fileHandle, std::int64_t offset, std::int64_t count);
   /// Before each send call: throws EIdSocketError 10060 once the send limits are broken, and
   /// keeps the socket's own send timeout short enough that the call cannot block past them.
   /// Returns how long the call may wait, in ms (Id_TIMEOUT_INFINITE without limits).

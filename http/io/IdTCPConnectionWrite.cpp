@@ -22,20 +22,6 @@ constexpr std::int64_t kDeliveryUnknown = -2;
 // between calls, and a client that has gone is noticed between them too.
 constexpr std::int64_t kTransmitStep = 4 << 20;
 
-// A socket that fails with 10035 instead of waiting, while it lives.
-class TNonBlockingScope {
-public:
-  explicit TNonBlockingScope(TIdStackSocketHandle socket) : FSocket(socket) {
-    GStack()->CheckSocketResult(GStack()->SockSetBlocking(FSocket, false));
-  }
-  ~TNonBlockingScope() { GStack()->SockSetBlocking(FSocket, true); }
-  TNonBlockingScope(const TNonBlockingScope&) = delete;
-  TNonBlockingScope& operator=(const TNonBlockingScope&) = delete;
-
-private:
-  TIdStackSocketHandle FSocket;
-};
-
 // Room made up front for collected writes: a response head fits.
 constexpr std::size_t kCollectedWrites = 512;
 
@@ -182,10 +168,9 @@ std::int64_t TIdTCPConnection::WriteFileRange(TIdStream& file, std::int64_t offs
                                               bool usePlatformTransfer) {
   if (count <= 0) return 0;
   // Writes being collected must go out first, so they take the block by block path.
-  const TIdStackSocketHandle socket =
-      usePlatformTransfer && !BufferedWriting() ? SocketHandle() : Id_INVALID_SOCKET;
-  if (socket != Id_INVALID_SOCKET && file.Handle() != -1) {
-    TransmitFile(socket, file.Handle(), offset, count);
+  if (usePlatformTransfer && !BufferedWriting() && FIOHandler != nullptr && FIOHandler->CanTransmitFile() &&
+      file.Handle() != -1) {
+    TransmitFile(file.Handle(), offset, count);
   } else {
     file.SetPosition(offset);
     WriteFromStream(file, false, false, count);
@@ -193,26 +178,24 @@ std::int64_t TIdTCPConnection::WriteFileRange(TIdStream& file, std::int64_t offs
   return count;
 }
 
-void TIdTCPConnection::TransmitFile(TIdStackSocketHandle socket, int fileHandle, std::int64_t offset,
-                                    std::int64_t count) {
+void TIdTCPConnection::TransmitFile(int fileHandle, std::int64_t offset, std::int64_t count) {
   TIdWorkScope work(*this, wmWrite, count);
-  // The transmit call never waits here, and the waits are this loop's own: a waiting
-  // sendfile(2) waits afresh for every piece it passes on, so no send timeout of the socket
-  // bounds it, and a client that frees a little now and then would hold it for hours.
-  const TNonBlockingScope nonBlocking(socket);
+  // The transmit call never waits here, and the waits are this loop's own, under the send
+  // limits: a client that frees a little now and then must not hold the call for hours.
   const std::int64_t end = offset + count;
   while (offset < end) {
     CheckClosed(true, true);
     if (!IsConnected()) throw EIdNotConnected();
     const int wait = LimitNextSend();
     const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(end - offset, kTransmitStep));
-    const std::int64_t sent = GStack()->SockSendFile(socket, fileHandle, offset, wanted);
+    const std::int64_t sent = FIOHandler->TransmitFile(fileHandle, offset, wanted);
     if (sent == -1 && GStack()->LastPlatformError() == Id_WSAEWOULDBLOCK) {
-      GStack()->SockWaitWritable(socket, wait);
+      FIOHandler->WaitWritable(wait);
       continue;
     }
     if (sent == -1) RaiseSendError();
     if (sent == 0) throw EIdNoDataToRead();  // the file shrank while it was sent
+    offset += sent;
     NoteHandedOver(sent);
     DoWork(wmWrite, sent);
   }

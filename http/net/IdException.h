@@ -46,6 +46,9 @@ ID_DECLARE_EXCEPTION(EIdNotConnected, EIdTCPConnectionError, "Not Connected")
 ID_DECLARE_EXCEPTION(EIdNoDataToRead, EIdTCPConnectionError, "No data to read.")
 ID_DECLARE_EXCEPTION(EIdFileNotFound, EIdTCPConnectionError, "")  // "File \"<name>\" not found"
 
+// TLS: a certificate, key or setting the library refuses; the message says which and why.
+ID_DECLARE_EXCEPTION(EIdOSSLError, EIdException, "")
+
 // Socket handles and bindings
 ID_DECLARE_EXCEPTION(EIdSocketHandleError, EIdException, "")
 ID_DECLARE_EXCEPTION(EIdCouldNotBindSocket, EIdSocketHandleError,

@@ -31,6 +31,8 @@ constexpr int Id_TIMEOUT_INFINITE = -2;
 // A receive flag of the engine's own, which the concrete stack maps: take only what has arrived,
 // never wait (the call fails with 10035 when nothing has).
 constexpr int Id_MSG_NOWAIT = 0x10000;
+// Look at what has arrived without taking it from the socket.
+constexpr int Id_MSG_PEEK = 0x2;
 
 // Error numbers the engine tests by name.
 constexpr int Id_WSAEINTR = 10004;
@@ -73,7 +75,7 @@ public:
   virtual int SockListen(TIdStackSocketHandle s, int backlog) = 0;
   /// Returns the new socket or Id_INVALID_SOCKET; ip and port receive the peer's address.
   virtual TIdStackSocketHandle SockAccept(TIdStackSocketHandle s, std::string& ip, int& port) = 0;
-  /// Bytes received, 0 when the peer closed, -1 on error. flags: Id_MSG_NOWAIT or 0.
+  /// Bytes received, 0 when the peer closed, -1 on error. flags: Id_MSG_NOWAIT, Id_MSG_PEEK or 0.
   virtual std::int64_t SockRecv(TIdStackSocketHandle s, void* buffer, std::size_t length, int flags) = 0;
   /// Bytes sent or -1; never raises SIGPIPE.
   virtual std::int64_t SockSend(TIdStackSocketHandle s, const void* buffer, std::size_t length, int flags) = 0;
@@ -131,6 +133,9 @@ public:
   virtual std::string ErrorMessageFor(int errorNumber);
   /// The calling thread's last socket error, as a Windows sockets number.
   virtual int LastPlatformError() = 0;
+  /// Records error as the calling thread's last socket error: a transport layered over a socket
+  /// (TLS) reports its own failures the way a socket call would.
+  virtual void SetLastPlatformError(int error) = 0;
 
   /// Four address bytes in network order as dotted text.
   static std::string AddressToText(const std::uint8_t (&address)[4]);

@@ -180,7 +180,8 @@ TIdStackSocketHandle TIdStackLinux::SockAccept(TIdStackSocketHandle s, std::stri
 }
 
 std::int64_t TIdStackLinux::SockRecv(TIdStackSocketHandle s, void* buffer, std::size_t length, int flags) {
-  const int native = (flags & Id_MSG_NOWAIT) != 0 ? (flags & ~Id_MSG_NOWAIT) | MSG_DONTWAIT : flags;
+  int native = (flags & Id_MSG_NOWAIT) != 0 ? MSG_DONTWAIT : 0;
+  if ((flags & Id_MSG_PEEK) != 0) native |= MSG_PEEK;
   return Checked(::recv(s, buffer, length, native));
 }
 
@@ -286,6 +287,14 @@ int TIdStackLinux::SockSetOption(TIdStackSocketHandle s, int level, int option, 
 }
 
 int TIdStackLinux::SockGetOption(TIdStackSocketHandle s, int level, int option, void* value, int& length) {
+  if (level == Id_SOL_SOCKET && option == Id_SO_SNDTIMEO && length == sizeof(std::int32_t)) {
+    timeval timeout{};
+    socklen_t timeoutLength = sizeof timeout;
+    const int result = Checked(::getsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, &timeoutLength));
+    const auto ms = static_cast<std::int32_t>(timeout.tv_sec * 1000 + timeout.tv_usec / 1000);
+    std::memcpy(value, &ms, sizeof ms);
+    return result;
+  }
   int nativeLevel = level, nativeOption = option;
   NativeOption(level, option, nativeLevel, nativeOption);
   socklen_t nativeLength = static_cast<socklen_t>(length);
@@ -351,3 +360,5 @@ std::uint32_t TIdStackLinux::HostToNet32(std::uint32_t value) { return htonl(val
 std::uint32_t TIdStackLinux::NetToHost32(std::uint32_t value) { return ntohl(value); }
 
 int TIdStackLinux::LastPlatformError() { return tPlatformError; }
+
+void TIdStackLinux::SetLastPlatformError(int error) { tPlatformError = error; }

@@ -37,6 +37,7 @@ public:
   std::uint32_t HostToNet32(std::uint32_t value) override;
   std::uint32_t NetToHost32(std::uint32_t value) override;
   int LastPlatformError() override;
+  void SetLastPlatformError(int error) override;
 
   /// The Windows sockets number for a native errno value (the value itself when unmapped).
   static int TranslateErrno(int nativeError);

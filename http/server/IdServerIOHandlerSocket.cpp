@@ -8,7 +8,7 @@ constexpr int kAcceptPollMs = 100;  // how soon a stopped listener notices
 
 std::unique_ptr<TIdIOHandlerSocket> TIdServerIOHandlerSocket::AcceptClient(TIdStackSocketHandle listeningSocket,
                                                                           TIdThread* listener) {
-  auto handler = std::make_unique<TIdIOHandlerSocket>();
+  std::unique_ptr<TIdIOHandlerSocket> handler = NewClientHandler();
   handler->Open();
   if (listener != nullptr) {
     do {
@@ -17,4 +17,8 @@ std::unique_ptr<TIdIOHandlerSocket> TIdServerIOHandlerSocket::AcceptClient(TIdSt
   }
   if (!handler->Endpoint()->AcceptFrom(listeningSocket)) return nullptr;
   return handler;
+}
+
+std::unique_ptr<TIdIOHandlerSocket> TIdServerIOHandlerSocket::NewClientHandler() {
+  return std::make_unique<TIdIOHandlerSocket>();
 }

@@ -10,4 +10,8 @@ public:
   /// failures throw EIdSocketError. Listener thread.
   std::unique_ptr<TIdIOHandlerSocket> AcceptClient(TIdStackSocketHandle listeningSocket,
                                                    TIdThread* listener) override;
+
+protected:
+  /// The handler each accepted client gets, before its socket is accepted into it.
+  virtual std::unique_ptr<TIdIOHandlerSocket> NewClientHandler();
 };

@@ -50,6 +50,13 @@ TEST(HeadlessOptions, ReadsEveryOption) {
   EXPECT_TRUE(Parse({"--version"}).Version);
   EXPECT_EQ(Parse({"--port", "1", "r"}).Port, 1);
   EXPECT_EQ(Parse({"--port", "65535", "r"}).Port, 65535);
+  EXPECT_FALSE(Parse({"r"}).Tls);
+  EXPECT_TRUE(Parse({"--tls", "r"}).Tls);
+  // The operator's own certificate means HTTPS without saying so twice.
+  const THeadlessOptions own = Parse({"--tls-cert=chain.pem", "--tls-key", "key.pem", "r"});
+  EXPECT_TRUE(own.Tls);
+  EXPECT_EQ(own.TlsCert, "chain.pem");
+  EXPECT_EQ(own.TlsKey, "key.pem");
 }
 
 // Options and the root in any order, values after "=", and "--" before a root that looks like
@@ -93,6 +100,8 @@ TEST(HeadlessOptions, RefusesBadCommandLinesInBothLanguages) {
       {{"r", "s"}, "only one root folder: s"},
       {{"r", "--", "s"}, "only one root folder: s"},
       {{"--password", "a", "--password-file", "f", "r"}, "--password and --password-file exclude each other"},
+      {{"--tls-cert", "c.pem", "r"}, "--tls-cert and --tls-key go together"},
+      {{"--tls", "--tls-key", "k.pem", "r"}, "--tls-cert and --tls-key go together"},
   };
   for (const TCase& c : cases) {
     THeadlessOptions options;

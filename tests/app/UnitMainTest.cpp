@@ -172,6 +172,7 @@ const TControlCase kControls[] = {
     {"EditUserName", {88, 16, 137, 20}, "", true},
     {"Label4", {16, 42, 0, 0}, "パスワード", true},
     {"EditPassword", {88, 40, 137, 20}, "", true},
+    {"CheckHttps", {16, 62, 81, 17}, "HTTPS", true},
 };
 
 TEST_F(TFormMainTest, EveryControlStartsAtItsPlaceWithItsTextAndState) {
@@ -201,7 +202,7 @@ TEST_F(TFormMainTest, EveryControlStartsAtItsPlaceWithItsTextAndState) {
   EXPECT_EQ(-1, Control<QComboBox>("ComboAddress")->currentIndex());
   EXPECT_EQ(80, Control<QSpinBox>("SpinPort")->minimum());
   EXPECT_EQ(65535, Control<QSpinBox>("SpinPort")->maximum());
-  for (const char* name : {"CheckNormal", "CheckExtension", "CheckReadOnly"})
+  for (const char* name : {"CheckNormal", "CheckExtension", "CheckReadOnly", "CheckHttps"})
     EXPECT_FALSE(Control<QCheckBox>(name)->isChecked()) << name;
   for (const char* name : {"CheckHidden", "CheckSystem"})
     EXPECT_TRUE(Control<QCheckBox>(name)->isChecked()) << name;
@@ -516,6 +517,50 @@ protected:
     return dialog;
   }
 };
+
+// HTTPS from the local authority, made in a folder of the test's own: the secure address, the
+// fingerprint in the log, and the authority's QR code with its fingerprint while serving.
+TEST_F(TAddressForPhoneTest, HttpsStartOffersTheAuthorityByQrCodeWhileServing) {
+  QTemporaryDir data;
+  const QByteArray saved = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", data.path().toUtf8());
+  const int port = testsock::FreePort();
+  Open(true, kTwoAddresses, port);
+  Control<QCheckBox>("CheckHttps")->setChecked(true);
+  Click("ButtonExec");
+  EXPECT_EQ(QString("https://192.168.0.5:%1/").arg(port), Control<TElidedLabel>("StatusPanel1")->ShownText());
+  EXPECT_FALSE(Control("CheckHttps")->isEnabled());
+  const QStringList fingerprint = LogLines().filter(QRegularExpression("^CA SHA-256: ([0-9A-F]{2}:){31}[0-9A-F]{2}$"));
+  ASSERT_EQ(1, fingerprint.size());
+  EXPECT_TRUE(LogLines().contains(QString("http://192.168.0.5:%1/?ca").arg(port)));
+
+  Choose("CA証明書のQRコードを表示");
+  QDialog* dialog = Dialog();
+  ASSERT_NE(nullptr, dialog);
+  EXPECT_EQ(QString("http://192.168.0.5:%1/?ca").arg(port), dialog->findChild<QLabel*>("LabelAddress")->text());
+  EXPECT_TRUE(dialog->findChild<QLabel*>("LabelNote")->text().contains(fingerprint[0].mid(4)));
+  dialog->reject();
+
+  Click("ButtonStop");
+  QMenu* menu = OpenAddressMenu();
+  ASSERT_NE(nullptr, menu);
+  EXPECT_FALSE(menu->findChild<QAction*>("ActionAuthorityQR")->isEnabled());
+  menu->close();
+  qputenv("XDG_DATA_HOME", saved);
+}
+
+TEST_F(TFormMainTest, HttpsThatCannotStartSaysWhyAndStaysStopped) {
+  const QByteArray saved = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", "/dev/null/nowhere");
+  Open(true, kTwoAddresses, testsock::FreePort());
+  Control<QCheckBox>("CheckHttps")->setChecked(true);
+  Click("ButtonExec");
+  EXPECT_TRUE(Control("ButtonExec")->isEnabled());
+  EXPECT_EQ(QString("停止中"), Control<QLabel>("StatusPanel0")->text());
+  EXPECT_TRUE(Control<QLabel>("StatusPanel1")->text().contains("cannot start HTTPS"))
+      << Control<QLabel>("StatusPanel1")->text().toStdString();
+  qputenv("XDG_DATA_HOME", saved);
+}
 
 TEST_F(TAddressForPhoneTest, MenuShowsTheQrCodeOfTheBoxsTextWithTheTextBelow) {
   Open(true);
