@@ -95,6 +95,9 @@ TImage DecodeGif(std::string_view data) {
       transparent = ReadExtensions(gif.get(), transparent);
     } else if (record == IMAGE_DESC_RECORD_TYPE) {
       if (DGifGetImageDesc(gif.get()) == GIF_ERROR) Damaged();
+      // The canvas is held whole: frames may be interlaced and placed anywhere on it.
+      if (!WithinDecodeBudget(data.size(), static_cast<std::uint64_t>(gif->SWidth) * gif->SHeight * 3))
+        throw EIdImageError("Image too large");
       TImage canvas = BlankImage(gif->SWidth, gif->SHeight, 3);
       std::fill(canvas.Pixels.begin(), canvas.Pixels.end(), 0xFF);
       PaintFrame(gif.get(), transparent, canvas);

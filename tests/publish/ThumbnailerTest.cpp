@@ -135,6 +135,21 @@ TEST(Thumbnailer, SizesAreReadFromTheHeaderAndLimitsRefuseBeforeDecoding) {
   EXPECT_NO_THROW(CheckedImageHeader(PngHeaderOnly(10'000, 10'000)));
 }
 
+TEST(Thumbnailer, WhatIsDecodedWholeMustFitTheDecodeBudget) {
+  // 4,600 x 4,600 is 85 MB as RGBA. Read row by row it is reduced as it comes; interlaced it
+  // would lie whole in memory, and is refused.
+  const TImage rows = ThumbnailPixels(PlainPng(4600, 4600, kBlue, false));
+  EXPECT_EQ(rows.Width, 320);
+  EXPECT_TRUE(Near(At(rows, 160, 160), kBlue, 8));
+  EXPECT_THROW(MakeThumbnail(PlainPng(4600, 4600, kBlue, true), 320), EIdImageError);
+  EXPECT_TRUE(Near(At(ThumbnailPixels(PlainPng(1500, 1000, kBlue, true)), 100, 100), kBlue, 8));
+  // A GIF's screen is held whole, 3 bytes a pixel: 6,000 x 5,000 is 90 MB, 4,000 x 4,000 48 MB.
+  EXPECT_THROW(MakeThumbnail(GifScreen(6000, 5000), 320), EIdImageError);
+  const TImage screen = ThumbnailPixels(GifScreen(4000, 4000));
+  EXPECT_EQ(screen.Width, 320);
+  EXPECT_TRUE(Near(At(screen, 300, 300), {255, 255, 255}, 8));
+}
+
 TEST(Thumbnailer, DamagedAndForeignFilesAreRefused) {
   const TImage picture = Quadrants(200, 200);
   for (const std::string& file : {Jpeg(picture), Jpeg(picture, true), Png(picture), Webp(picture), Gif(picture)}) {
