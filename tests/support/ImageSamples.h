@@ -30,7 +30,7 @@ std::string CmykJpeg(const TImage& rgb);
 std::string WithOrientation(const std::string& jpeg, int orientation, bool littleEndian = true);
 /// A PNG of image, with tEXt chunks of the keyword and text pairs given.
 std::string Png(const TImage& image, const std::vector<std::pair<std::string, std::string>>& texts = {});
-/// A width x height RGB PNG in one colour, written row by row (never whole in memory).
+/// A width x height PNG in one colour (a palette of one, one bit a pixel), written row by row.
 std::string PlainPng(int width, int height, TColour colour, bool interlaced);
 std::string Webp(const TImage& image);
 /// A GIF of image (RGB), pixels of the colour transparent marked transparent.
