@@ -70,8 +70,9 @@ bool Decode(TDecodeState& state, std::string_view data, int box, unsigned larges
   }
   jpeg_create_decompress(&info);
   // A progressive file is held whole as coefficients (2 bytes a sample) however small the output:
-  // past the budget the decoder fails, having no backing store, instead of taking the memory.
-  info.mem->max_memory_to_use = static_cast<long>(kMaxDecodeBytes - data.size());
+  // past the budget (never 0, which would mean none) the decoder fails, having no backing
+  // store, instead of taking the memory.
+  info.mem->max_memory_to_use = std::max(1L, static_cast<long>(kMaxDecodeBytes - data.size()));
   state.Progress.progress_monitor = LimitScans;
   info.progress = &state.Progress;
   jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));

@@ -19,7 +19,7 @@ std::string MakeThumbnail(std::string_view data, int box) {
       break;
     case TImageFormat::Png: image = DecodePng(data, box); break;
     case TImageFormat::Webp: image = DecodeWebp(data, box); break;
-    case TImageFormat::Gif: image = DecodeGif(data); break;
+    case TImageFormat::Gif: image = DecodeGif(data, box); break;
     case TImageFormat::None: throw EIdImageError("Not an image");
   }
   // Turned after fitting, when it has the fewest pixels: the box is the same either way up.

@@ -54,7 +54,7 @@ std::vector<std::string> BuildPictures(const fs::path& root) {
       {"large.png", samples::PlainPng(4600, 4600, samples::kBlue, false)},
       {"photo.jpg", samples::Jpeg(samples::Quadrants(4000, 3000))},
       {"interlaced.png", samples::PlainPng(9000, 9000, samples::kGreen, true)},
-      {"screen.gif", samples::GifScreen(9000, 9000)},
+      {"screen.gif", samples::GifScreen(9000, 9000, true)},
   };
   for (const auto& [name, content] : kinds) WriteFile(sources / name, content);
   std::vector<std::string> targets;

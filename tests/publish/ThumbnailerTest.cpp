@@ -7,6 +7,7 @@
 
 #include "http/net/IdException.h"
 #include "publish/ExifOrientation.h"
+#include "publish/GifDecoder.h"
 #include "publish/ImageHeader.h"
 #include "publish/JpegDecoder.h"
 #include "publish/PngDecoder.h"
@@ -113,13 +114,19 @@ TEST(Thumbnailer, LargeJpegsAreScaledByTheDecoder) {
   EXPECT_EQ(DecodeJpeg(file, 320).Width, 325);   // 1/8
   EXPECT_EQ(DecodeJpeg(file, 640).Width, 650);   // 1/4
   EXPECT_EQ(DecodeJpeg(file, 2000).Width, 2600);  // whole
-  // WebP scales while decoding, PNG averages blocks row by row: both to about twice the box.
+  // WebP scales while decoding, PNG and GIF average blocks row by row: all to about twice the box.
   EXPECT_EQ(DecodeWebp(Webp(Quadrants(2600, 1300)), 320).Width, 640);
   const TImage png = DecodePng(Png(Quadrants(2600, 1300)), 320);
   EXPECT_EQ(png.Width, 650);
   EXPECT_EQ(png.Height, 325);
   EXPECT_TRUE(Near(At(png, 0, 0), kRed, 0));
   EXPECT_TRUE(Near(At(png, 649, 324), kYellow, 0));
+  const TImage gif = DecodeGif(Gif(Quadrants(1300, 650)), 320);
+  EXPECT_EQ(gif.Width, 650);
+  EXPECT_EQ(gif.Height, 325);
+  EXPECT_TRUE(Near(At(gif, 0, 0), kRed, 0));
+  EXPECT_TRUE(Near(At(gif, 649, 0), kGreen, 0));
+  EXPECT_TRUE(Near(At(gif, 649, 324), kYellow, 0));
 }
 
 TEST(Thumbnailer, SizesAreReadFromTheHeaderAndLimitsRefuseBeforeDecoding) {
@@ -143,11 +150,13 @@ TEST(Thumbnailer, WhatIsDecodedWholeMustFitTheDecodeBudget) {
   EXPECT_TRUE(Near(At(rows, 160, 160), kBlue, 8));
   EXPECT_THROW(MakeThumbnail(PlainPng(4600, 4600, kBlue, true), 320), EIdImageError);
   EXPECT_TRUE(Near(At(ThumbnailPixels(PlainPng(1500, 1000, kBlue, true)), 100, 100), kBlue, 8));
-  // A GIF's screen is held whole, 3 bytes a pixel: 6,000 x 5,000 is 90 MB, 4,000 x 4,000 48 MB.
-  EXPECT_THROW(MakeThumbnail(GifScreen(6000, 5000), 320), EIdImageError);
-  const TImage screen = ThumbnailPixels(GifScreen(4000, 4000));
+  // A GIF's screen likewise (3 bytes a pixel): row by row unless its frame is interlaced; then
+  // 6,000 x 5,000 (90 MB) is refused and 4,000 x 4,000 (48 MB) is not.
+  const TImage screen = ThumbnailPixels(GifScreen(6000, 5000));
   EXPECT_EQ(screen.Width, 320);
-  EXPECT_TRUE(Near(At(screen, 300, 300), {255, 255, 255}, 8));
+  EXPECT_TRUE(Near(At(screen, 300, 200), {255, 255, 255}, 8));
+  EXPECT_THROW(MakeThumbnail(GifScreen(6000, 5000, true), 320), EIdImageError);
+  EXPECT_EQ(ThumbnailPixels(GifScreen(4000, 4000, true)).Width, 320);
 }
 
 TEST(Thumbnailer, DamagedAndForeignFilesAreRefused) {

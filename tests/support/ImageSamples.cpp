@@ -205,12 +205,12 @@ std::string Gif(const TImage& image, const TColour* transparent) {
   return file;
 }
 
-std::string GifScreen(int width, int height) {
+std::string GifScreen(int width, int height, bool interlaced) {
   std::string file("GIF89a", 6);
   for (int side : {width, height}) file += {static_cast<char>(side & 0xFF), static_cast<char>(side >> 8)};
   // A global table of two colours (red, black); a 1 x 1 frame at 0,0 of colour 0.
   file += std::string("\x80\0\0\xFF\0\0\0\0\0", 9);
-  file += std::string(",\0\0\0\0\x01\0\x01\0\0", 10);
+  file += std::string(",\0\0\0\0\x01\0\x01\0", 9) + (interlaced ? '\x40' : '\0');
   file += std::string("\x02\x02\x44\x01\0;", 6);
   return file;
 }

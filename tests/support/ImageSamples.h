@@ -37,7 +37,7 @@ std::string Webp(const TImage& image);
 std::string Gif(const TImage& image, const TColour* transparent = nullptr);
 
 /// A GIF whose logical screen is width x height, its only frame one red pixel at the top left.
-std::string GifScreen(int width, int height);
+std::string GifScreen(int width, int height, bool interlaced = false);
 
 /// The colour of image at (x, y); and whether it is within tolerance of expected.
 TColour At(const TImage& image, int x, int y);
