@@ -10,5 +10,5 @@
 /// none) comes block-averaged towards that size, read row by row, unless it is interlaced: then,
 /// as for a smaller one, the whole picture must fit the decode budget.
 /// Throws EIdImageError when data is no PNG, is damaged or cut short, or is over the size
-/// limits; never exits or prints. Any thread.
+/// limits or the budget; never exits or prints. Any thread.
 TImage DecodePng(std::string_view data, int box = 0);
