@@ -45,8 +45,9 @@ void WriteFile(const fs::path& path, const std::string& content) {
 // "HTTP/1.1 503" from "HTTP/1.1 503 Service Unavailable...", "" for no answer.
 std::string StatusOf(const std::string& answer) { return answer.substr(0, std::min<std::size_t>(answer.size(), 12)); }
 
-// The sources: pictures that are slow to reduce, and bombs that would be huge decoded whole.
-// Every client asks for a name of its own (hard links), so that no cache answers for another.
+// The sources: pictures that are slow to reduce (most of the line, so that working through it
+// would take seconds), and bombs that would be huge decoded whole. Every client asks for a name
+// of its own (hard links), so that no cache answers for another.
 std::vector<std::string> BuildPictures(const fs::path& root) {
   const fs::path sources = root.parent_path() / "sources";
   fs::create_directories(sources);
@@ -59,7 +60,8 @@ std::vector<std::string> BuildPictures(const fs::path& root) {
   for (const auto& [name, content] : kinds) WriteFile(sources / name, content);
   std::vector<std::string> targets;
   for (int i = 0; i < kClients; ++i) {
-    const std::string& name = kinds[i % kinds.size()].first;
+    const std::size_t kind = i % 8 < 5 ? 0 : i % 8 - 4;
+    const std::string& name = kinds[kind].first;
     const std::string link = std::to_string(i) + "-" + name;
     fs::create_hard_link(sources / name, root / link);
     targets.push_back("/" + link + "?thumb");
