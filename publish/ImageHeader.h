@@ -16,6 +16,17 @@ struct TImageHeader {
 /// The largest image decoded: pixels in all, and pixels on a side.
 constexpr std::uint64_t kMaxImagePixels = 100'000'000;
 constexpr std::uint32_t kMaxImageSide = 32'768;
+/// What one decode may hold at once: the file's bytes and the decoder's own working memory
+/// (a progressive JPEG's coefficients, a picture that cannot be read row by row). An image that
+/// would need more is refused, so that the decodes under way bound the server's memory. A
+/// 12-megapixel progressive JPEG with full-resolution colour (72 MB of coefficients) fits.
+constexpr std::uint64_t kMaxDecodeBytes = 80 << 20;
+
+/// Whether a decode holding the file's fileBytes and working bytes of its own stays within
+/// kMaxDecodeBytes. Any thread.
+constexpr bool WithinDecodeBudget(std::uint64_t fileBytes, std::uint64_t working) {
+  return fileBytes <= kMaxDecodeBytes && working <= kMaxDecodeBytes - fileBytes;
+}
 
 /// The format and size that data (a whole file, or its start) announces. Format is None for
 /// anything else, and Width and Height 0 when the size cannot be found in the bytes given.

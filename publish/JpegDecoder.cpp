@@ -11,14 +11,12 @@
 // clang-format on
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
 // A damaged progressive file can announce scans without end; real ones have a few dozen.
 constexpr int kMaxScans = 256;
-// A progressive file is held whole as coefficients (6 bytes a pixel for colour) however small
-// the output: beyond this the decoder fails instead of taking the memory.
-constexpr long kMaxDecoderMemory = 384L << 20;
 
 struct TDecodeErrors {
   jpeg_error_mgr Manager;
@@ -56,6 +54,7 @@ struct TDecodeState {
   TDecodeErrors Errors;
   jpeg_progress_mgr Progress;
   TImage Image;
+  std::vector<JSAMPROW> Rows;
 };
 
 // Everything between setjmp and the last libjpeg call lives in state, so that a longjmp skips
@@ -70,7 +69,10 @@ bool Decode(TDecodeState& state, std::string_view data, int box, unsigned larges
     return false;
   }
   jpeg_create_decompress(&info);
-  info.mem->max_memory_to_use = kMaxDecoderMemory;
+  // A progressive file is held whole as coefficients (2 bytes a sample) however small the output:
+  // past the budget (never 0, which would mean none) the decoder fails, having no backing
+  // store, instead of taking the memory.
+  info.mem->max_memory_to_use = std::max(1L, static_cast<long>(kMaxDecodeBytes - data.size()));
   state.Progress.progress_monitor = LimitScans;
   info.progress = &state.Progress;
   jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));
@@ -91,13 +93,20 @@ bool Decode(TDecodeState& state, std::string_view data, int box, unsigned larges
       break;
     }
   }
+  if (info.scale_denom > 1) {
+    // What a scaled decode loses to the faster transform and plain upsampling is far below what
+    // the area average takes away after it.
+    info.dct_method = JDCT_IFAST;
+    info.do_fancy_upsampling = FALSE;
+  }
   jpeg_start_decompress(&info);
   const int channels = info.output_components;
   state.Image = BlankImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height), channels);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW row = &state.Image.Pixels[static_cast<std::size_t>(info.output_scanline) * info.output_width * channels];
-    jpeg_read_scanlines(&info, &row, 1);
-  }
+  state.Rows.resize(info.output_height);
+  for (JDIMENSION y = 0; y < info.output_height; ++y)
+    state.Rows[y] = &state.Image.Pixels[static_cast<std::size_t>(y) * info.output_width * channels];
+  while (info.output_scanline < info.output_height)
+    jpeg_read_scanlines(&info, &state.Rows[info.output_scanline], info.output_height - info.output_scanline);
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
   return true;
@@ -108,6 +117,7 @@ bool Decode(TDecodeState& state, std::string_view data, int box, unsigned larges
 TImage DecodeJpeg(std::string_view data, int box) {
   const TImageHeader header = CheckedImageHeader(data);
   if (header.Format != TImageFormat::Jpeg) throw EIdImageError("Not a JPEG image");
+  if (!WithinDecodeBudget(data.size(), 0)) throw EIdImageError("Image too large");
   TDecodeState state{};
   if (!Decode(state, data, box, std::max(header.Width, header.Height))) throw EIdImageError("Damaged JPEG image");
   if (state.Image.Channels == 4) CmykToRgb(state.Image);

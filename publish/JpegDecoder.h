@@ -8,5 +8,6 @@
 
 /// The smallest of 1/8, 1/4, 1/2 and 1/1 of the JPEG in data that still covers a box x box fit
 /// of it, in RGB (grayscale, YCbCr and CMYK/YCCK alike). Throws EIdImageError when data is no
-/// JPEG, is damaged or cut short, or is over the size limits; never exits or prints. Any thread.
+/// JPEG, is damaged or cut short, or is over the size limits or the decode budget (a large
+/// progressive file); never exits or prints. Any thread.
 TImage DecodeJpeg(std::string_view data, int box);

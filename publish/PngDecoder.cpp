@@ -68,6 +68,8 @@ bool Decode(TPngState& state) {
     state.Image = state.Reducer->Finish();
     return true;
   }
+  // Interlaced or small: the whole picture is read at once, so it must fit the budget.
+  if (!WithinDecodeBudget(state.Data.size(), static_cast<std::uint64_t>(width) * height * 4)) return false;
   state.Image = BlankImage(static_cast<int>(width), static_cast<int>(height), 4);
   state.Rows.resize(height);
   for (png_uint_32 y = 0; y < height; ++y) state.Rows[y] = &state.Image.Pixels[static_cast<std::size_t>(y) * width * 4];

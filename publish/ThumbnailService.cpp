@@ -24,8 +24,6 @@ namespace {
 
 // The start of a file that holds its image header; the header decides before anything waits.
 constexpr std::size_t kHeadBytes = 64 << 10;
-// No image within the pixel limits needs a file larger than this.
-constexpr std::int64_t kMaxSourceBytes = 512 << 20;
 constexpr int kDefaultQueue = 64;
 // The video program's bounds: a frame comes within seconds, in far less memory than this.
 constexpr int kVideoTimeoutMs = 5000;
@@ -153,25 +151,29 @@ TThumbnailMemoryCache::TEntry TThumbnailService::Thumbnail(TIdPeerThread& AThrea
   } catch (const EIdImageError&) {
     return nullptr;
   }
-  if (size > kMaxSourceBytes) return nullptr;
+  // An image file is read whole into memory; a video never is.
+  if (!video && !WithinDecodeBudget(static_cast<std::uint64_t>(size), 0)) return nullptr;
   const int socket = AThread.Connection() != nullptr ? AThread.Connection()->SocketHandle() : -1;
   const TThumbnailGate::TResult entered = FGate->Enter([socket] { return platform::HasPeerHungUp(socket); });
   if (entered != TThumbnailGate::grEntered) {
     busy = true;
     return nullptr;
   }
-  const TGateSlot slot(*FGate);
   std::string made;
-  try {
-    const std::uint32_t longSide = video ? box : std::min<std::uint32_t>(box, std::max(header.Width, header.Height));
-    const auto desktop = FindDesktopThumbnail(FDesktopFolder, path, lastWrite, longSide);
-    if (desktop) made = EncodeJpeg(FitWithin(DecodePng(*desktop), box));
-    else made = video ? VideoFrame(path, box) : MakeThumbnail(ReadAll(file, size), box);
-  } catch (const EIdImageError&) {
-    return nullptr;
+  {
+    const TGateSlot slot(*FGate);
+    try {
+      const std::uint32_t longSide = video ? box : std::min<std::uint32_t>(box, std::max(header.Width, header.Height));
+      const auto desktop = FindDesktopThumbnail(FDesktopFolder, path, lastWrite, longSide);
+      if (desktop) made = EncodeJpeg(FitWithin(DecodePng(*desktop), box));
+      else made = video ? VideoFrame(path, box) : MakeThumbnail(ReadAll(file, size), box);
+    } catch (const EIdImageError&) {
+      return nullptr;
+    }
   }
   auto entry = std::make_shared<const std::string>(std::move(made));
   FMemory.Store(key, entry);
+  // After the slot is given back: waiting for the disk holds up this answer only, not the decodes.
   if (diskCache) FDisk->Store(path, size, lastWrite, box, *entry);
   return entry;
 }

@@ -11,15 +11,17 @@
 
 std::string MakeThumbnail(std::string_view data, int box) {
   TImage image;
+  int orientation = 1;
   switch (CheckedImageHeader(data).Format) {
     case TImageFormat::Jpeg:
-      // Scaled before turning: the decoder's box is the same either way up.
-      image = Orient(DecodeJpeg(data, box), JpegExifOrientation(data));
+      image = DecodeJpeg(data, box);
+      orientation = JpegExifOrientation(data);
       break;
     case TImageFormat::Png: image = DecodePng(data, box); break;
     case TImageFormat::Webp: image = DecodeWebp(data, box); break;
-    case TImageFormat::Gif: image = DecodeGif(data); break;
+    case TImageFormat::Gif: image = DecodeGif(data, box); break;
     case TImageFormat::None: throw EIdImageError("Not an image");
   }
-  return EncodeJpeg(FitWithin(std::move(image), box), 80);
+  // Turned after fitting, when it has the fewest pixels: the box is the same either way up.
+  return EncodeJpeg(Orient(FitWithin(std::move(image), box), orientation), 80);
 }

@@ -20,6 +20,11 @@ TImage DecodeWebp(std::string_view data, int box) {
       static_cast<std::uint32_t>(height) > kMaxImageSide ||
       static_cast<std::uint64_t>(width) * height > kMaxImagePixels)
     throw EIdImageError("Image too large");
+  // A lossless picture (or one of unknown kind) is decoded whole, 4 bytes a pixel, whatever the
+  // output size; a lossy one row by row, but its alpha plane whole.
+  const std::uint64_t pixels = static_cast<std::uint64_t>(width) * height;
+  const std::uint64_t working = config.input.format == 1 ? (config.input.has_alpha ? pixels : 0) : pixels * 4;
+  if (!WithinDecodeBudget(data.size(), working)) throw EIdImageError("Image too large");
   // The decoder scales while it decodes, so a large picture never lies whole in memory; twice
   // the box leaves the area average something to work with.
   int outWidth = width, outHeight = height;

@@ -7,6 +7,7 @@
 
 #include "http/net/IdException.h"
 #include "publish/ExifOrientation.h"
+#include "publish/GifDecoder.h"
 #include "publish/ImageHeader.h"
 #include "publish/JpegDecoder.h"
 #include "publish/PngDecoder.h"
@@ -113,13 +114,19 @@ TEST(Thumbnailer, LargeJpegsAreScaledByTheDecoder) {
   EXPECT_EQ(DecodeJpeg(file, 320).Width, 325);   // 1/8
   EXPECT_EQ(DecodeJpeg(file, 640).Width, 650);   // 1/4
   EXPECT_EQ(DecodeJpeg(file, 2000).Width, 2600);  // whole
-  // WebP scales while decoding, PNG averages blocks row by row: both to about twice the box.
+  // WebP scales while decoding, PNG and GIF average blocks row by row: all to about twice the box.
   EXPECT_EQ(DecodeWebp(Webp(Quadrants(2600, 1300)), 320).Width, 640);
   const TImage png = DecodePng(Png(Quadrants(2600, 1300)), 320);
   EXPECT_EQ(png.Width, 650);
   EXPECT_EQ(png.Height, 325);
   EXPECT_TRUE(Near(At(png, 0, 0), kRed, 0));
   EXPECT_TRUE(Near(At(png, 649, 324), kYellow, 0));
+  const TImage gif = DecodeGif(Gif(Quadrants(1300, 650)), 320);
+  EXPECT_EQ(gif.Width, 650);
+  EXPECT_EQ(gif.Height, 325);
+  EXPECT_TRUE(Near(At(gif, 0, 0), kRed, 0));
+  EXPECT_TRUE(Near(At(gif, 649, 0), kGreen, 0));
+  EXPECT_TRUE(Near(At(gif, 649, 324), kYellow, 0));
 }
 
 TEST(Thumbnailer, SizesAreReadFromTheHeaderAndLimitsRefuseBeforeDecoding) {
@@ -133,6 +140,22 @@ TEST(Thumbnailer, SizesAreReadFromTheHeaderAndLimitsRefuseBeforeDecoding) {
   EXPECT_THROW(CheckedImageHeader(PngHeaderOnly(40'000, 10)), EIdImageError);
   EXPECT_THROW(CheckedImageHeader(PngHeaderOnly(20'000, 20'000)), EIdImageError);
   EXPECT_NO_THROW(CheckedImageHeader(PngHeaderOnly(10'000, 10'000)));
+}
+
+TEST(Thumbnailer, WhatIsDecodedWholeMustFitTheDecodeBudget) {
+  // 4,600 x 4,600 is 85 MB as RGBA. Read row by row it is reduced as it comes; interlaced it
+  // would lie whole in memory, and is refused.
+  const TImage rows = ThumbnailPixels(PlainPng(4600, 4600, kBlue, false));
+  EXPECT_EQ(rows.Width, 320);
+  EXPECT_TRUE(Near(At(rows, 160, 160), kBlue, 8));
+  EXPECT_THROW(MakeThumbnail(PlainPng(4600, 4600, kBlue, true), 320), EIdImageError);
+  EXPECT_TRUE(Near(At(ThumbnailPixels(PlainPng(1500, 1000, kBlue, true)), 100, 100), kBlue, 8));
+  // A GIF's screen likewise (3 bytes a pixel, 90 MB here): row by row unless its frame is
+  // interlaced.
+  const TImage screen = ThumbnailPixels(GifScreen(6000, 5000));
+  EXPECT_EQ(screen.Width, 320);
+  EXPECT_TRUE(Near(At(screen, 300, 200), {255, 255, 255}, 8));
+  EXPECT_THROW(MakeThumbnail(GifScreen(6000, 5000, true), 320), EIdImageError);
 }
 
 TEST(Thumbnailer, DamagedAndForeignFilesAreRefused) {

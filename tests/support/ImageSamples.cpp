@@ -139,6 +139,26 @@ std::string Png(const TImage& image, const std::vector<std::pair<std::string, st
   return file;
 }
 
+std::string PlainPng(int width, int height, TColour colour, bool interlaced) {
+  std::string file;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(png, &file, WritePng, nullptr);
+  // A palette of one colour at one bit a pixel: large pictures are made in little time.
+  png_set_IHDR(png, info, width, height, 1, PNG_COLOR_TYPE_PALETTE, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_color entry{colour.R, colour.G, colour.B};
+  png_set_PLTE(png, info, &entry, 1);
+  png_write_info(png, info);
+  const std::vector<png_byte> row((width + 7) / 8, 0);
+  const int passes = png_set_interlace_handling(png);
+  for (int pass = 0; pass < passes; ++pass)
+    for (int y = 0; y < height; ++y) png_write_row(png, row.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return file;
+}
+
 std::string Webp(const TImage& image) {
   std::uint8_t* out = nullptr;
   const std::size_t size =
@@ -182,6 +202,16 @@ std::string Gif(const TImage& image, const TColour* transparent) {
   for (int y = 0; y < image.Height; ++y) EGifPutLine(gif, &indexes[static_cast<std::size_t>(y) * image.Width], image.Width);
   EGifCloseFile(gif, &error);
   GifFreeMapObject(map);
+  return file;
+}
+
+std::string GifScreen(int width, int height, bool interlaced) {
+  std::string file("GIF89a", 6);
+  for (int side : {width, height}) file += {static_cast<char>(side & 0xFF), static_cast<char>(side >> 8)};
+  // A global table of two colours (red, black); a 1 x 1 frame at 0,0 of colour 0.
+  file += std::string("\x80\0\0\xFF\0\0\0\0\0", 9);
+  file += std::string(",\0\0\0\0\x01\0\x01\0", 9) + (interlaced ? '\x40' : '\0');
+  file += std::string("\x02\x02\x44\x01\0;", 6);
   return file;
 }
 

@@ -30,9 +30,14 @@ std::string CmykJpeg(const TImage& rgb);
 std::string WithOrientation(const std::string& jpeg, int orientation, bool littleEndian = true);
 /// A PNG of image, with tEXt chunks of the keyword and text pairs given.
 std::string Png(const TImage& image, const std::vector<std::pair<std::string, std::string>>& texts = {});
+/// A width x height PNG in one colour (a palette of one, one bit a pixel), written row by row.
+std::string PlainPng(int width, int height, TColour colour, bool interlaced);
 std::string Webp(const TImage& image);
 /// A GIF of image (RGB), pixels of the colour transparent marked transparent.
 std::string Gif(const TImage& image, const TColour* transparent = nullptr);
+
+/// A GIF whose logical screen is width x height, its only frame one red pixel at the top left.
+std::string GifScreen(int width, int height, bool interlaced = false);
 
 /// The colour of image at (x, y); and whether it is within tolerance of expected.
 TColour At(const TImage& image, int x, int y);
