@@ -40,7 +40,10 @@ start_server() {
   [ -n "${server_env+set}" ] && environment=("${server_env[@]}")
   for try in $(seq 1 20); do
     port=$((20000 + RANDOM % 40000))
-    env "${environment[@]}" "$velmora" --headless --port "$port" "$@" "$pub" >"$work/server.log" 2>&1 &
+    # Emptied here, not by the background start: the wait below must never read the start line
+    # of the server before.
+    : >"$work/server.log"
+    env "${environment[@]}" "$velmora" --headless --port "$port" "$@" "$pub" >>"$work/server.log" 2>&1 &
     server_pid=$!
     for waited in $(seq 1 100); do
       grep -q 'サーバ起動' "$work/server.log" && return 0
