@@ -499,35 +499,13 @@ def measure(server, data, settings, figures, notes):
     mine["big_mbs"].append(median_of_tries(
         lambda: download_mb_per_s(server.url(BIG_FILE), settings.big_bytes)))
     if server.name == "velmora":
-        for key, value in measure_thumbnails(server, data, len(mine["thumb_cold"]),
-                                             settings.rounds == 1, memory_kib).items():
-            mine[key].append(value)
-        log(f"  {server.name:8} thumbnails: cold {mine['thumb_cold'][-1]:.0f}/s, warm "
-            f"{mine['thumb_warm'][-1]:.0f}/s, first 24 in {mine['thumb_first24'][-1]:.2f} s, "
-            f"peak RSS {mine['thumb_peak_rss'][-1]:.0f} MB")
         mine["index_s"].append(median_of_tries(
             lambda: index_seconds(server.url(TREE_DIR + "/index.xml"))))
-        for key, value in measure_archives(server, data, BIG_FILE, settings.big_bytes, TREE_DIR,
-                                           curl, median_of_tries, memory_kib).items():
-            mine[key].append(value)
-        log(f"  {server.name:8} archives: big folder tar {mine['tar_big_mbs'][-1]:.0f} MB/s, "
-            f"zip cold {mine['zip_cold_mbs'][-1]:.0f} MB/s, warm {mine['zip_warm_mbs'][-1]:.0f} "
-            f"MB/s; tree tar {mine['tree_tar_s'][-1]:.2f} s (tar cf {mine['tar_pipe_s'][-1]:.2f} "
-            f"s), zip {mine['tree_zip_s'][-1]:.2f} s, peak RSS "
-            f"{mine['tree_archive_rss'][-1]:.0f} MB")
     else:
         mine["index_s"].append(median_of_tries(lambda: find_seconds(os.path.join(data, TREE_DIR))))
     mine["crowd_mbs"].append(crowd_download_mb_per_s(
         (LOOPBACK, server.port), "/" + BIG_FILE, settings.big_bytes, DOWNLOADERS,
         settings.crowd_seconds))
-    tls_figures, kernel = measure_tls(server, SMALL_FILE, BIG_FILE, settings.big_bytes, settings,
-                                      Wrk, download_mb_per_s, settings.certificate[0])
-    for key, value in tls_figures.items():
-        mine[key].append(value)
-    if kernel and f"{server.name}, HTTPS big file: {kernel}" not in notes:
-        notes.append(f"{server.name}, HTTPS big file: {kernel}")
-    log(f"  {server.name:8} HTTPS: " + ", ".join(f"{key} {value:.0f}"
-                                                 for key, value in tls_figures.items()))
     for key, count in (("idle", IDLE_CONNECTIONS), ("idle2k", CROWD_CONNECTIONS)):
         rss, pss, held = idle_memory_kib(server, count)
         mine[f"{key}_rss"].append(rss * KIB / 1e6)
@@ -536,6 +514,31 @@ def measure(server, data, settings, figures, notes):
             mine["idle2k_held"].append(held)
         elif held != count:
             notes.append(f"{server.name} held {held} of {count} idle connections")
+    # Last, what fills the server's caches (thumbnails, checksums) and its heap: the idle rows
+    # above measure the server as it stands after plain serving.
+    if server.name == "velmora":
+        for key, value in measure_thumbnails(server, data, len(mine["thumb_cold"]),
+                                             settings.rounds == 1, memory_kib).items():
+            mine[key].append(value)
+        log(f"  {server.name:8} thumbnails: cold {mine['thumb_cold'][-1]:.0f}/s, warm "
+            f"{mine['thumb_warm'][-1]:.0f}/s, first 24 in {mine['thumb_first24'][-1]:.2f} s, "
+            f"peak RSS {mine['thumb_peak_rss'][-1]:.0f} MB")
+        for key, value in measure_archives(server, data, BIG_FILE, settings.big_bytes, TREE_DIR,
+                                           curl, median_of_tries, memory_kib).items():
+            mine[key].append(value)
+        log(f"  {server.name:8} archives: big folder tar {mine['tar_big_mbs'][-1]:.0f} MB/s, "
+            f"zip cold {mine['zip_cold_mbs'][-1]:.0f} MB/s, warm {mine['zip_warm_mbs'][-1]:.0f} "
+            f"MB/s; tree tar {mine['tree_tar_s'][-1]:.2f} s (tar cf {mine['tar_pipe_s'][-1]:.2f} "
+            f"s), zip {mine['tree_zip_s'][-1]:.2f} s, peak RSS "
+            f"{mine['tree_archive_rss'][-1]:.0f} MB")
+    tls_figures, kernel = measure_tls(server, SMALL_FILE, BIG_FILE, settings.big_bytes, settings,
+                                      Wrk, download_mb_per_s, settings.certificate[0])
+    for key, value in tls_figures.items():
+        mine[key].append(value)
+    if kernel and f"{server.name}, HTTPS big file: {kernel}" not in notes:
+        notes.append(f"{server.name}, HTTPS big file: {kernel}")
+    log(f"  {server.name:8} HTTPS: " + ", ".join(f"{key} {value:.0f}"
+                                                 for key, value in tls_figures.items()))
     log(f"  {server.name:8} {BIG_FILE:12} {mine['big_mbs'][-1]:10.0f} MB/s   "
         f"{DOWNLOADERS} at once {mine['crowd_mbs'][-1]:.0f} MB/s   "
         f"index/find {mine['index_s'][-1]:.3f} s")
