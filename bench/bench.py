@@ -29,7 +29,7 @@ import urllib.parse
 from archives import link_big_file, measure_archives
 from crowds import IdleCrowd, crowd_download_mb_per_s
 from thumbnails import measure_thumbnails
-from tls import make_certificate, measure_tls, nginx_tls_conf
+from tls import make_certificate, measure_tls, nginx_tls_settings
 
 LOOPBACK = "127.0.0.1"
 KIB = 1024
@@ -270,8 +270,9 @@ http {{
     fastcgi_temp_path {folder}/fastcgi;
     uwsgi_temp_path {folder}/uwsgi;
     scgi_temp_path {folder}/scgi;
+    {tls}
     server {{
-        listen {address}:{port};
+        listen {address}:{port}{ssl};
         root {root};
         autoindex on;
     }}
@@ -290,8 +291,9 @@ def start_nginx(nginx, data, temp, processes, tls=None):
         user = f"user {pwd.getpwuid(os.geteuid()).pw_name} {grp.getgrgid(os.getegid()).gr_name};"
     mime = "include /etc/nginx/mime.types;" if os.path.exists("/etc/nginx/mime.types") else ""
     conf = os.path.join(folder, "nginx.conf")
-    text = nginx_tls_conf(folder, port, LOOPBACK, data, *tls) if tls else \
-        NGINX_CONF.format(folder=folder, user=user, mime=mime, address=LOOPBACK, port=port, root=data)
+    text = NGINX_CONF.format(folder=folder, user=user, mime=mime, address=LOOPBACK, port=port,
+                             root=data, tls=nginx_tls_settings(*tls) if tls else "",
+                             ssl=" ssl" if tls else "")
     write_file(conf, text.encode())
     log_path = os.path.join(folder, "error.log")
     with open(os.path.join(folder, "stderr.log"), "wb") as output:

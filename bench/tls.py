@@ -4,44 +4,8 @@ connections, and new connections with a full handshake each) and curl (the big f
 1 KiB file over kept-alive plain HTTP, velmora --keep-alive against nginx's own keep-alive.
 Whether the kernel did the encryption shows in /proc/net/tls_stat, when the tls module is in.
 """
-import grp
 import os
-import pwd
 import subprocess
-
-NGINX_TLS_CONF = """\
-worker_processes auto;
-daemon off;
-master_process on;
-pid {folder}/nginx.pid;
-error_log {folder}/error.log warn;
-{user}
-events {{
-    worker_connections 2048;
-}}
-http {{
-    {mime}
-    default_type application/octet-stream;
-    access_log off;
-    sendfile on;
-    client_body_temp_path {folder}/client_body;
-    proxy_temp_path {folder}/proxy;
-    fastcgi_temp_path {folder}/fastcgi;
-    uwsgi_temp_path {folder}/uwsgi;
-    scgi_temp_path {folder}/scgi;
-    ssl_protocols TLSv1.2 TLSv1.3;
-    ssl_session_cache shared:SSL:10m;
-    ssl_conf_command Options KTLS;
-    server {{
-        listen {address}:{port} ssl;
-        ssl_certificate {chain};
-        ssl_certificate_key {key};
-        root {root};
-        autoindex on;
-    }}
-}}
-"""
-
 
 def make_certificate(temp):
     """One ECDSA P-256 certificate for 127.0.0.1, which both servers present."""
@@ -54,13 +18,14 @@ def make_certificate(temp):
     return chain, key
 
 
-def nginx_tls_conf(folder, port, address, root, chain, key):
-    user = ""
-    if os.geteuid() == 0:
-        user = f"user {pwd.getpwuid(os.geteuid()).pw_name} {grp.getgrgid(os.getegid()).gr_name};"
-    mime = "include /etc/nginx/mime.types;" if os.path.exists("/etc/nginx/mime.types") else ""
-    return NGINX_TLS_CONF.format(folder=folder, user=user, mime=mime, address=address, port=port,
-                                 root=root, chain=chain, key=key)
+def nginx_tls_settings(chain, key):
+    """What nginx's http block needs to serve HTTPS like velmora: the same protocols, a session
+    cache, kernel TLS where offered, and the certificate."""
+    return (f"ssl_protocols TLSv1.2 TLSv1.3;\n"
+            f"    ssl_session_cache shared:SSL:10m;\n"
+            f"    ssl_conf_command Options KTLS;\n"
+            f"    ssl_certificate {chain};\n"
+            f"    ssl_certificate_key {key};")
 
 
 def kernel_tls_sessions():
