@@ -197,8 +197,13 @@ TEST(DualStack, OneSocketServesBothFamiliesAndNamesClientsPlainly) {
   const std::string port = std::to_string(run.Server->Port());
 
   // The address list names the IPv6 addresses in brackets, after the IPv4 one. Only the first
-  // five are printed, and the kernel lists the namespace's addresses in no fixed order.
-  const std::string output = run.Server->Output();
+  // five are printed, and the kernel lists the namespace's addresses in no fixed order. They
+  // follow the start line: wait for the last of them.
+  std::string output = run.Server->Output();
+  for (int waited = 0; waited < 100 && std::count(output.begin(), output.end(), '\n') < 6; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    output = run.Server->Output();
+  }
   EXPECT_NE(output.find("http://127.0.0.1:" + port + "/?browse\n"), std::string::npos) << output;
   const std::size_t bracketed = output.find("http://[2001:db8:1:");
   ASSERT_NE(bracketed, std::string::npos) << output;
