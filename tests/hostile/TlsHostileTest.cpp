@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 #include <signal.h>
 
 #include <atomic>
@@ -22,6 +20,7 @@
 
 #include "hostile/HostileEnvironment.h"
 #include "hostile/LoopbackClient.h"
+#include "support/TestCertificate.h"
 #include "support/TestSockets.h"
 
 namespace {
@@ -32,27 +31,11 @@ using std::chrono::seconds;
 
 constexpr long kGuardKiB = 256 * kKiBPerMiB;
 
-// A self-signed ECDSA certificate for 127.0.0.1 and its key, written as PEM files.
+// A self-signed certificate for 127.0.0.1 and its key, written as PEM files.
 void WriteCredentials(const std::filesystem::path& chain, const std::filesystem::path& key) {
-  EVP_PKEY* pkey = EVP_EC_gen("P-256");
-  X509* certificate = X509_new();
-  X509_set_version(certificate, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-  X509_gmtime_adj(X509_getm_notBefore(certificate), -60);
-  X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
-  X509_NAME_add_entry_by_txt(X509_get_subject_name(certificate), "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-  X509_set_issuer_name(certificate, X509_get_subject_name(certificate));
-  X509_set_pubkey(certificate, pkey);
-  X509_sign(certificate, pkey, EVP_sha256());
-  FILE* out = std::fopen(chain.c_str(), "w");
-  PEM_write_X509(out, certificate);
-  std::fclose(out);
-  out = std::fopen(key.c_str(), "w");
-  PEM_write_PrivateKey(out, pkey, nullptr, nullptr, 0, nullptr, nullptr);
-  std::fclose(out);
-  X509_free(certificate);
-  EVP_PKEY_free(pkey);
+  const TTestCertificate made = MakeSelfSignedCertificate("127.0.0.1");
+  std::ofstream(chain) << made.ChainPem;
+  std::ofstream(key) << made.KeyPem;
 }
 
 SSL_CTX* ClientContext() {

@@ -7,13 +7,12 @@
 #include "http/io/IdSSLIOHandlerSocket.h"
 #include "http/io/IdTCPConnection.h"
 #include "http/net/IdException.h"
+#include "support/TestCertificate.h"
 #include "support/TestSockets.h"
 
 #include <gtest/gtest.h>
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 
 #include <pthread.h>
 #include <signal.h>
@@ -26,43 +25,9 @@
 
 namespace {
 
-// A self-signed ECDSA certificate for "localhost" and its key, in PEM, made once.
-struct TTestCredentials {
-  std::string Chain, Key;
-};
-
-std::string ToPem(int (*write)(BIO*, void*), void* object) {
-  BIO* out = BIO_new(BIO_s_mem());
-  write(out, object);
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(out, &data);
-  std::string text(data, static_cast<std::size_t>(size));
-  BIO_free(out);
-  return text;
-}
-
-const TTestCredentials& Credentials() {
-  static const TTestCredentials credentials = [] {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* certificate = X509_new();
-    X509_set_version(certificate, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-    X509_gmtime_adj(X509_getm_notBefore(certificate), -60);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(certificate), "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
-    X509_set_issuer_name(certificate, X509_get_subject_name(certificate));
-    X509_set_pubkey(certificate, key);
-    X509_sign(certificate, key, EVP_sha256());
-    TTestCredentials made{
-        ToPem([](BIO* out, void* x) { return PEM_write_bio_X509(out, static_cast<X509*>(x)); }, certificate),
-        ToPem([](BIO* out, void* k) {
-          return PEM_write_bio_PrivateKey(out, static_cast<EVP_PKEY*>(k), nullptr, nullptr, 0, nullptr, nullptr);
-        }, key)};
-    X509_free(certificate);
-    EVP_PKEY_free(key);
-    return made;
-  }();
+// The server's certificate, made once.
+const TTestCertificate& Credentials() {
+  static const TTestCertificate credentials = MakeSelfSignedCertificate("localhost");
   return credentials;
 }
 
@@ -116,7 +81,7 @@ protected:
     FListener.AllocateHandle();
     FListener.BindHandle();
     FListener.ListenOn(4);
-    FContext = std::make_shared<const TIdSSLContext>(Credentials().Chain, Credentials().Key);
+    FContext = std::make_shared<const TIdSSLContext>(Credentials().ChainPem, Credentials().KeyPem);
   }
 
   void TearDown() override {
@@ -268,18 +233,11 @@ TEST_F(SSLIOHandlerTest, CloseFromAnotherThreadEndsAWaitAtOnce) {
 }
 
 TEST(TIdSSLContext, RefusesMissingOrMismatchedCredentials) {
-  EXPECT_THROW(TIdSSLContext("", Credentials().Key), EIdOSSLError);
-  EXPECT_THROW(TIdSSLContext(Credentials().Chain, ""), EIdOSSLError);
-  const std::string otherKey = [] {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    std::string pem = ToPem([](BIO* out, void* k) {
-      return PEM_write_bio_PrivateKey(out, static_cast<EVP_PKEY*>(k), nullptr, nullptr, 0, nullptr, nullptr);
-    }, key);
-    EVP_PKEY_free(key);
-    return pem;
-  }();
+  EXPECT_THROW(TIdSSLContext("", Credentials().KeyPem), EIdOSSLError);
+  EXPECT_THROW(TIdSSLContext(Credentials().ChainPem, ""), EIdOSSLError);
+  const std::string otherKey = MakeSelfSignedCertificate("localhost").KeyPem;
   try {
-    TIdSSLContext context(Credentials().Chain, otherKey);
+    TIdSSLContext context(Credentials().ChainPem, otherKey);
     ADD_FAILURE() << "a key of another certificate was taken";
   } catch (const EIdOSSLError& error) {
     EXPECT_NE(std::string(error.what()).find("does not belong"), std::string::npos) << error.what();
