@@ -128,6 +128,10 @@ bool TIdSSLIOHandlerSocket::AwaitSession(int code, int ms) {
 
 std::int64_t TIdSSLIOHandlerSocket::ReportFailure(int code) {
   const int systemError = errno;
+  if (IsWait(code)) {
+    GStack()->SetLastPlatformError(Id_WSAEWOULDBLOCK);
+    return -1;
+  }
   ERR_clear_error();
   if (code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && systemError == 0)) return 0;
   if (code == SSL_ERROR_SYSCALL) {
@@ -172,12 +176,7 @@ std::int64_t TIdSSLIOHandlerSocket::TryRecv(void* buffer, std::size_t length) {
   ERR_clear_error();
   const int result = SSL_read(FSession.get(), buffer, ToInt(length));
   if (result > 0) return result;
-  const int code = SSL_get_error(FSession.get(), result);
-  if (IsWait(code)) {
-    GStack()->SetLastPlatformError(Id_WSAEWOULDBLOCK);
-    return -1;
-  }
-  return ReportFailure(code);
+  return ReportFailure(SSL_get_error(FSession.get(), result));
 }
 
 std::int64_t TIdSSLIOHandlerSocket::Recv(void* buffer, std::size_t length) {
@@ -264,12 +263,7 @@ std::int64_t TIdSSLIOHandlerSocket::TransmitFile(int fileHandle, std::int64_t of
     if (result > 0 && static_cast<std::size_t>(result) == length) FBlockFile = -1;
     if (result > 0) return result;
   }
-  const int code = SSL_get_error(FSession.get(), result);
-  if (IsWait(code)) {
-    GStack()->SetLastPlatformError(Id_WSAEWOULDBLOCK);
-    return -1;
-  }
-  return ReportFailure(code);
+  return ReportFailure(SSL_get_error(FSession.get(), result));
 }
 
 void TIdSSLIOHandlerSocket::WaitWritable(int ms) {

@@ -52,8 +52,9 @@ private:
   // One step of reading or writing failed with code: waits within ms for what the session needs
   // (false when ms passed), or marks the session failed for any other code.
   bool AwaitSession(int code, int ms);
-  // Records the error of a failed session call as the socket error a caller expects; returns
-  // what a plain socket's call would return then (0 for an orderly end, -1 for the rest).
+  // Records the outcome of a session call that moved nothing as the socket error a caller
+  // expects (10035 when it must wait); returns what a plain socket's call would return then (0
+  // for an orderly end, -1 for the rest).
   std::int64_t ReportFailure(int code);
   int SocketSendTimeout() const;
 
