@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -92,6 +93,10 @@ bool DirectoryExists(const std::string& path) {
 bool IsRegularFile(const std::string& path) {
   const TFileInfo info = GetFileInfo(path);
   return info.Readable() && (info.Attr & faArchive) != 0;
+}
+
+bool MayReadFile(const std::string& path) {
+  return !HasEmbeddedNul(path) && ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
 }
 
 bool ReadTextFile(const std::string& path, std::string& text, std::size_t maxBytes) {

@@ -60,6 +60,10 @@ bool DirectoryExists(const std::string& path);
 /// reading a FIFO or a device could block or never end.
 bool IsRegularFile(const std::string& path);
 
+/// Whether this process may open the file at path for reading, by its permissions for the
+/// process's effective user; nothing is opened (a cheap check for many files before they are).
+bool MayReadFile(const std::string& path);
+
 /// The first maxBytes bytes of the file at path (a pipe such as /dev/fd/N too) in text; false,
 /// text unchanged, when it cannot be opened or read. For small files the program reads itself
 /// (the system's type table, a password file), never for what it publishes.

@@ -95,10 +95,10 @@ std::int64_t TReadOnlyFile::CurrentSize() const {
   return static_cast<std::int64_t>(st.st_size);
 }
 
-std::int64_t TReadOnlyFile::CurrentLastWriteNs() const {
+bool TReadOnlyFile::ChangedSinceOpen() const {
   struct stat st {};
-  if (::fstat(FHandle, &st) != 0) return 0;
-  return LastWriteNs(st);
+  if (::fstat(FHandle, &st) != 0) return true;
+  return static_cast<std::int64_t>(st.st_size) != FSize || LastWriteNs(st) != FLastWriteNs;
 }
 
 }  // namespace platform

@@ -41,8 +41,9 @@ public:
   std::size_t ReadAt(void* buffer, std::size_t count, std::int64_t offset) const;
   /// The file's size now; 0 when it cannot be read.
   std::int64_t CurrentSize() const;
-  /// The file's last-write time now in nanoseconds since the epoch; 0 when it cannot be read.
-  std::int64_t CurrentLastWriteNs() const;
+  /// Whether the file's size or last-write time is no longer what it was at open (a write since,
+  /// or a status that cannot be read): one status read for both.
+  bool ChangedSinceOpen() const;
 
 private:
   void Close();

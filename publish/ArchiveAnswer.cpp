@@ -3,11 +3,11 @@
 #include <utility>
 
 #include "http/io/IdFileStream.h"
-#include "http/net/IdException.h"
 #include "http/protocol/IdHTTPFileAnswer.h"
 #include "platform/FilePath.h"
 #include "platform/ReadOnlyFile.h"
 #include "platform/Text.h"
+#include "publish/ArchiveEntryFile.h"
 #include "publish/RootPath.h"
 
 namespace {
@@ -27,9 +27,10 @@ public:
   }
 
   void AddFile(std::string_view, const platform::TSearchRec& file) override {
-    // A file that cannot be opened would stop every download of the folder at the same place.
-    const std::string diskPath = platform::JoinPath(FFolders.back().Disk, file.Name);
-    if (platform::TReadOnlyFile(diskPath).IsOpen()) Add(file, false);
+    // A file that cannot be read would stop every download of the folder at the same place;
+    // only regular files are ever opened for sending.
+    if ((file.Attr & platform::faArchive) != 0 && platform::MayReadFile(platform::JoinPath(FFolders.back().Disk, file.Name)))
+      Add(file, false);
   }
   void StartFolder(std::string_view, const platform::TSearchRec& folder) override {
     Add(folder, true);
@@ -58,10 +59,6 @@ private:
   std::vector<TFolder> FFolders;  // the folders the walk is in, the walked folder first
 };
 
-[[noreturn]] void ThrowChanged(const TArchiveEntry& entry) {
-  throw EIdFileChanged("File changed since the folder was read: " + entry.DiskPath);
-}
-
 // The archive's bytes over a connection: literal bytes collected and sent in large pieces, file
 // data checked against its entry before and after it is sent, so that a file written meanwhile
 // stops the archive instead of going out under the length promised.
@@ -89,28 +86,22 @@ public:
   void WriteFileRange(const TArchiveEntry& entry, std::int64_t offset, std::int64_t count) override {
     TIdReadOnlyFileStream stream(entry.DiskPath);
     const platform::TReadOnlyFile& file = stream.File();
-    const bool sameId = entry.Id == platform::TFileId{} || file.IdAtOpen() == entry.Id;
-    if (!sameId || file.SizeAtOpen() != entry.Size || file.LastWriteNsAtOpen() != entry.LastWriteNs)
-      ThrowChanged(entry);
+    CheckOpenedAsWalked(entry, file);
     if (count <= kCopiedFileBytes) {
       FCopy.resize(static_cast<std::size_t>(count));
-      if (file.ReadAt(FCopy.data(), FCopy.size(), offset) != FCopy.size()) ThrowChanged(entry);
-      CheckUnchanged(entry, file);
+      if (file.ReadAt(FCopy.data(), FCopy.size(), offset) != FCopy.size()) ThrowEntryChanged(entry);
+      CheckUnchangedSinceOpen(entry, file);
       WriteBytes(FCopy);
       return;
     }
     FConnection.EndBufferedWrite();
     FConnection.WriteFileRange(stream, offset, count, true);
     // Sent already: a change now still ends the answer short, so the client knows.
-    CheckUnchanged(entry, file);
+    CheckUnchangedSinceOpen(entry, file);
     FConnection.BeginBufferedWrite(kCollectedBytes);
   }
 
 private:
-  static void CheckUnchanged(const TArchiveEntry& entry, const platform::TReadOnlyFile& file) {
-    if (file.CurrentSize() != entry.Size || file.CurrentLastWriteNs() != entry.LastWriteNs) ThrowChanged(entry);
-  }
-
   TIdTCPConnection& FConnection;
   std::string FCopy;
 };

@@ -125,7 +125,7 @@ TArchiveLayout::TArchiveLayout(TArchiveFormat format, std::vector<TArchiveEntry>
       if (name.size() > kZipMaxNameLength) throw EIdException("Name too long for a zip archive: " + entry.Path);
       offset += static_cast<std::int64_t>(ZipLocalHeader(ZipFacts(entry, name, offset)).size()) + entry.Size;
     } else {
-      offset += static_cast<std::int64_t>(TarHeader(entry).size()) + entry.Size + TarPadding(entry.Size);
+      offset += TarHeaderSize(name, entry.Size, entry.LastWriteNs) + entry.Size + TarPadding(entry.Size);
     }
     fingerprint.Add(entry.Path);
     fingerprint.AddNumber(entry.Folder);

@@ -5,6 +5,7 @@
 
 #include "http/net/IdException.h"
 #include "platform/ReadOnlyFile.h"
+#include "publish/ArchiveEntryFile.h"
 #include "publish/Crc32.h"
 #include "publish/CrcCache.h"
 
@@ -12,28 +13,23 @@ namespace {
 
 constexpr std::int64_t kReadSize = 1 << 20;
 
-[[noreturn]] void ThrowChanged(const TArchiveEntry& entry) {
-  throw EIdFileChanged("File changed since the folder was read: " + entry.DiskPath);
-}
-
 // The checksum of the whole file, as it was when the walk saw it.
 std::uint32_t ReadCrc(const TArchiveEntry& entry) {
   const platform::TReadOnlyFile file(entry.DiskPath);
   if (!file.IsOpen()) throw EFOpenError("Cannot open file \"" + entry.DiskPath + "\". " + file.Error());
-  const bool sameId = entry.Id == platform::TFileId{} || file.IdAtOpen() == entry.Id;
-  if (!sameId || file.SizeAtOpen() != entry.Size || file.LastWriteNsAtOpen() != entry.LastWriteNs) ThrowChanged(entry);
+  CheckOpenedAsWalked(entry, file);
 
   std::vector<char> buffer(static_cast<std::size_t>(std::min(entry.Size, kReadSize)));
   std::uint32_t crc = 0;
   for (std::int64_t offset = 0; offset < entry.Size;) {
     const std::size_t wanted = static_cast<std::size_t>(std::min(entry.Size - offset, kReadSize));
     const std::size_t n = file.ReadAt(buffer.data(), wanted, offset);
-    if (n == 0) ThrowChanged(entry);  // shorter than its size
+    if (n == 0) ThrowEntryChanged(entry);  // shorter than its size
     crc = Crc32Update(crc, buffer.data(), n);
     offset += static_cast<std::int64_t>(n);
   }
   // A write while it was read leaves the size or the time changed.
-  if (file.CurrentSize() != entry.Size || file.CurrentLastWriteNs() != entry.LastWriteNs) ThrowChanged(entry);
+  CheckUnchangedSinceOpen(entry, file);
   return crc;
 }
 

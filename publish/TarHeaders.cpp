@@ -24,6 +24,21 @@ void PutOctal(std::string& block, TField field, std::int64_t value) {
   for (std::size_t i = field.Width - 1; i-- > 0; value >>= 3) block[field.Offset + i] = static_cast<char>('0' + (value & 7));
 }
 
+// The sum of the bytes of a block (a multiple of eight long), eight at a time: summed byte by
+// byte, the checksums of a tree of small files took a tenth of its archive's time.
+std::uint64_t ByteSum(std::string_view block) {
+  constexpr std::uint64_t kEvenBytes = 0x00FF00FF00FF00FFULL;
+  constexpr std::uint64_t kLaneOnes = 0x0001000100010001ULL;
+  std::uint64_t sum = 0;
+  for (std::size_t at = 0; at < block.size(); at += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, block.data() + at, sizeof word);
+    const std::uint64_t pairs = (word & kEvenBytes) + ((word >> 8) & kEvenBytes);  // four sums below 511
+    sum += (pairs * kLaneOnes) >> 48;  // the four added in the top lane, below 2,041
+  }
+  return sum;
+}
+
 bool IsAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
@@ -99,36 +114,60 @@ std::string UstarHeader(std::string_view prefix, std::string_view name, char typ
   PutText(block, kVersion, "00");
   // The checksum is taken with its own field as blanks, then written as six digits, NUL, blank.
   std::memset(block.data() + kChecksum.Offset, ' ', kChecksum.Width);
-  unsigned sum = 0;
-  for (char c : block) sum += static_cast<unsigned char>(c);
-  PutOctal(block, {kChecksum.Offset, 7}, sum);
+  PutOctal(block, {kChecksum.Offset, 7}, ByteSum(block));
   return block;
 }
 
 }  // namespace
 
-std::string TarHeaderBlocks(std::string_view name, bool folder, std::int64_t size, std::int64_t lastWriteNs) {
-  std::string records;
-  std::string_view prefix, rest;
-  const bool nameFits = IsAscii(name) && SplitUstarName(name, prefix, rest);
-  if (!nameFits) {
-    AddPaxRecord(records, "path", name);
-    prefix = {};
-    rest = Utf8Prefix(name, kName.Width);  // for readers without pax, which then see it cut short
-  }
-  if (size >= kOctal11Limit) AddPaxRecord(records, "size", std::to_string(size));
-  const std::int64_t seconds = FloorSeconds(lastWriteNs);
-  if (lastWriteNs % kNsPerSecond != 0 || seconds < 0 || seconds >= kOctal11Limit) {
-    AddPaxRecord(records, "mtime", PaxTime(lastWriteNs));
-  }
+namespace {
 
+// What an entry's header blocks hold besides the ustar header's fixed fields: the pax records
+// (none when ustar says it all) and the name as the ustar fields take it.
+struct TTarHeaderPlan {
+  std::string Records;
+  std::string_view Prefix, Name;
+  std::int64_t Seconds = 0;
+};
+
+TTarHeaderPlan PlanTarHeader(std::string_view name, std::int64_t size, std::int64_t lastWriteNs) {
+  TTarHeaderPlan plan;
+  const bool nameFits = IsAscii(name) && SplitUstarName(name, plan.Prefix, plan.Name);
+  if (!nameFits) {
+    AddPaxRecord(plan.Records, "path", name);
+    plan.Prefix = {};
+    plan.Name = Utf8Prefix(name, kName.Width);  // for readers without pax, which then see it cut short
+  }
+  if (size >= kOctal11Limit) AddPaxRecord(plan.Records, "size", std::to_string(size));
+  plan.Seconds = FloorSeconds(lastWriteNs);
+  if (lastWriteNs % kNsPerSecond != 0 || plan.Seconds < 0 || plan.Seconds >= kOctal11Limit) {
+    AddPaxRecord(plan.Records, "mtime", PaxTime(lastWriteNs));
+  }
+  return plan;
+}
+
+std::int64_t PaxBlocksSize(const TTarHeaderPlan& plan) {
+  if (plan.Records.empty()) return 0;
+  const auto recordsSize = static_cast<std::int64_t>(plan.Records.size());
+  return kTarBlock + recordsSize + TarPadding(recordsSize);
+}
+
+}  // namespace
+
+std::string TarHeaderBlocks(std::string_view name, bool folder, std::int64_t size, std::int64_t lastWriteNs) {
+  const TTarHeaderPlan plan = PlanTarHeader(name, size, lastWriteNs);
   std::string blocks;
-  if (!records.empty()) {
-    const auto recordsSize = static_cast<std::int64_t>(records.size());
-    blocks = UstarHeader({}, "././@PaxHeader", 'x', recordsSize, seconds, false);
-    blocks += records;
+  blocks.reserve(static_cast<std::size_t>(PaxBlocksSize(plan) + kTarBlock));
+  if (!plan.Records.empty()) {
+    const auto recordsSize = static_cast<std::int64_t>(plan.Records.size());
+    blocks += UstarHeader({}, "././@PaxHeader", 'x', recordsSize, plan.Seconds, false);
+    blocks += plan.Records;
     blocks.append(static_cast<std::size_t>(TarPadding(recordsSize)), '\0');
   }
-  blocks += UstarHeader(prefix, rest, folder ? '5' : '0', size, seconds, folder);
+  blocks += UstarHeader(plan.Prefix, plan.Name, folder ? '5' : '0', size, plan.Seconds, folder);
   return blocks;
+}
+
+std::int64_t TarHeaderSize(std::string_view name, std::int64_t size, std::int64_t lastWriteNs) {
+  return PaxBlocksSize(PlanTarHeader(name, size, lastWriteNs)) + kTarBlock;
 }

@@ -15,5 +15,8 @@ constexpr std::int64_t kTarBlock = 512;
 /// in "/".
 std::string TarHeaderBlocks(std::string_view name, bool folder, std::int64_t size, std::int64_t lastWriteNs);
 
+/// The size of TarHeaderBlocks(name, folder, size, lastWriteNs), found without making them.
+std::int64_t TarHeaderSize(std::string_view name, std::int64_t size, std::int64_t lastWriteNs);
+
 /// The zero bytes that pad size bytes of data to a whole block.
 inline std::int64_t TarPadding(std::int64_t size) { return (kTarBlock - size % kTarBlock) % kTarBlock; }

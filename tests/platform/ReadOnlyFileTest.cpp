@@ -1,6 +1,7 @@
 #include "platform/ReadOnlyFile.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -39,9 +40,17 @@ TEST_F(ReadOnlyFileTest, KnowsItsTimeToTheNanosecondAndItsIdentity) {
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
   const TReadOnlyFile file(path);
   EXPECT_EQ(file.LastWriteNsAtOpen(), 1700000000123456789);
-  EXPECT_EQ(file.CurrentLastWriteNs(), 1700000000123456789);
   EXPECT_EQ(file.IdAtOpen(), platform::GetFileInfo(path).Id);
   EXPECT_NE(file.IdAtOpen(), platform::TFileId{});
+  EXPECT_FALSE(file.ChangedSinceOpen());
+  // A change of the time alone, a nanosecond's, counts, and so does one of the size alone.
+  const timespec later[2] = {{1700000000, 123456790}, {1700000000, 123456790}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+  EXPECT_TRUE(file.ChangedSinceOpen());
+  const TReadOnlyFile reopened(path);
+  ASSERT_EQ(::truncate(path.c_str(), 2), 0);
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+  EXPECT_TRUE(reopened.ChangedSinceOpen());
 }
 
 TEST_F(ReadOnlyFileTest, RefusesWhatIsNoRegularFileWithoutBlocking) {

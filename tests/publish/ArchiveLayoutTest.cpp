@@ -1,4 +1,5 @@
 #include "publish/ArchiveLayout.h"
+#include "publish/TarHeaders.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -308,6 +309,11 @@ TEST(TArchiveLayout, TarPaxHeaderOnlyWhereUstarCannotSayIt) {
     SCOPED_TRACE(c.Path.substr(0, 20) + " " + std::to_string(c.Size) + " " + std::to_string(c.LastWriteNs));
     const TArchiveLayout layout(TArchiveFormat::Tar, {File(c.Path, c.Size, c.LastWriteNs)});
     EXPECT_EQ(HasPaxHeader(layout), c.Pax);
+    // The layout counts the headers without making them: the count must be what is made.
+    for (const bool folder : {false, true}) {
+      EXPECT_EQ(TarHeaderSize(c.Path + (folder ? "/" : ""), c.Size, c.LastWriteNs),
+                static_cast<std::int64_t>(TarHeaderBlocks(c.Path + (folder ? "/" : ""), folder, c.Size, c.LastWriteNs).size()));
+    }
     const auto found = ReadBack(layout, 0);
     ASSERT_EQ(found.size(), 1U);
     EXPECT_EQ(found[0].Name, c.Path);

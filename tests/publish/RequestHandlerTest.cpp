@@ -340,6 +340,10 @@ TEST_F(RequestHandlerTest, WithheldAndSpecialFilesAreNotFound) {
   // Reading a FIFO would hold the connection thread: never opened, whatever the settings.
   EXPECT_TRUE(NotFound(Get("/fifo")));
   EXPECT_TRUE(HeadIsGetsHead("/fifo"));
+  // Nor put into the folder's archive, which it would hold up the same way.
+  const std::set<std::string> names = TarNames(Get("/?tar").Body);
+  EXPECT_EQ(names.count("pub/fifo"), 0u);
+  EXPECT_EQ(names.count("pub/.hidden"), 1u);
 }
 
 TEST_F(RequestHandlerTest, AFileGoneBeforeSendingIsNotFound) {
