@@ -20,9 +20,10 @@ TBuildSlots::TSlot TBuildSlots::Acquire(const std::string& address) {
   if (FWaiting.size() >= FLimits.Waiting || 2 * waitingFor >= std::max<std::size_t>(FLimits.Waiting, 2)) {
     throw EIdServerBusy();
   }
-  TWaiter waiter{address};
+  TWaiter waiter;
+  waiter.Address = address;
   const auto place = FWaiting.insert(FWaiting.end(), &waiter);
-  if (!FGranted.wait_for(lock.Native(), FLimits.MaxWait, [&waiter] { return waiter.Granted; })) {
+  if (!waiter.Woken.wait_for(lock.Native(), FLimits.MaxWait, [&waiter] { return waiter.Granted; })) {
     FWaiting.erase(place);
     throw EIdServerBusy();
   }
@@ -49,7 +50,6 @@ bool TBuildSlots::MayStart(const std::string& address) const {
 }
 
 void TBuildSlots::GrantWaiting() {
-  bool granted = false;
   for (;;) {
     // Of those that may start, the one whose address runs fewest; among equals the first, the
     // one that waited longest.
@@ -59,12 +59,13 @@ void TBuildSlots::GrantWaiting() {
       if (next == FWaiting.end() || RunningFor((*it)->Address) < RunningFor((*next)->Address)) next = it;
     }
     if (next == FWaiting.end()) break;
-    (*next)->Granted = true;
-    TakeSlot((*next)->Address);
+    TWaiter& waiter = **next;
+    waiter.Granted = true;
+    TakeSlot(waiter.Address);
     FWaiting.erase(next);
-    granted = true;
+    // Under the lock: the waiter cannot leave its wait, and take its TWaiter with it, before.
+    waiter.Woken.notify_one();
   }
-  if (granted) FGranted.notify_all();
 }
 
 void TBuildSlots::TakeSlot(const std::string& address) {

@@ -56,6 +56,9 @@ private:
   struct TWaiter {
     std::string Address;
     bool Granted = false;
+    // Each waiter is woken alone, when its slot is given: dozens waiting on one shared
+    // condition all woke at every grant, to find it was not theirs.
+    std::condition_variable Woken;
   };
 
   void Release(const std::string& address);
@@ -67,7 +70,6 @@ private:
 
   const TBuildLimits FLimits;
   mutable platform::TLock FLock;
-  std::condition_variable FGranted;
   std::size_t FRunning GUARDED_BY(FLock) = 0;
   std::unordered_map<std::string, std::size_t> FRunningBy GUARDED_BY(FLock);  // addresses with builds running
   std::list<TWaiter*> FWaiting GUARDED_BY(FLock);                             // oldest first
