@@ -46,13 +46,15 @@ int main(int argc, char** argv) {
   // own (up to eight per core), each keeping freed memory for itself. Two are plenty here.
   mallopt(M_ARENA_MAX, 2);
   // Pages are built whole in memory, up to 1 MiB before they go to a temporary file. Below 4 MiB
-  // a buffer comes from the heap, and the heap keeps up to 8 MiB free at its top while requests
-  // come: a page of a few hundred KB then reuses the memory of the last one instead of a fresh
-  // mapping whose every page the kernel must fault in and clear again. The pool hands all of it
-  // back once the last connection has ended; larger buffers (images being decoded) still get a
-  // mapping of their own, returned when freed.
+  // a buffer comes from the heap, and the heap keeps about 1 MiB free at its top: a page of a
+  // few hundred KB then reuses the memory of the last one instead of a fresh mapping whose every
+  // page the kernel must fault in and clear again. More than that is given back as it is freed.
+  // The threshold stays low because the C library trims the second arena's top only past it,
+  // also when the pool asks for free memory back: what lies below it stays resident for good.
+  // Larger buffers (images being decoded) still get a mapping of their own, returned when freed.
   mallopt(M_MMAP_THRESHOLD, 4 << 20);
-  mallopt(M_TRIM_THRESHOLD, 8 << 20);
+  mallopt(M_TRIM_THRESHOLD, 1 << 20);
+  mallopt(M_TOP_PAD, 1 << 20);
   // Every connection holds a descriptor; the usual soft limit of 1024 is far below what the
   // system allows.
   platform::RaiseOpenFileLimit();
