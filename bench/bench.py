@@ -80,18 +80,30 @@ class Processes:
         self.started.append((name, process))
         return process
 
+    def stop(self, process):
+        """Stops one process started here."""
+        for entry in self.started:
+            if entry[1] is process:
+                self.started.remove(entry)
+                self.end(*entry)
+                return
+
     def stop_all(self):
         for name, process in reversed(self.started):
-            if process.poll() is not None:
-                continue
-            process.send_signal(signal.SIGTERM)
-            try:
-                process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                log(f"{name} (pid {process.pid}) ignored SIGTERM; killing it")
-                process.kill()
-                process.wait(timeout=10)
+            self.end(name, process)
         self.started.clear()
+
+    @staticmethod
+    def end(name, process):
+        if process.poll() is not None:
+            return
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            log(f"{name} (pid {process.pid}) ignored SIGTERM; killing it")
+            process.kill()
+            process.wait(timeout=10)
 
 
 def stop_on_signals():
@@ -765,6 +777,12 @@ def main():
                    for name in ("velmora", "nginx")}
         for number in range(settings.rounds):
             log(f"round {number + 1} of {settings.rounds}")
+            if number > 0 and arguments.only != "nginx":
+                # Every round measures a velmora that has served only that round: the caches the
+                # last round filled (thumbnails, checksums) would otherwise count in its idle rows.
+                processes.stop(velmora.process)
+                fresh = start_velmora(binary, data, temp, processes)
+                velmora.port, velmora.process = fresh.port, fresh.process
             for server in (servers if number % 2 == 0 else servers[::-1]):
                 measure(server, data, settings, figures, notes)
         if arguments.only == "velmora":
