@@ -42,6 +42,10 @@ bool Decode(TPngState& state) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_read_fn(png, &state, ReadFromMemory);
   png_set_user_limits(png, kMaxImageSide, kMaxImageSide);
+  // Only the picture's own chunks are read (header, palette, transparency, data). libpng takes
+  // a text chunk's buffer at the length its header claims, before reading a byte of it: a file of
+  // a few hundred bytes asked for 1.8 GB. Skipped chunks are read through without a buffer.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
