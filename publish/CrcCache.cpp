@@ -33,9 +33,7 @@ std::size_t TCrcCache::TKeyHash::operator()(const TCrcKey& key) const {
 }
 
 TCrcCache::TCrcCache(std::string filePath, std::size_t capacity)
-    : FFilePath(std::move(filePath)), FCapacity(capacity == 0 ? 1 : capacity) {
-  if (!FFilePath.empty()) Load();
-}
+    : FFilePath(std::move(filePath)), FCapacity(capacity == 0 ? 1 : capacity) {}
 
 TCrcCache::~TCrcCache() { Save(); }
 
@@ -46,6 +44,7 @@ std::string TCrcCache::DefaultFilePath() {
 
 std::optional<std::uint32_t> TCrcCache::Find(const TCrcKey& key) {
   const std::lock_guard<std::mutex> lock(FLock);
+  LoadOnceLocked();
   const auto found = FIndex.find(key);
   if (found == FIndex.end()) return std::nullopt;
   FOrder.splice(FOrder.begin(), FOrder, found->second);
@@ -54,6 +53,7 @@ std::optional<std::uint32_t> TCrcCache::Find(const TCrcKey& key) {
 
 void TCrcCache::Put(const TCrcKey& key, std::uint32_t crc) {
   const std::lock_guard<std::mutex> lock(FLock);
+  LoadOnceLocked();
   PutLocked(key, crc);
   FChanged = true;
 }
@@ -72,12 +72,15 @@ void TCrcCache::PutLocked(const TCrcKey& key, std::uint32_t crc) {
   FIndex.emplace(key, FOrder.begin());
 }
 
-std::size_t TCrcCache::Count() const {
+std::size_t TCrcCache::Count() {
   const std::lock_guard<std::mutex> lock(FLock);
+  LoadOnceLocked();
   return FIndex.size();
 }
 
-void TCrcCache::Load() {
+void TCrcCache::LoadOnceLocked() {
+  if (FLoaded || FFilePath.empty()) return;
+  FLoaded = true;
   std::string bytes;
   // One byte over the largest valid file tells a longer (foreign) file from a valid one.
   const std::size_t largest = kMagic.size() + FCapacity * kRecordSize + 4;
@@ -89,7 +92,6 @@ void TCrcCache::Load() {
   const std::size_t bodyEnd = bytes.size() - 4;
   if (GetNumber(bytes.data() + bodyEnd, 4) != Crc32Of(std::string_view(bytes).substr(0, bodyEnd))) return;
 
-  const std::lock_guard<std::mutex> lock(FLock);
   // Oldest first, so that the file's order of use is restored.
   for (std::size_t at = bodyEnd; at > kMagic.size();) {
     at -= kRecordSize;

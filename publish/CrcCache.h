@@ -21,7 +21,8 @@ struct TCrcKey {
 };
 
 /// A bounded table of checksums, the least recently used dropped first. Loads its file when
-/// made; Save() writes it back whole (a temporary file renamed over it). A cache file that is
+/// first used, so that a server that sends no zip never holds it (up to about 14 MB when
+/// full); Save() writes it back whole (a temporary file renamed over it). A cache file that is
 /// corrupt, cut short or of another format is ignored. Any thread.
 class TCrcCache {
 public:
@@ -41,7 +42,7 @@ public:
   /// The checksum stored for key, which becomes the most recently used; none when absent.
   std::optional<std::uint32_t> Find(const TCrcKey& key);
   void Put(const TCrcKey& key, std::uint32_t crc);
-  std::size_t Count() const;
+  std::size_t Count();
 
   /// Writes the table to the cache file when it changed since it was loaded or last saved.
   /// False when the file could not be written (the table stays as it is).
@@ -57,13 +58,14 @@ private:
   };
   using TOrder = std::list<TRecord>;
 
-  void Load();
+  void LoadOnceLocked();  // FLock held
   void PutLocked(const TCrcKey& key, std::uint32_t crc);  // FLock held
 
   const std::string FFilePath;
   const std::size_t FCapacity;
-  mutable std::mutex FLock;
+  std::mutex FLock;
   TOrder FOrder;                                                  // guarded by FLock; most recent first
   std::unordered_map<TCrcKey, TOrder::iterator, TKeyHash> FIndex;  // guarded by FLock
   bool FChanged = false;                                          // guarded by FLock
+  bool FLoaded = false;                                           // guarded by FLock
 };

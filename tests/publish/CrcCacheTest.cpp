@@ -88,6 +88,14 @@ TEST_F(TCrcCacheFile, KeepsTheChecksumsBetweenRuns) {
   EXPECT_EQ(again.Find(Key(2, std::int64_t{1} << 40, -3)), 0x22222222U);
 }
 
+// Read at the first use, not when made: a server that sends no zip never holds the table.
+TEST_F(TCrcCacheFile, ReadsItsFileOnlyWhenFirstUsed) {
+  TCrcCache early(Path);
+  SaveTwo();
+  EXPECT_EQ(early.Find(Key(1)), 0x11111111U);
+  EXPECT_EQ(early.Count(), 2U);
+}
+
 TEST_F(TCrcCacheFile, KeepsTheOrderOfUseAndItsBound) {
   {
     TCrcCache cache(Path);
