@@ -126,8 +126,17 @@ def raise_open_file_limit():
 
 
 def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind((LOOPBACK, 0))
+    """A port that no socket holds on any address: velmora listens on all of them, IPv6 and IPv4
+    at once, and the crowds' clients hold ports on several loopback addresses."""
+    try:
+        probe = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+        probe.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
+        address = ("::", 0)
+    except OSError:
+        probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        address = ("0.0.0.0", 0)
+    with probe:
+        probe.bind(address)
         return probe.getsockname()[1]
 
 
