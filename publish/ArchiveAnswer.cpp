@@ -29,8 +29,8 @@ public:
   void AddFile(std::string_view, const platform::TSearchRec& file) override {
     // A file that cannot be read would stop every download of the folder at the same place;
     // only regular files are ever opened for sending.
-    if ((file.Attr & platform::faArchive) != 0 && platform::MayReadFile(platform::JoinPath(FFolders.back().Disk, file.Name)))
-      Add(file, false);
+    const bool regular = (file.Attr & platform::faArchive) != 0;
+    if (regular && platform::MayReadFile(platform::JoinPath(FFolders.back().Disk, file.Name))) Add(file, false);
   }
   void StartFolder(std::string_view, const platform::TSearchRec& folder) override {
     Add(folder, true);
