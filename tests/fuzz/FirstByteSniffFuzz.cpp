@@ -9,11 +9,10 @@
 #include "http/io/IdTCPConnection.h"
 #include "http/net/IdException.h"
 #include "http/net/IdSocketHandle.h"
+#include "support/TestCertificate.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -25,20 +24,6 @@
 #include <string>
 
 namespace {
-
-std::string Pem(bool key, EVP_PKEY* pkey, X509* certificate) {
-  BIO* out = BIO_new(BIO_s_mem());
-  if (key) {
-    PEM_write_bio_PrivateKey(out, pkey, nullptr, nullptr, 0, nullptr, nullptr);
-  } else {
-    PEM_write_bio_X509(out, certificate);
-  }
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(out, &data);
-  std::string text(data, static_cast<std::size_t>(size));
-  BIO_free(out);
-  return text;
-}
 
 // A listening socket on 127.0.0.1 and a server context, made once for every input.
 struct TSetup {
@@ -58,17 +43,8 @@ struct TSetup {
     Listener.AllocateHandle();
     Listener.BindHandle();
     Listener.ListenOn(4);
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* certificate = X509_new();
-    X509_set_version(certificate, 2);
-    X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
-    X509_gmtime_adj(X509_getm_notAfter(certificate), 86400);
-    X509_set_issuer_name(certificate, X509_get_subject_name(certificate));
-    X509_set_pubkey(certificate, key);
-    X509_sign(certificate, key, EVP_sha256());
-    Context = std::make_shared<const TIdSSLContext>(Pem(false, key, certificate), Pem(true, key, certificate));
-    X509_free(certificate);
-    EVP_PKEY_free(key);
+    const TTestCertificate certificate = MakeSelfSignedCertificate("127.0.0.1");
+    Context = std::make_shared<const TIdSSLContext>(certificate.ChainPem, certificate.KeyPem);
   }
 };
 
