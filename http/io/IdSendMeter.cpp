@@ -21,16 +21,25 @@ void TIdSendMeter::Restart() {
   FStarted = false;
   FRecent.clear();
   FHeld = 0;
+  FServerTime = TClock::duration(0);
+  FLastWriteEnd.reset();
 }
+
+void TIdSendMeter::WriteBegins(TClock::time_point now) {
+  if (FLastWriteEnd && now > *FLastWriteEnd) FServerTime += now - *FLastWriteEnd;
+  FLastWriteEnd.reset();
+}
+
+void TIdSendMeter::WriteEnds(TClock::time_point now) { FLastWriteEnd = now; }
 
 TIdSendMeter::TClock::time_point TIdSendMeter::Deadline(TClock::time_point now) {
   if (!FStarted) {
     FStarted = true;
-    FStart = now;
+    FStart = now - FServerTime;
   }
   // The window ending at the deadline is the first one to hold fewer than MinBytes: it has just
   // left behind the oldest send without which the rest no longer reach them.
-  return (FHeld >= FMinBytes ? FRecent.front().At : FStart) + FWindow;
+  return (FHeld >= FMinBytes ? FRecent.front().At : FStart) + FWindow + FServerTime;
 }
 
 TIdSendMeter::TClock::duration TIdSendMeter::Tolerance() const {
@@ -39,6 +48,7 @@ TIdSendMeter::TClock::duration TIdSendMeter::Tolerance() const {
 
 void TIdSendMeter::Moved(std::int64_t bytes, TClock::time_point now) {
   if (bytes <= 0 || !Limited()) return;
+  now -= FServerTime;
   if (!FStarted) {
     FStarted = true;
     FStart = now;

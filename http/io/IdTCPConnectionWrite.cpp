@@ -42,6 +42,7 @@ void TIdTCPConnection::WriteBytes(const void* buffer, std::int64_t count, bool s
 }
 
 void TIdTCPConnection::SendBytes(const char* buffer, std::int64_t count) {
+  const TIdMeteredWrite write(FSendMeter);
   std::int64_t position = 0;
   while (position < count) {
     LimitNextSend();
@@ -180,6 +181,7 @@ std::int64_t TIdTCPConnection::WriteFileRange(TIdStream& file, std::int64_t offs
 
 void TIdTCPConnection::TransmitFile(int fileHandle, std::int64_t offset, std::int64_t count) {
   TIdWorkScope work(*this, wmWrite, count);
+  const TIdMeteredWrite write(FSendMeter);
   // The transmit call never waits here, and the waits are this loop's own, under the send
   // limits: a client that frees a little now and then must not hold the call for hours.
   const std::int64_t end = offset + count;

@@ -96,6 +96,25 @@ TEST_F(TIdSendMeterTest, EachAnswerHasAWindowOfItsOwn) {
   EXPECT_EQ(DeadlineAt(seconds(300)), seconds(360));
 }
 
+// A zip of a 5 GiB file on a cold disk reads the file for its checksum for over a minute between
+// two writes, with nothing to send: that used to end the answer the moment it could go on.
+TEST_F(TIdSendMeterTest, OnlyTheTimeWithinWritesIsHeldAgainstTheClient) {
+  DeadlineAt(milliseconds(0));
+  Meter.WriteBegins(At(milliseconds(0)));
+  Meter.Moved(4 << 20, At(seconds(1)));
+  Meter.WriteEnds(At(seconds(1)));
+  Meter.WriteBegins(At(seconds(121)));  // two minutes of the server's own work
+  const milliseconds deadline = DeadlineAt(seconds(121));
+  EXPECT_GE(deadline, seconds(181));
+  EXPECT_LE(deadline, seconds(181) + Tolerance());
+  // A client that reads nothing while the server waits within a write is still ended.
+  EXPECT_LE(DeadlineAt(seconds(190)), seconds(190));
+  // The next answer starts afresh.
+  Meter.WriteEnds(At(seconds(190)));
+  Meter.Restart();
+  EXPECT_EQ(DeadlineAt(seconds(300)), seconds(360));
+}
+
 TEST_F(TIdSendMeterTest, WithoutAMinimumAnyByteKeepsTheAnswerGoing) {
   Meter.SetLimits(1000, 0);
   DeadlineAt(milliseconds(0));

@@ -206,6 +206,25 @@ TEST_F(HttpSendLimitsTest, AReaderAboveTheRateGetsTheWholeAnswer) {
   EXPECT_TRUE(Reports().empty()) << Reports().front();
 }
 
+// An answer that pauses for the server's own work (an archive reading a large file's checksum)
+// between its writes is not cut for the pause: only a client that reads too little is.
+TEST_F(HttpSendLimitsTest, TheServersOwnPauseBetweenWritesIsNotHeldAgainstTheClient) {
+  const std::string body(2 << 20, 'p');
+  Handler = [&body](TIdPeerThread& thread, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
+    response.AssignContentLength(static_cast<std::int64_t>(body.size()));
+    response.WriteHead();  // far less than the rule asks for in a window
+    std::this_thread::sleep_for(milliseconds(1200));  // three windows
+    thread.Connection()->WriteText(body);
+  };
+  Start();
+  TClient client(Port());
+  ASSERT_TRUE(client.Send(Request("GET", "/")));
+  const std::string answer = client.ReceiveAll();
+  EXPECT_TRUE(answer.ends_with(body)) << answer.size() << " bytes received";
+  ASSERT_TRUE(ThreadsEnded());
+  EXPECT_TRUE(Reports().empty()) << Reports().front();
+}
+
 // The close after an answer
 
 // A client that sent one more byte while the answer went out used to be reset at the close,
