@@ -11,14 +11,22 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <new>
+#include <utility>
 
 namespace {
 
 // The first byte of every TLS record that opens a handshake.
 constexpr unsigned char kHandshakeRecord = 0x16;
 
-// Files are read and encrypted in blocks of this size where the kernel does not encrypt them.
+// Files are read and encrypted in blocks of this size where the kernel does not encrypt them,
+// and larger writes are encrypted a block at a time.
 constexpr std::size_t kFileBlock = 256 << 10;
+// The records of one block: its bytes, plus each record's header, tag and padding (at most 29
+// bytes of a record of 16 KiB), with room to spare.
+constexpr int kRecordBuffer = static_cast<int>(kFileBlock) + (32 << 10);
+// Writes of up to one record go straight to the socket: collecting them would gain nothing.
+constexpr std::size_t kOneRecord = 16 << 10;
 
 int ToInt(std::size_t length) { return static_cast<int>(std::min<std::size_t>(length, INT_MAX)); }
 
@@ -52,6 +60,8 @@ void TIdSSLIOHandlerSocket::Open() {
   FSession.reset();
   FState = TState::Unseen;
   FKernelSends = false;
+  FCollecting = false;
+  FUnflushed = 0;
   FHandshakeEnd = TClock::time_point::max();
   TIdIOHandlerSocket::Open();
 }
@@ -151,6 +161,7 @@ bool TIdSSLIOHandlerSocket::Readable(int ms) {
   if (!Settle(ms)) return false;
   if (FState == TState::Plain) return TIdIOHandlerSocket::Readable(MsUntil(end));
   if (FState != TState::Secure) return true;
+  EndCollecting();
   for (;;) {
     if (SSL_pending(FSession.get()) > 0) return true;
     char byte;
@@ -173,6 +184,7 @@ std::int64_t TIdSSLIOHandlerSocket::TryRecv(void* buffer, std::size_t length) {
   if (FState == TState::Plain) return TIdIOHandlerSocket::TryRecv(buffer, length);
   // A failed handshake reads as a client that went away: nothing worth a report.
   if (FState != TState::Secure) return 0;
+  EndCollecting();
   ERR_clear_error();
   const int result = SSL_read(FSession.get(), buffer, ToInt(length));
   if (result > 0) return result;
@@ -204,13 +216,16 @@ std::int64_t TIdSSLIOHandlerSocket::Send(const void* buffer, std::size_t length)
     GStack()->SetLastPlatformError(Id_WSAECONNABORTED);
     return -1;
   }
+  const int timeout = SocketSendTimeout();
+  if (!FKernelSends && (length > kOneRecord || FCollecting)) {
+    return SendRecords(static_cast<const char*>(buffer), length, timeout > 0 ? timeout : Id_TIMEOUT_INFINITE);
+  }
   for (;;) {
     ERR_clear_error();
     const int result = SSL_write(FSession.get(), buffer, ToInt(length));
     if (result > 0) return result;
     const int code = SSL_get_error(FSession.get(), result);
     if (!IsWait(code)) return ReportFailure(code);
-    const int timeout = SocketSendTimeout();
     if (!AwaitSession(code, timeout > 0 ? timeout : Id_TIMEOUT_INFINITE)) {
       GStack()->SetLastPlatformError(Id_WSAEWOULDBLOCK);
       return -1;
@@ -257,13 +272,67 @@ std::int64_t TIdSSLIOHandlerSocket::TransmitFile(int fileHandle, std::int64_t of
     }
     const auto skip = static_cast<std::size_t>(offset - FBlockOffset);
     const auto length = std::min<std::size_t>(count, static_cast<std::size_t>(FBlockSize) - skip);
-    result = SSL_write(FSession.get(), FFileBlock.get() + skip, static_cast<int>(length));
+    // The caller waits for room itself.
+    const std::int64_t sent = SendRecords(FFileBlock.get() + skip, length, 0);
     // A block used up is forgotten: the next answer may come from another file under the same
     // descriptor number.
-    if (result > 0 && static_cast<std::size_t>(result) == length) FBlockFile = -1;
-    if (result > 0) return result;
+    if (sent == static_cast<std::int64_t>(length)) FBlockFile = -1;
+    return sent;
   }
   return ReportFailure(SSL_get_error(FSession.get(), result));
+}
+
+std::int64_t TIdSSLIOHandlerSocket::SendRecords(const char* data, std::size_t length, int ms) {
+  if (FUnflushed == 0) {
+    CollectRecords(true);
+    const std::size_t wanted = std::min(length, kFileBlock);
+    std::size_t written = 0;
+    int result = 1;
+    while (written < wanted) {
+      ERR_clear_error();
+      result = SSL_write(FSession.get(), data + written, ToInt(wanted - written));
+      if (result <= 0) break;
+      written += static_cast<std::size_t>(result);
+    }
+    // The buffer holds the block whole: a write that failed did not wait for the socket.
+    if (written == 0) {
+      const int code = SSL_get_error(FSession.get(), result);
+      CollectRecords(false);
+      return ReportFailure(code);
+    }
+    FUnflushed = written;
+  }
+  BIO* const out = SSL_get_wbio(FSession.get());
+  while (BIO_flush(out) <= 0) {
+    if (!BIO_should_retry(out)) return ReportFailure(SSL_ERROR_SYSCALL);
+    if (!AwaitSession(SSL_ERROR_WANT_WRITE, ms)) {
+      GStack()->SetLastPlatformError(Id_WSAEWOULDBLOCK);
+      return -1;
+    }
+  }
+  return static_cast<std::int64_t>(std::exchange(FUnflushed, 0));
+}
+
+void TIdSSLIOHandlerSocket::EndCollecting() {
+  if (FUnflushed == 0) CollectRecords(false);
+}
+
+void TIdSSLIOHandlerSocket::CollectRecords(bool on) {
+  if (on == FCollecting) return;
+  // A socket BIO of its own for each arrangement: the session frees the one it replaces.
+  BIO* out = BIO_new_socket(Endpoint()->Handle(), BIO_NOCLOSE);
+  if (out == nullptr) throw std::bad_alloc();
+  if (on) {
+    BIO* const buffer = BIO_new(BIO_f_buffer());
+    if (buffer == nullptr || BIO_set_write_buffer_size(buffer, kRecordBuffer) != 1) {
+      BIO_free(buffer);
+      BIO_free(out);
+      throw std::bad_alloc();
+    }
+    out = BIO_push(buffer, out);
+  }
+  SSL_set0_wbio(FSession.get(), out);
+  FCollecting = on;
 }
 
 void TIdSSLIOHandlerSocket::WaitWritable(int ms) {

@@ -16,7 +16,8 @@ struct ssl_st;
 /// the handshake must also end within HandshakeLimitMs of the accept, or the connection reads
 /// as closed. The socket is non-blocking while it carries TLS, and every wait is a poll, which a
 /// Close() from another thread ends at once. A file goes out through SSL_sendfile where the
-/// kernel does the encryption, else read and encrypted in large blocks. Used by the connection's
+/// kernel does the encryption, else read and encrypted in large blocks, whose records leave the
+/// process in one write a block, as do those of any other large write. Used by the connection's
 /// thread; Close() may also come from another, as for the plain handler.
 class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
 public:
@@ -57,6 +58,17 @@ private:
   // for an orderly end, -1 for the rest).
   std::int64_t ReportFailure(int code);
   int SocketSendTimeout() const;
+  // Encrypts up to one block of data into records collected in front of the socket, then writes
+  // them out together: one write, and one wake-up of the client, for many records. Returns the
+  // bytes of data whose records have all reached the socket, or -1 with 10035 once ms passed
+  // without room for them: the next call, with the same data, goes on with what is left.
+  std::int64_t SendRecords(const char* data, std::size_t length, int ms);
+  // Puts the collecting buffer in front of the socket, or takes it away. It stays through an
+  // answer's writes, made once for them all, and goes when the connection reads again: a kept
+  // connection waiting for its next request holds no buffer.
+  void CollectRecords(bool on);
+  // Takes the buffer away unless records wait in it.
+  void EndCollecting();
 
   std::shared_ptr<const TIdSSLContext> FContext;
   int FHandshakeLimitMs;
@@ -68,4 +80,7 @@ private:
   int FBlockFile = -1;                 // the file, offset and size of the block it holds
   std::int64_t FBlockOffset = 0;
   std::int64_t FBlockSize = 0;
+  bool FCollecting = false;     // records go to a buffer before the socket: every write then
+                                // goes by SendRecords, and is flushed
+  std::size_t FUnflushed = 0;   // bytes of data encrypted whose records are not all sent yet
 };

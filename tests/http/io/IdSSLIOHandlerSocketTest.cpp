@@ -15,6 +15,7 @@
 #include <openssl/ssl.h>
 
 #include <pthread.h>
+#include <sys/socket.h>
 #include <signal.h>
 
 #include <chrono>
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <future>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -171,6 +173,44 @@ TEST_F(SSLIOHandlerTest, NextFileUnderTheSameDescriptorSendsItsOwnBytes) {
   connection.CloseGracefully(2000, 1024);
   EXPECT_EQ(client.get(), std::string(50000, 'a') + std::string(20000, 'b'));
   std::filesystem::remove_all(folder);
+}
+
+// Large writes leave as many records in one write: a socket that takes only part of them, to a
+// client that reads late, must still carry every byte once and in order, through the waits of
+// the send limits in between.
+TEST_F(SSLIOHandlerTest, RecordsWrittenTogetherArriveWholeThroughASmallSocket) {
+  const auto file = std::filesystem::temp_directory_path() / ("velmora-tls-slow-" + std::to_string(::getpid()));
+  std::string content(900000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 13 / 5);
+  std::ofstream(file, std::ios::binary) << content;
+  const std::string text(600000, 't');
+
+  testsock::TClient socket(FListener.Port);
+  const int small = 65536;
+  ::setsockopt(socket.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  auto client = std::async(std::launch::async, [&] {
+    TTlsClient tls(socket.Fd());
+    if (!tls.Connect() || !tls.Write("go\n")) return std::string("failed");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the server's socket fills
+    std::string all;
+    const bool ok = tls.ReadAll(all);
+    socket.ShutdownSend();
+    return ok ? all : "failed: " + std::to_string(all.size());
+  });
+  TIdTCPConnection connection;
+  TIdSSLIOHandlerSocket* handler = Accept(connection);
+  ::setsockopt(handler->Endpoint()->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  connection.SetSendLimits(6400, 1);  // waits of 100 ms between tries
+  EXPECT_EQ(connection.ReadLine(), "go");
+  connection.WriteText(text);
+  {
+    TIdReadOnlyFileStream stream(file.string());
+    connection.WriteFileRange(stream, 1000, static_cast<std::int64_t>(content.size()) - 1000, true);
+  }
+  connection.WriteText("end");
+  connection.CloseGracefully(2000, 65536);
+  EXPECT_TRUE(client.get() == text + content.substr(1000) + "end");
+  std::filesystem::remove(file);
 }
 
 TEST_F(SSLIOHandlerTest, PlainFirstByteLeavesTheRequestWholeForPlainReads) {
