@@ -4,7 +4,10 @@
 #include "http/server/IdThreadMgrPool.h"
 #include "support/TestSockets.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -72,6 +75,23 @@ TEST_F(TIdTCPServerTest, ServesAClientThroughOnExecute) {
   ASSERT_NE(Port(), 0);
   EXPECT_TRUE(Served(Port(), "hello"));
   EXPECT_TRUE(Served(Port(), "again"));
+}
+
+// An answer's tail, released at its end, leaves at once: it does not wait for the client to
+// acknowledge the segments before it, which a client waiting for the answer delays.
+TEST_F(TIdTCPServerTest, AcceptedConnectionsSendWithoutNaglesDelay) {
+  Server.OnExecute = [](TIdPeerThread& thread) {
+    TIdTCPServerConnection& connection = *thread.Connection();
+    int on = 0;
+    socklen_t length = sizeof on;
+    getsockopt(connection.SocketHandle(), IPPROTO_TCP, TCP_NODELAY, &on, &length);
+    connection.WriteLine(on != 0 ? "nodelay" : "nagle");
+    connection.CloseConnection();
+  };
+  Server.SetActive(true);
+  TClient client(Port());
+  ASSERT_TRUE(client.Connected());
+  EXPECT_EQ(client.ReceiveAll(), "nodelay\r\n");
 }
 
 TEST_F(TIdTCPServerTest, ClientThatLeavesEndsItsThreadQuietly) {
