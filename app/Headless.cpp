@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,7 @@
 #include "platform/AppendFile.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
+#include "platform/OutputLines.h"
 #include "platform/RegionalFormats.h"
 #include "platform/Text.h"
 #include "publish/AccessLogLine.h"
@@ -29,18 +29,10 @@
 
 namespace {
 
-/// The log on standard output: one whole line per call, flushed at once. Any thread.
+/// The log on standard output: one whole line per call, written at once. Any thread.
 class TStdoutLogSink : public ILogSink {
 public:
-  void AppendLine(const std::string& line) override {
-    const std::lock_guard<std::mutex> guard(FLock);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-  }
-
-private:
-  std::mutex FLock;  // keeps lines from different threads apart
+  void AppendLine(const std::string& line) override { platform::WriteOutputLine(line); }
 };
 
 /// The access log in a file of its own, opened anew on SIGHUP. Any thread.
