@@ -2,6 +2,7 @@
 
 #include "http/net/IdException.h"
 #include "http/io/IdIOHandlerSocket.h"
+#include "http/net/IdDrainingCloser.h"
 
 #include <algorithm>
 #include <chrono>
@@ -73,6 +74,29 @@ void TIdTCPConnection::CloseGracefully(int ms, std::size_t maxBytes) {
     if (!FAnswerCut && IsConnected()) {
       FIOHandler->ShutdownSend();
       DropInput(ms, maxBytes);
+    }
+  } catch (const EIdException&) {
+    // The client reset the connection or the server is stopping: nothing is left to save.
+  }
+  CloseConnection();
+}
+
+void TIdTCPConnection::CloseGracefully(TIdDrainingCloser& closer) {
+  try {
+    if (!FAnswerCut && IsConnected()) {
+      FIOHandler->ShutdownSend();
+      TIdStackSocketHandle socket = Id_INVALID_SOCKET;
+      {
+        // Not while the server's stop closes the socket under the same lock.
+        platform::TLockGuard lock(FLock);
+        socket = FIOHandler->DetachSocket();
+      }
+      if (socket != Id_INVALID_SOCKET) {
+        FInputQueue.Clear();
+        closer.Adopt(socket);
+      } else {
+        DropInput(static_cast<int>(closer.DrainTime.count()), closer.MaxBytes);
+      }
     }
   } catch (const EIdException&) {
     // The client reset the connection or the server is stopping: nothing is left to save.

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+class TIdDrainingCloser;
 class TIdIOHandler;
 
 enum TIdMaxLineAction { maException, maSplit };
@@ -58,6 +59,10 @@ public:
   /// Errors of the connection on the way are not raised; a connection already closed is only
   /// closed. Connection thread only.
   void CloseGracefully(int ms, std::size_t maxBytes);
+  /// The same close, with the wait for the client left to closer (and its limits): the socket
+  /// goes to it once the sending side is ended, and this connection is closed at once. A
+  /// transport without a socket to give waits here as above. Connection thread only.
+  void CloseGracefully(TIdDrainingCloser& closer);
   /// Lets partial sends wait for more bytes (see TIdStack::SockHoldPartialSends) or sends what
   /// waits. Connection thread only; nothing happens without a connected socket.
   void HoldPartialSends(bool hold);
