@@ -188,6 +188,9 @@ private:
   // of the socket option only costs the reset).
   void CutAnswer();
   void SetSocketSendTimeout(int ms);
+  // Both graceful closes: the wait goes to closer when one is given and the transport has a
+  // socket to give it.
+  void CloseAfterAnswer(int ms, std::size_t maxBytes, TIdDrainingCloser* closer) EXCLUDES(FLock);
   // Reads and drops input until the peer closes, maxBytes have come or ms have passed.
   void DropInput(int ms, std::size_t maxBytes);
   void ReleaseIOHandler() EXCLUDES(FLock);
