@@ -2,7 +2,6 @@
 // The abstract reading and writing strategy under a connection.
 
 #include "http/net/IdComponent.h"
-#include "http/net/IdStack.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -48,9 +47,6 @@ public:
   }
   /// Waits up to ms (-2 = no limit) until the transport can take more bytes, or has failed.
   virtual void WaitWritable(int ms) { (void)ms; }
-  /// Gives up the transport's socket, its sending side already shut down, to a caller that
-  /// closes it; the handler is left closed. Id_INVALID_SOCKET when there is none to give.
-  virtual TIdStackSocketHandle DetachSocket() { return Id_INVALID_SOCKET; }
   /// Known once the first bytes have been read; Plain until then.
   virtual TIdTransport Transport() const { return TIdTransport::Plain; }
 };

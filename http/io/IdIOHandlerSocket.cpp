@@ -46,10 +46,6 @@ std::int64_t TIdIOHandlerSocket::TryRecv(void* buffer, std::size_t length) {
   return FEndpoint->Recv(buffer, length, false);
 }
 
-TIdStackSocketHandle TIdIOHandlerSocket::DetachSocket() {
-  return FEndpoint ? FEndpoint->Detach() : Id_INVALID_SOCKET;
-}
-
 void TIdIOHandlerSocket::ShutdownSend() {
   if (FEndpoint) FEndpoint->ShutdownSend();
 }

@@ -22,7 +22,6 @@ public:
   /// sendfile(2) on a socket made non-blocking for the call.
   std::int64_t TransmitFile(int fileHandle, std::int64_t offset, std::size_t count) override;
   void WaitWritable(int ms) override;
-  TIdStackSocketHandle DetachSocket() override;
 
   TIdSocketHandle* Endpoint() const { return FEndpoint.get(); }
 

@@ -2,7 +2,6 @@
 
 #include "http/net/IdException.h"
 #include "http/io/IdIOHandlerSocket.h"
-#include "http/net/IdDrainingCloser.h"
 
 #include <algorithm>
 #include <chrono>
@@ -69,28 +68,11 @@ void TIdTCPConnection::SetSocketSendTimeout(int ms) {
   FSocketSendTimeout = ms;
 }
 
-void TIdTCPConnection::CloseGracefully(int ms, std::size_t maxBytes) { CloseAfterAnswer(ms, maxBytes, nullptr); }
-
-void TIdTCPConnection::CloseGracefully(TIdDrainingCloser& closer) {
-  CloseAfterAnswer(static_cast<int>(closer.DrainTime.count()), closer.MaxBytes, &closer);
-}
-
-void TIdTCPConnection::CloseAfterAnswer(int ms, std::size_t maxBytes, TIdDrainingCloser* closer) {
+void TIdTCPConnection::CloseGracefully(int ms, std::size_t maxBytes) {
   try {
     if (!FAnswerCut && IsConnected()) {
       FIOHandler->ShutdownSend();
-      TIdStackSocketHandle socket = Id_INVALID_SOCKET;
-      if (closer != nullptr) {
-        // Not while the server's stop closes the socket under the same lock.
-        platform::TLockGuard lock(FLock);
-        socket = FIOHandler->DetachSocket();
-      }
-      if (socket != Id_INVALID_SOCKET) {
-        FInputQueue.Clear();
-        closer->Adopt(socket);
-      } else {
-        DropInput(ms, maxBytes);
-      }
+      DropInput(ms, maxBytes);
     }
   } catch (const EIdException&) {
     // The client reset the connection or the server is stopping: nothing is left to save.

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-class TIdDrainingCloser;
 class TIdIOHandler;
 
 enum TIdMaxLineAction { maException, maSplit };
@@ -59,10 +58,6 @@ public:
   /// Errors of the connection on the way are not raised; a connection already closed is only
   /// closed. Connection thread only.
   void CloseGracefully(int ms, std::size_t maxBytes);
-  /// The same close, with the wait for the client left to closer (and its limits): the socket
-  /// goes to it once the sending side is ended, and this connection is closed at once. A
-  /// transport without a socket to give waits here as above. Connection thread only.
-  void CloseGracefully(TIdDrainingCloser& closer);
   /// Lets partial sends wait for more bytes (see TIdStack::SockHoldPartialSends) or sends what
   /// waits. Connection thread only; nothing happens without a connected socket.
   void HoldPartialSends(bool hold);
@@ -188,9 +183,6 @@ private:
   // of the socket option only costs the reset).
   void CutAnswer();
   void SetSocketSendTimeout(int ms);
-  // Both graceful closes: the wait goes to closer when one is given and the transport has a
-  // socket to give it.
-  void CloseAfterAnswer(int ms, std::size_t maxBytes, TIdDrainingCloser* closer) EXCLUDES(FLock);
   // Reads and drops input until the peer closes, maxBytes have come or ms have passed.
   void DropInput(int ms, std::size_t maxBytes);
   void ReleaseIOHandler() EXCLUDES(FLock);

@@ -2,8 +2,6 @@
 
 #include "http/net/IdException.h"
 
-#include <utility>
-
 namespace {
 
 std::string RangeText(const char* format, int low, int high) {
@@ -46,12 +44,6 @@ void TIdSocketHandle::ShutdownSend() {
   platform::TLockGuard lock(FLock);
   // A failure means the peer has reset the connection: there is no sending side left to end.
   if (Allocated()) GStack()->SockShutdown(FHandle, Id_SD_Send);
-}
-
-TIdStackSocketHandle TIdSocketHandle::Detach() {
-  platform::TLockGuard lock(FLock);
-  if (!FAllocated.exchange(false)) return Id_INVALID_SOCKET;
-  return std::exchange(FHandle, Id_INVALID_SOCKET);
 }
 
 void TIdSocketHandle::Reset(bool resetLocal) {

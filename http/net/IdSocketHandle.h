@@ -33,10 +33,6 @@ public:
   /// No more sending: the peer reads the end of the stream after what was sent, while this end
   /// can still receive. Nothing when no socket is allocated or the peer has gone. Owning thread.
   void ShutdownSend() EXCLUDES(FLock);
-  /// Gives the descriptor up to the caller, who closes it from now on; the handle is left
-  /// without a socket. Id_INVALID_SOCKET when none is allocated (also after CloseSocketHandle).
-  /// Owning thread.
-  TIdStackSocketHandle Detach() EXCLUDES(FLock);
   /// Closes the descriptor; clears the remote address, and IP and Port when resetLocal is set.
   void Reset(bool resetLocal = true) EXCLUDES(FLock);
   /// Binds to IP and Port (or the first free port of the client port range, from the top).

@@ -1,13 +1,10 @@
 #include "http/protocol/IdCustomHTTPServer.h"
 
-#include "http/net/IdDrainingCloser.h"
 #include "http/net/IdException.h"
 #include "http/io/IdFileStream.h"
 #include "http/protocol/IdGlobal.h"
 #include "http/server/IdPeerThread.h"
 #include "platform/ScopeGuard.h"
-
-#include <chrono>
 
 namespace {
 
@@ -56,16 +53,8 @@ TIdCustomHTTPServer::~TIdCustomHTTPServer() {
 }
 
 void TIdCustomHTTPServer::SetActive(bool value) {
-  if (value && !Active()) {
-    if (SessionTimeOut == 0) FSessionState = false;
-    FCloser = std::make_unique<TIdDrainingCloser>(std::chrono::milliseconds(CloseDrainTime), CloseDrainBytes);
-    platform::TOnScopeFailure noCloser([this] { FCloser.reset(); });
-    TIdTCPServer::SetActive(true);
-    return;
-  }
+  if (value && !Active() && SessionTimeOut == 0) FSessionState = false;
   TIdTCPServer::SetActive(value);
-  // Reached once every connection thread has ended: none hands a socket over any more.
-  if (!Active()) FCloser.reset();
 }
 
 void TIdCustomHTTPServer::SetSessionState(bool value) {

@@ -16,7 +16,6 @@
 #include <string>
 
 class TIdDeadline;
-class TIdDrainingCloser;
 class TIdReadOnlyFileStream;
 class TIdTCPServerConnection;
 
@@ -119,8 +118,7 @@ public:
   std::int64_t SendTimeoutBytes = 16 * 1024;
   // After a whole answer the server ends its sending side and drops what the client still sends
   // until it closes, for at most CloseDrainTime ms and CloseDrainBytes: a close with unread
-  // input would reset the connection and could cost the client the end of the answer. One
-  // thread of the server waits for all of them; the connection's own thread is free at once.
+  // input would reset the connection and could cost the client the end of the answer.
   int CloseDrainTime = 2000;
   std::size_t CloseDrainBytes = 64 * 1024;
   std::string ServerSoftware;  // when non-blank, the "Server" of every response
@@ -149,5 +147,4 @@ private:
 
   bool FSessionState = false;
   TIdMimeTable FMimeTable;
-  std::unique_ptr<TIdDrainingCloser> FCloser;  // while active
 };

@@ -177,7 +177,7 @@ bool TIdCustomHTTPServer::HandleExecute(TIdPeerThread& thread) {
     for (int served = 0; !closeFlag || served == 0; ++served) {
       if (!ServeRequest(thread, connection, served, closeFlag)) return true;
     }
-    connection.CloseGracefully(*FCloser);
+    connection.CloseGracefully(CloseDrainTime, CloseDrainBytes);
   } catch (const EIdSocketError& error) {
     if (error.LastError != Id_WSAECONNRESET) throw;
   } catch (const EIdClosedSocket&) {
