@@ -208,6 +208,11 @@ int TIdSSLIOHandlerSocket::SocketSendTimeout() const {
   return ms;
 }
 
+int TIdSSLIOHandlerSocket::SendWaitMs() const {
+  const int timeout = SocketSendTimeout();
+  return timeout > 0 ? timeout : Id_TIMEOUT_INFINITE;
+}
+
 std::int64_t TIdSSLIOHandlerSocket::Send(const void* buffer, std::size_t length) {
   if (!Connected()) throw EIdClosedSocket();
   // Before the first read only the server's own refusal (too many connections) goes out, plain.
@@ -216,9 +221,8 @@ std::int64_t TIdSSLIOHandlerSocket::Send(const void* buffer, std::size_t length)
     GStack()->SetLastPlatformError(Id_WSAECONNABORTED);
     return -1;
   }
-  const int timeout = SocketSendTimeout();
   if (!FKernelSends && (length > kOneRecord || FCollecting)) {
-    return SendRecords(static_cast<const char*>(buffer), length, timeout > 0 ? timeout : Id_TIMEOUT_INFINITE);
+    return SendRecords(static_cast<const char*>(buffer), length, SendWaitMs());
   }
   for (;;) {
     ERR_clear_error();
@@ -226,7 +230,7 @@ std::int64_t TIdSSLIOHandlerSocket::Send(const void* buffer, std::size_t length)
     if (result > 0) return result;
     const int code = SSL_get_error(FSession.get(), result);
     if (!IsWait(code)) return ReportFailure(code);
-    if (!AwaitSession(code, timeout > 0 ? timeout : Id_TIMEOUT_INFINITE)) {
+    if (!AwaitSession(code, SendWaitMs())) {
       GStack()->SetLastPlatformError(Id_WSAEWOULDBLOCK);
       return -1;
     }

@@ -58,6 +58,9 @@ private:
   // for an orderly end, -1 for the rest).
   std::int64_t ReportFailure(int code);
   int SocketSendTimeout() const;
+  // How long a send may wait for room: the socket's send timeout, asked for only when a send
+  // must wait or goes out in blocks.
+  int SendWaitMs() const;
   // Encrypts up to one block of data into records collected in front of the socket, then writes
   // them out together: one write, and one wake-up of the client, for many records. Returns the
   // bytes of data whose records have all reached the socket, or -1 with 10035 once ms passed
